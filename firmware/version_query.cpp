@@ -1,0 +1,34 @@
+// The firmware version query: "/v" answered by a text holding "KQ Version" and three digits.
+#include <cstring>
+
+#include "firmware/firmware_update.h"
+
+namespace tornelvox {
+
+namespace {
+
+constexpr char kMarker[] = "KQ Version";
+constexpr int kMarkerLength = 10;
+constexpr int kDigitsOffset = 13;  // the digits follow the marker after three separator bytes
+
+}  // namespace
+
+unsigned char CheckFMVersion() {
+    std::memcpy(Ver, "000", 3);
+    if (!SendCOMM(22)) return 0;
+
+    // Only bytes this reply delivered count: what an earlier reply left in the capture window
+    // is not this adapter's answer. The digits must lie within the delivered bytes too.
+    const int delivered = CapturedCnt;
+    for (int p = 0; p + kDigitsOffset + 3 <= delivered; ++p) {
+        if (std::memcmp(ReadData + p, kMarker, kMarkerLength) != 0) continue;
+        std::memcpy(Ver, ReadData + p + kDigitsOffset, 3);
+        CurVerNum = GetVerNum(Ver);
+        ShowMsg(" Device Firmware Version = %03X\n", CurVerNum);
+        ShowMsg(" Available Firmware for update = %03X\n", VerNum);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace tornelvox

@@ -1,0 +1,128 @@
+#include "serial/command_exchange.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "serial/command_frames.h"
+#include "serial/serial_port.h"
+
+namespace tornelvox {
+
+unsigned char ReadData[kCaptureSize] = {};
+int CapturedCnt = 0;
+int CmdReadCnt = 0;
+int RealReadCnt = 0;
+
+namespace {
+
+// Longest chunk a read asks for. Every read of a chunk asks for the full size again, so a chunk
+// can end up holding up to twice that less one byte; the buffer holds that much.
+constexpr int kChunkSize = 256;
+constexpr int kChunkBufferSize = 2 * kChunkSize;
+
+// Read calls a chunk may use, each waiting at most ReadCallTimeoutMs for its first byte: a
+// verify lets the adapter compute its check value (about 10 s), an erase step lets it erase a
+// block (about 3 s), everything else gets about 1 s.
+int ReadCallsPerChunk(int code) {
+    switch (code) {
+        case 17: return 100;
+        case 13: return 30;
+        default: return 10;
+    }
+}
+
+// The chunk whose first bytes the capture window keeps: the parameter-page read (19) keeps the
+// third chunk, where its record lies; every other command keeps the first.
+int CaptureChunk(int code) { return code == 19 ? 2 : 0; }
+
+// One read call: waits up to ReadCallTimeoutMs for input, then reads what is there, at most size
+// bytes. Returns the bytes delivered; an error, a timeout or a hang-up deliver 0. A hung-up line
+// answers at once, so each call stays bounded and the callers' call limits end the read.
+int ReadOnce(unsigned char *into, int size) {
+    if (hComm <= 0 || size <= 0) return 0;
+    const int timeout_ms = ReadCallTimeoutMs.load(std::memory_order_relaxed);
+    pollfd watch{hComm, POLLIN, 0};
+    const int ready = poll(&watch, 1, timeout_ms);
+    if (ready > 0 && (watch.revents & POLLIN)) {
+        const ssize_t got = read(hComm, into, static_cast<size_t>(size));
+        if (got > 0) return static_cast<int>(got);
+    }
+    // A hung-up or failing line answers at once with nothing; waiting out the call's time keeps
+    // every loop of read calls as slow as silence, so an unplugged adapter never spins a core.
+    if (ready != 0) usleep(static_cast<useconds_t>(timeout_ms) * 1000u);
+    return 0;
+}
+
+}  // namespace
+
+void DumpRead(int count, const unsigned char *data) {
+    if (count <= 0) return;
+    const int n = std::min(count, kCaptureSize);
+    std::memcpy(ReadData, data, static_cast<size_t>(n));
+    CapturedCnt = n;
+}
+
+int ReadCOMM(int wanted) {
+    const int calls_per_chunk = ReadCallsPerChunk(WriteComm_op);
+    const int capture_chunk = CaptureChunk(WriteComm_op);
+    CapturedCnt = 0;
+    if (wanted <= 0) return 0;
+
+    int total = 0;
+    int remaining = wanted;
+    unsigned char chunk[kChunkBufferSize];
+    for (int chunk_number = 0;; ++chunk_number) {
+        const int size = std::min(remaining, kChunkSize);
+        int received = 0;
+        for (int call = 0; call < calls_per_chunk && received < size; ++call) {
+            // Each call asks for the whole chunk size again, as long as the buffer has room.
+            received += ReadOnce(chunk + received, std::min(size, kChunkBufferSize - received));
+        }
+        if (received == 0) return total;
+        if (chunk_number == capture_chunk) DumpRead(received, chunk);
+        total += received;
+        remaining -= received;
+        if (remaining <= 0) return total;
+    }
+}
+
+bool SendCOMM(int code) {
+    if (hComm <= 0) InitPort();
+
+    // Burst codes only send: the adapter's boot loader answers none of these frames. The 4 us
+    // pause keeps the frames back to back without merging them into one write.
+    if (code == 3 || code == 4 || code == 5) {
+        const int frames = code == 3 ? 200 : code == 4 ? 100 : 1;
+        for (int i = 0; i < frames; ++i) {
+            WriteComm(code);
+            usleep(4);
+        }
+        return true;
+    }
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        CmdReadCnt = WriteComm(code);
+        if (CmdReadCnt == kWriteFailed) return false;
+        if (CmdReadCnt <= 0) return true;
+        RealReadCnt = ReadCOMM(CmdReadCnt);
+        if (RealReadCnt >= CmdReadCnt) return true;
+        if (RealReadCnt == 0) continue;
+        if (code == 7) {
+            // A short Command Complete (04 0E 05) to the rate change means it was refused.
+            if (CapturedCnt >= 3 && ReadData[0] == 0x04 && ReadData[1] == 0x0E &&
+                ReadData[2] == 0x05) {
+                continue;
+            }
+            return true;
+        }
+        if (code == 18 || code == 19) return false;
+        return RealReadCnt >= 2;
+    }
+    FailCode = 6;
+    return false;
+}
+
+}  // namespace tornelvox

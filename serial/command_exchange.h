@@ -1,0 +1,30 @@
+// One request/reply exchange with the adapter: send, bounded read, capture, two attempts.
+#pragma once
+
+#include <cstdint>
+
+namespace tornelvox {
+
+// Reply capture window: the first up to 64 bytes of the capture chunk of the last reply. Not
+// cleared between exchanges.
+inline constexpr int kCaptureSize = 64;
+extern unsigned char ReadData[kCaptureSize];
+extern int CapturedCnt;     // bytes the last read put into ReadData (0: it captured nothing)
+
+extern int CmdReadCnt;      // reply length the last exchange waited for
+extern int RealReadCnt;     // reply bytes the last read counted (may exceed CmdReadCnt)
+
+// Sends command code and waits for its reply. Blocks for at most about 1 s of silence per
+// attempt (3 s for an erase, 10 s for a verify), two attempts. Returns true when the reply
+// counts as usable; the reply's first bytes are then in ReadData. Reopens a closed port first.
+bool SendCOMM(int code);
+
+// Reads up to wanted reply bytes in chunks of at most 256, each chunk allowed a fixed number of
+// read calls (100 for a verify, 30 for an erase, 10 otherwise). Returns the bytes received,
+// which may exceed wanted by up to 255. Blocks.
+int ReadCOMM(int wanted);
+
+// Copies the first min(count, 64) bytes of data into ReadData when count is positive.
+void DumpRead(int count, const unsigned char *data);
+
+}  // namespace tornelvox

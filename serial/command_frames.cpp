@@ -1,0 +1,178 @@
+#include "serial/command_frames.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "serial/serial_port.h"
+
+// The image lives with the firmware; the page frames copy from it.
+namespace tornelvox {
+extern const unsigned char rawData[];
+}
+
+namespace tornelvox {
+
+int WriteComm_op = 0;
+int flash_cnt = 0;
+int fw_write_cnt = 0;
+unsigned char BT_ADD[6] = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
+unsigned char Params[10] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+std::uint32_t dwReadAdd = 0;
+int g_tx_id = 1;
+unsigned char bOptions = 0;
+unsigned char bOptionsValue = 0;
+
+namespace {
+
+// How a frame's variable part is filled in.
+enum class Fill { None, EraseRegion, ImagePage, NamePage, ParamPage, ReadAddress, SettingRead,
+                  SettingWrite };
+
+struct CatalogueEntry {
+    int code;
+    unsigned char head[13];  // fixed leading bytes of the frame
+    int head_length;         // how many of them
+    Fill fill;               // what follows or replaces them
+    int frame_length;        // whole frame in bytes (0: no frame)
+    int reply_length;        // reply bytes to wait for (0: none)
+};
+
+// The adapter's whole command vocabulary. Codes 1-19 are vendor commands in the shape of HCI
+// command packets (indicator 01, opcode FCE0 little-endian); 21 and 22 are text commands;
+// 23 and 24 are the "XS" settings frames. Variable bytes are filled in by BuildFrame.
+constexpr CatalogueEntry kCatalogue[] = {
+    // code  head bytes                                                       len fill               frame  reply
+    {1,  {0x01, 0xE0, 0xFC, 0x01, 0x00},                                       5, Fill::None,         5,     8},
+    {2,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     8},
+    {3,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0},
+    {4,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0},
+    {5,  {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27},               9, Fill::None,         9,     0},
+    {6,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x0F},        10, Fill::None,        10,    12},
+    {7,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F},        10, Fill::None,        10,    12},
+    {8,  {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x0E, 0x9F, 0x00, 0x00, 0x00, 0x00},
+                                                                               13, Fill::None,        13,    15},
+    {9,  {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00},
+                                                                               13, Fill::None,        13,    15},
+    {10, {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00},
+                                                                               13, Fill::None,        13,     5},
+    {11, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05},                9, Fill::None,         9,    13},
+    {12, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00},         10, Fill::None,        10,    13},
+    {13, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F},                      8, Fill::EraseRegion, 13,    16},
+    {14, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07},                      8, Fill::ImagePage, 4108,    15},
+    {15, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xD0, 0x0F, 0x00},
+                                                                               12, Fill::NamePage,  4108,    15},
+    {16, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xE0, 0x07, 0x00},
+                                                                               12, Fill::ParamPage, 4108,    15},
+    {17, {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00},
+                                                                               13, Fill::None,        13,    11},
+    {18, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110},
+    {19, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110},
+    {20, {},                                                                    0, Fill::None,         0,     0},
+    {21, {0x2F, 0x71},                                                          2, Fill::None,         2,     0},
+    {22, {0x2F, 0x76},                                                          2, Fill::None,         2,    33},
+    {23, {0x58, 0x53, 0x03},                                                    3, Fill::SettingRead,  7,    10},
+    {24, {0x58, 0x53, 0x07},                                                    3, Fill::SettingWrite,10,    10},
+};
+
+const CatalogueEntry *Find(int code) {
+    if (code < 1 || code > 24) return nullptr;
+    return &kCatalogue[code - 1];
+}
+
+// The product name the name page carries after the address.
+constexpr char kProductName[] = "Tornelvox";
+
+void FillNamePage(unsigned char *page) {
+    std::memcpy(page, BT_ADD, 6);
+    std::memcpy(page + 6, kProductName, 9);
+    page[15] = '(';
+    page[16] = static_cast<unsigned char>(Int2Char(BT_ADD[1] & 0x0F));
+    page[17] = static_cast<unsigned char>(Int2Char(BT_ADD[0] >> 4));
+    page[18] = static_cast<unsigned char>(Int2Char(BT_ADD[0] & 0x0F));
+    page[19] = ')';
+    std::memset(page + 20, 0x00, 18);
+    std::memset(page + 38, 0xFF, kPageSize - 38);
+}
+
+void PutAddress(unsigned char *at, std::uint32_t address) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(address >> (8 * i));
+}
+
+}  // namespace
+
+char Int2Char(unsigned value) { return value < 10 ? static_cast<char>('0' + value)
+                                       : value < 16 ? static_cast<char>('A' + value - 10) : '0'; }
+
+int ReplyLength(int code) {
+    const CatalogueEntry *entry = Find(code);
+    return entry ? entry->reply_length : 0;
+}
+
+std::size_t BuildFrame(int code, unsigned char *frame) {
+    const CatalogueEntry *entry = Find(code);
+    if (!entry || entry->frame_length == 0) return 0;
+    std::memcpy(frame, entry->head, static_cast<std::size_t>(entry->head_length));
+    unsigned char *rest = frame + entry->head_length;
+    switch (entry->fill) {
+        case Fill::None: break;
+        case Fill::EraseRegion:
+            // Steps 0-15 erase the 64 KiB blocks at step x 64 KiB (instruction D8); later steps
+            // erase the 4 KiB sectors from 0xF0000 on (instruction 20).
+            if (flash_cnt <= 15) {
+                rest[0] = 0xD8;
+                PutAddress(rest + 1, static_cast<std::uint32_t>(flash_cnt & 0xFF) << 16);
+            } else {
+                rest[0] = 0x20;
+                rest[1] = 0x00;
+                rest[2] = static_cast<unsigned char>((flash_cnt * 16) & 0xFF);
+                rest[3] = 0x0F;
+                rest[4] = 0x00;
+            }
+            break;
+        case Fill::ImagePage: {
+            // The caller keeps fw_write_cnt within the image's 253 pages; a count outside it
+            // would read beyond the image, so it is held to the last page.
+            const int page = fw_write_cnt < 0 ? 0 : fw_write_cnt > 252 ? 252 : fw_write_cnt;
+            PutAddress(rest, static_cast<std::uint32_t>(page) * kPageSize);
+            std::memcpy(rest + 4, rawData + static_cast<std::size_t>(page) * kPageSize, kPageSize);
+            break;
+        }
+        case Fill::NamePage: FillNamePage(rest); break;
+        case Fill::ParamPage:
+            std::memset(rest, 0xFF, kPageSize);
+            std::memcpy(rest + 500, Params, sizeof Params);
+            break;
+        case Fill::ReadAddress: PutAddress(rest, dwReadAdd); break;
+        case Fill::SettingRead:
+            rest[0] = static_cast<unsigned char>(g_tx_id & 0xFF);
+            rest[1] = 0x03;
+            rest[2] = bOptions;
+            rest[3] = 0x00;
+            break;
+        case Fill::SettingWrite:
+            rest[0] = static_cast<unsigned char>(g_tx_id & 0xFF);
+            rest[1] = 0x83;
+            rest[2] = bOptions;
+            rest[3] = bOptionsValue;
+            rest[4] = rest[5] = rest[6] = 0x00;
+            break;
+    }
+    return static_cast<std::size_t>(entry->frame_length);
+}
+
+int WriteComm(int code) {
+    WriteComm_op = code;
+    unsigned char frame[kMaxFrameSize];
+    const std::size_t length = BuildFrame(code, frame);
+    if (length == 0) return 0;
+    // With no port open, descriptor 0 would be the process's standard input: never write there.
+    const ssize_t written = hComm > 0 ? write(hComm, frame, length) : -1;
+    if (written != static_cast<ssize_t>(length)) {
+        FailCode = 5;
+        return kWriteFailed;
+    }
+    return ReplyLength(code);
+}
+
+}  // namespace tornelvox

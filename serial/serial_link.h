@@ -1,0 +1,9 @@
+// The serial link: port, discovery, command frames and the command exchange.
+#pragma once
+
+#include "serial/command_exchange.h"
+#include "serial/command_frames.h"
+#include "serial/device_search.h"
+#include "serial/message_log.h"
+#include "serial/serial_port.h"
+#include "serial/window_link.h"

@@ -1,0 +1,99 @@
+#include "serial/serial_port.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace tornelvox {
+
+int hComm = 0;
+char ComPortName[kPortPathSize] = "/dev/";
+int FailCode = 0;
+std::string DeviceDirectory = "/dev";
+std::atomic<int> ReadCallTimeoutMs{100};
+
+namespace {
+
+// The host's speed constant for a rate in bits per second; B0 when the host has none.
+speed_t SpeedConstant(int baud) {
+    switch (baud) {
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+        case 460800: return B460800;
+        case 921600: return B921600;
+        default: return B0;
+    }
+}
+
+}  // namespace
+
+bool OpenPort(const char *path) {
+    if (hComm != 0) return true;
+    // A path that does not fit is refused rather than cut short: a shortened path could name
+    // another device.
+    const std::size_t length = strnlen(path, kPortPathSize);
+    if (length >= kPortPathSize) {
+        FailCode = 1;
+        return false;
+    }
+    std::memmove(ComPortName, path, length + 1);  // path may be ComPortName itself
+
+    // Without O_NONBLOCK, opening a serial node whose CLOCAL is clear waits for a carrier that
+    // an adapter never raises; open without blocking, then go back to blocking reads and writes.
+    const int fd = open(ComPortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        hComm = 0;
+        FailCode = 1;
+        return false;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        close(fd);
+        hComm = 0;
+        FailCode = 1;
+        return false;
+    }
+    hComm = fd;
+    return true;
+}
+
+int EffectiveBaudRate(int baud) { return baud > 999999 ? 115200 : baud; }
+
+bool SetParameters(int baud) {
+    if (hComm == 0) return false;
+    termios attributes{};
+    if (tcgetattr(hComm, &attributes) != 0) return false;
+
+    attributes.c_iflag &= ~(INLCR | IGNCR | ICRNL | IXON | IXOFF);
+    attributes.c_oflag &= ~(ONLCR | OCRNL);
+    attributes.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    attributes.c_cc[VMIN] = 0;
+    attributes.c_cc[VTIME] = 1;  // a read returns after 0.1 s of silence
+
+    const speed_t speed = SpeedConstant(EffectiveBaudRate(baud));
+    if (speed == B0) return false;
+    if (cfsetospeed(&attributes, speed) != 0 || cfsetispeed(&attributes, speed) != 0) return false;
+    return tcsetattr(hComm, TCSANOW, &attributes) == 0;
+}
+
+bool InitPort() {
+    const bool opened = OpenPort(ComPortName);
+    const bool configured = opened && SetParameters(115200);
+    return opened && configured && hComm != 0;
+}
+
+void ClosePort() {
+    if (hComm != 0) {
+        tcflush(hComm, TCIOFLUSH);
+        close(hComm);
+    }
+    hComm = 0;
+}
+
+}  // namespace tornelvox

@@ -1,0 +1,56 @@
+// The one serial port the utility talks through: opening, raw mode, reopening and closing.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+namespace tornelvox {
+
+// Capacity of ComPortName and of the search's candidate path, terminator included. Every
+// USB serial node path seen in practice is well under this; longer entries are skipped.
+inline constexpr std::size_t kPortPathSize = 64;
+
+// Descriptor of the open port; 0 means closed. Process-wide and unguarded: the buttons keep
+// the Check action and the two workers from using the port at the same time.
+extern int hComm;
+
+// Full path of the last port opened (initially "/dev/"); kept after a close so that InitPort
+// can reopen the same device.
+extern char ComPortName[kPortPathSize];
+
+// Reason of the last recorded failure; never cleared. 1: port could not be opened, 5: frame
+// not written whole, 6: no usable reply in two attempts; 7 to 20 come from flash programming.
+extern int FailCode;
+
+// Directory the search lists. "/dev" for the utility; tests point it at a folder of links to
+// pseudo-terminals. Set it only while no search runs.
+extern std::string DeviceDirectory;
+
+// Longest wait of one read call for the first byte, in milliseconds. 100 (0.1 s) matches the
+// port's VTIME of one decisecond; tests shorten it so that silent exchanges cost less.
+extern std::atomic<int> ReadCallTimeoutMs;
+
+// Opens path (O_RDWR | O_NOCTTY) unless a port is already open. Returns true if a port is open
+// afterwards. Copies path into ComPortName first, so a failed open leaves it there; on failure
+// hComm stays 0 and FailCode is 1. Never waits for a carrier signal.
+bool OpenPort(const char *path);
+
+// The rate SetParameters applies for a requested rate in bits per second: any request above
+// 999,999 becomes 115,200, anything else stays as asked.
+int EffectiveBaudRate(int baud);
+
+// Puts the open port into raw mode (no translation, no flow control, no echo), VMIN 0 and
+// VTIME 1, at EffectiveBaudRate(baud) for output and input, applied at once. Returns false if
+// no port is open, the attributes cannot be read or applied, or the host has no such rate.
+bool SetParameters(int baud);
+
+// Reopens the port at ComPortName (an open port stays as it is) at 115,200 baud. Returns true
+// if the port is open and configured.
+bool InitPort();
+
+// Discards unread input and unsent output, closes the port and sets hComm to 0. Safe when the
+// port is already closed.
+void ClosePort();
+
+}  // namespace tornelvox
