@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -78,5 +79,13 @@ void StartUpdateWorker(std::shared_ptr<WindowLink> window);
 // The Cancel action: clears ThreadRunning and blocks, without spinning, until the worker has
 // reached one of its ends.
 void CancelUpdate();
+
+// Worker threads started by StartUpdateWorker that have finished, their window released. A
+// worker posts its restored buttons before it clears ThreadRunning and lets go of the window;
+// whoever starts the next update in the same breath (tests) waits for this count first.
+unsigned UpdateWorkersEnded();
+
+// Blocks until UpdateWorkersEnded() reaches count or the timeout passes. True if it did.
+bool WaitForUpdateWorkersEnded(unsigned count, std::chrono::milliseconds timeout);
 
 }  // namespace tornelvox

@@ -1,0 +1,74 @@
+#include "emulator/reply_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace tornelvox::emulator {
+
+std::vector<std::uint8_t> CommandComplete(std::size_t length, std::uint8_t status,
+                                          const std::vector<std::uint8_t> &parameters) {
+    std::vector<std::uint8_t> reply = {0x04, 0x0E,
+                                       static_cast<std::uint8_t>(length > 3 ? length - 3 : 0),
+                                       0x01, 0xE0, 0xFC, status};
+    reply.insert(reply.end(), parameters.begin(), parameters.end());
+    reply.resize(length, 0x00);
+    return reply;
+}
+
+std::vector<std::uint8_t> PageReadReply(std::uint32_t address,
+                                        const std::vector<std::uint8_t> &page) {
+    // Long-form event: 04 0E FF 01 E0 FC status F4 length(2) 09 address(4).
+    const std::size_t payload = kPageReplyLength - 8;
+    std::vector<std::uint8_t> reply = {0x04,
+                                       0x0E,
+                                       0xFF,
+                                       0x01,
+                                       0xE0,
+                                       0xFC,
+                                       kStatusOk,
+                                       0xF4,
+                                       static_cast<std::uint8_t>(payload),
+                                       static_cast<std::uint8_t>(payload >> 8),
+                                       0x09,
+                                       static_cast<std::uint8_t>(address),
+                                       static_cast<std::uint8_t>(address >> 8),
+                                       static_cast<std::uint8_t>(address >> 16),
+                                       static_cast<std::uint8_t>(address >> 24)};
+    const std::size_t room = kPageReplyLength - kPageReplyHead;
+    reply.insert(reply.end(), page.begin(), page.begin() + std::min(room, page.size()));
+    reply.resize(kPageReplyLength, 0xFF);
+    return reply;
+}
+
+std::vector<std::uint8_t> CheckValueReply(std::uint32_t check_value) {
+    return CommandComplete(11, kStatusOk,
+                           {static_cast<std::uint8_t>(check_value),
+                            static_cast<std::uint8_t>(check_value >> 8),
+                            static_cast<std::uint8_t>(check_value >> 16),
+                            static_cast<std::uint8_t>(check_value >> 24)});
+}
+
+std::vector<std::uint8_t> VersionReply(std::uint32_t version) {
+    char text[kVersionReplyLength + 1] = {};
+    std::snprintf(text, sizeof text, "\r\nKQ Version = %03X Tornelvox   \r\n",
+                  static_cast<unsigned>(version & 0xFFFu));
+    std::vector<std::uint8_t> reply(text, text + kVersionReplyLength);
+    return reply;
+}
+
+std::vector<std::uint8_t> SettingsReply(std::uint8_t id, std::uint8_t status, std::uint8_t option,
+                                        std::uint32_t number) {
+    return {0x58,
+            0x53,
+            0x07,
+            id,
+            status,
+            option,
+            static_cast<std::uint8_t>(number),
+            static_cast<std::uint8_t>(number >> 8),
+            static_cast<std::uint8_t>(number >> 16),
+            static_cast<std::uint8_t>(number >> 24)};
+}
+
+}  // namespace tornelvox::emulator

@@ -1,0 +1,76 @@
+// The settings-apply worker: waits for the dialog, writes the changed settings, reports.
+#include <cstdint>
+
+#include "firmware/firmware_update.h"
+#include "serial/message_log.h"
+#include "settings/settings_model.h"
+#include "settings/settings_protocol.h"
+#include "settings/settings_workflow.h"
+
+namespace tornelvox {
+
+std::atomic<bool> bDeviceSettingRunning{false};
+
+void ClearDeviceSettingRunning() {
+    bDeviceSettingRunning.store(false, std::memory_order_release);
+    bDeviceSettingRunning.notify_all();
+}
+
+namespace {
+
+void LogWrittenLine(const SettingDescription &setting, int applied) {
+    if (setting.write_line == nullptr) {
+        for (const char *line : kMediaAudioLines) ShowMsg("%s", line);
+    } else if (setting.line_takes_index) {
+        ShowMsg(setting.write_line, applied);
+    } else {
+        ShowMsg(setting.write_line, LabelFor(setting, applied));
+    }
+}
+
+// Writes one changed setting and logs its line. Returns false when the run must end with the
+// warning verdict.
+bool WriteSetting(const SettingDescription &setting, int applied) {
+    std::uint8_t byte = 0;
+    if (!WrittenByteFor(setting, applied, byte)) {
+        ShowMsg(setting.unwritable_message, applied);
+        if (setting.unwritable == UnwritableIndex::CountAsFailure) return false;
+        LogWrittenLine(setting, applied);
+        return true;
+    }
+    const bool written = SetDeviceParameters(setting.option, byte) != ParamFail;
+    LogWrittenLine(setting, applied);
+    return written;
+}
+
+}  // namespace
+
+bool ApplyChangedSettings() {
+    bool all_written = true;
+    for (const SettingDescription *setting : SettingsInWriteOrder()) {
+        const int applied = setting->applied.Get();
+        if (applied == setting->device.Get()) continue;
+        // The dialog keeps a setting the firmware lacks at its fixed value; should it ever
+        // differ, it is still never sent to firmware that does not know it.
+        if (!SettingAvailable(*setting, CurVerNum)) continue;
+        if (!WriteSetting(*setting, applied)) all_written = false;
+    }
+    return all_written;
+}
+
+void RunSettingsApply(const std::shared_ptr<WindowLink> &window) {
+    // The dialog fills in the applied values before it clears the flag with release; the
+    // acquire here makes them visible.
+    while (bDeviceSettingRunning.load(std::memory_order_acquire)) {
+        bDeviceSettingRunning.wait(true, std::memory_order_acquire);
+    }
+    ShowMsg("\n ====> Device Setting \n");
+    if (ApplyChangedSettings()) {
+        ShowMsg("\n Set Device parameters done. \n\n");
+    } else {
+        ShowMsg("\n WARMING: Set Device error. Please try again\n\n");
+    }
+    if (window) window->PostButtons(ButtonState::Restored);
+}
+
+}  // namespace tornelvox

@@ -1,0 +1,320 @@
+#include "settings/settings_model.h"
+
+#include <algorithm>
+
+namespace tornelvox {
+
+unsigned char m_callerid = 0, a_callerid = 0;
+unsigned char m_strong_ring = 0, a_strong_ring = 0;
+unsigned char m_aec = 0, a_aec = 0;
+int m_hook_speed_index = 0, a_hook_speed_index = 0;
+int m_offhook_pwr_index = 0, a_offhook_pwr_index = 0;
+unsigned char m_dialtone_dis = 0, a_dialtone_dis = 0;
+unsigned char m_reverse_dis = 0, a_reverse_dis = 0;
+int m_dial_plan_index = 0, a_dial_plan_index = 0;
+unsigned char m_led_display = 0, a_led_display = 0;
+unsigned char m_a2dp = 0, a_a2dp = 0;
+int m_mic_vol_index = 0, a_mic_vol_index = 0;
+int m_spk_vol_index = 0, a_spk_vol_index = 0;
+unsigned char m_robocall = 0, a_robocall = 0;
+unsigned char m_dtmfcmd = 0, a_dtmfcmd = 0;
+int m_dtmfth_index = 0, a_dtmfth_index = 0;
+int m_aec_depth_index = 0, a_aec_depth_index = 0;
+
+namespace {
+
+// Firmware gates: a setting exists when the version is greater than its gate.
+constexpr int kAllFirmware = kSettingsMinVersion;  // 200 and later
+constexpr int kVolumeFirmware = 0x205;             // 206 and later
+constexpr int kRobocallFirmware = 0x2FF;           // 300 and later
+constexpr int kDtmfFirmware = 0x301;               // 302 and later
+
+constexpr const char *kFlagLabels[] = {"FALSE", "TRUE"};
+
+constexpr std::uint32_t kHookSpeedReported[] = {3, 5, 7, 10};
+constexpr const char *kHookSpeedLabels[] = {"30 ms", "50 ms", "70 ms", "100 ms"};
+constexpr const char *kHookSpeedItems[] = {" 30 ms", " 50 ms", " 70 ms", "100 ms"};
+
+// The numbers the adapter reports for the off-hook power levels are not the ones it is sent.
+constexpr std::uint32_t kOffHookReported[] = {225, 190, 150, 95, 80};
+constexpr std::uint8_t kOffHookWritten[] = {2, 1, 0, 3, 4};
+constexpr const char *kOffHookLabels[] = {"Low", "Medium", "High", "Strong", "Strongest"};
+
+constexpr std::uint32_t kThreeLevels[] = {0, 1, 2};
+constexpr std::uint32_t kFiveLevels[] = {0, 1, 2, 3, 4};
+constexpr const char *kFiveLevelItems[] = {"0", "1", "2", "3", "4"};
+
+constexpr const char *kDialPlanLabels[] = {"With Timeout", "Without Timeout", "# key only"};
+constexpr const char *kDialPlanItems[] = {"With timeout", "Without timeout", "# key only"};
+constexpr const char *kDtmfThresholdLabels[] = {"Low", "Normal", "High"};
+constexpr const char *kMicLabels[] = {"8 dB", "14 dB", "30 dB", "45 dB", "54 dB"};
+constexpr const char *kSpeakerLabels[] = {"-6 dB", "-3 dB", "0 dB", "3 dB", "6 dB"};
+
+// One entry per setting, in option-code order.
+const SettingDescription kSettings[kSettingCount] = {
+    {.option = 1, .name = "Caller ID", .kind = SettingKind::Flag,
+     .device = m_callerid, .applied = a_callerid,
+     .reported = {}, .fallback = 1, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kAllFirmware, .gated_value = 1,
+     .read_rank = 1, .unreadable_message = " Can't get CID parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 1, .write_line = " Set Caller ID to %s\n", .line_takes_index = false,
+     .labels = kFlagLabels,
+     .control = "cbCallerID", .label_control = nullptr, .items = {}, .default_value = 1,
+     .enabled_by = 0, .confirm_rank = 1, .cancel_rank = 1},
+    {.option = 2, .name = "Strong Ringing", .kind = SettingKind::Flag,
+     .device = m_strong_ring, .applied = a_strong_ring,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kAllFirmware, .gated_value = 0,
+     .read_rank = 2, .unreadable_message = " Can't get Ringing Strength parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 6, .write_line = " Set Strong Ringing to %s\n", .line_takes_index = false,
+     .labels = kFlagLabels,
+     .control = "cbStrongRing", .label_control = nullptr, .items = {}, .default_value = 0,
+     .enabled_by = 0, .confirm_rank = 7, .cancel_rank = 6},
+    {.option = 3, .name = "Echo Cancel", .kind = SettingKind::Flag,
+     .device = m_aec, .applied = a_aec,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kAllFirmware, .gated_value = 0,
+     .read_rank = 3, .unreadable_message = " Can't get Echo Cancel parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 2, .write_line = " Set Echo Cancel to %s\n", .line_takes_index = false,
+     .labels = kFlagLabels,
+     .control = "cbEchoCancel", .label_control = nullptr, .items = {}, .default_value = 1,
+     .enabled_by = 0, .confirm_rank = 2, .cancel_rank = 2},
+    {.option = 4, .name = "Hook Speed", .kind = SettingKind::Level,
+     .device = m_hook_speed_index, .applied = a_hook_speed_index,
+     .reported = kHookSpeedReported, .fallback = 2, .written = {},
+     .unwritable_message = "Unknow hook speed index %d\n",
+     .unwritable = UnwritableIndex::CountAsFailure,
+     .gate_version = kAllFirmware, .gated_value = 2,
+     .read_rank = 12, .unreadable_message = " Can't get Hook Speed parameter !!!\n",
+     .unknown_message = " Error: Hook Spped count unknown %d\n",
+     .write_rank = 13, .write_line = " Set Hook Speed to %s\n", .line_takes_index = false,
+     .labels = kHookSpeedLabels,
+     .control = "cbxHookSpeed", .label_control = nullptr, .items = kHookSpeedItems,
+     .default_value = 2, .enabled_by = 0, .confirm_rank = 14, .cancel_rank = 11},
+    {.option = 5, .name = "Off Hook power", .kind = SettingKind::Level,
+     .device = m_offhook_pwr_index, .applied = a_offhook_pwr_index,
+     .reported = kOffHookReported, .fallback = 1, .written = kOffHookWritten,
+     .unwritable_message = "Unknow off-hook index %d\n", .unwritable = UnwritableIndex::LogLine,
+     .gate_version = kAllFirmware, .gated_value = 1,
+     .read_rank = 13, .unreadable_message = " Can't get Off-hook Power parameter !!!\n",
+     .unknown_message = " Error: Off Hook power unknown %d\n",
+     .write_rank = 12, .write_line = " Set Off Hook power to %s\n", .line_takes_index = false,
+     .labels = kOffHookLabels,
+     .control = "cbxOffHookPwr", .label_control = nullptr, .items = kOffHookLabels,
+     .default_value = 1, .enabled_by = 0, .confirm_rank = 13, .cancel_rank = 10},
+    {.option = 6, .name = "Dialtone after Disconnect", .kind = SettingKind::Flag,
+     .device = m_dialtone_dis, .applied = a_dialtone_dis,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kAllFirmware, .gated_value = 0,
+     .read_rank = 4, .unreadable_message = " Can't get Disconnect with dialtone parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 4, .write_line = " Set Dialtone after Disconnect to %s\n",
+     .line_takes_index = false, .labels = kFlagLabels,
+     .control = "cbDialtoneDisc", .label_control = nullptr, .items = {}, .default_value = 0,
+     .enabled_by = 0, .confirm_rank = 5, .cancel_rank = 4},
+    {.option = 7, .name = "Reverse after Disconnect", .kind = SettingKind::Flag,
+     .device = m_reverse_dis, .applied = a_reverse_dis,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kAllFirmware, .gated_value = 0,
+     .read_rank = 5, .unreadable_message = " Can't get Reverse after disconnect parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 5, .write_line = " Set Reverse after Disconnect to %s\n",
+     .line_takes_index = false, .labels = kFlagLabels,
+     .control = "cbReverseDisc", .label_control = nullptr, .items = {}, .default_value = 1,
+     .enabled_by = 0, .confirm_rank = 6, .cancel_rank = 5},
+    {.option = 8, .name = "Dial plan", .kind = SettingKind::Level,
+     .device = m_dial_plan_index, .applied = a_dial_plan_index,
+     .reported = kThreeLevels, .fallback = 0, .written = {},
+     .unwritable_message = "Unknow dial plan index %d\n",
+     .unwritable = UnwritableIndex::CountAsFailure,
+     .gate_version = kAllFirmware, .gated_value = 0,
+     .read_rank = 14, .unreadable_message = " Can't get Dial Plan parameter !!!\n",
+     .unknown_message = " Error: Dail plan unknown %d\n",
+     .write_rank = 11, .write_line = " Set Dial plan to %s\n", .line_takes_index = false,
+     .labels = kDialPlanLabels,
+     .control = "cbxDialPlan", .label_control = nullptr, .items = kDialPlanItems,
+     .default_value = 0, .enabled_by = 0, .confirm_rank = 12, .cancel_rank = 9},
+    {.option = 9, .name = "LED Debug", .kind = SettingKind::Flag,
+     .device = m_led_display, .applied = a_led_display,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kAllFirmware, .gated_value = 0,
+     .read_rank = 6, .unreadable_message = " Can't get LED Debug display parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 7, .write_line = " Set LED Debug to %s\n", .line_takes_index = false,
+     .labels = kFlagLabels,
+     .control = "cbLEDDEbug", .label_control = nullptr, .items = {}, .default_value = 0,
+     .enabled_by = 0, .confirm_rank = 8, .cancel_rank = 7},
+    {.option = 10, .name = "Media Audio", .kind = SettingKind::Flag,
+     .device = m_a2dp, .applied = a_a2dp,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kAllFirmware, .gated_value = 0,
+     .read_rank = 11, .unreadable_message = " Can't get Media Audio parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 16, .write_line = nullptr, .line_takes_index = false,
+     .labels = kFlagLabels,
+     .control = "cbMediaAudio", .label_control = nullptr, .items = {}, .default_value = 0,
+     .enabled_by = 0, .confirm_rank = 4, .cancel_rank = 3},
+    {.option = 13, .name = "MIC volume", .kind = SettingKind::Level,
+     .device = m_mic_vol_index, .applied = a_mic_vol_index,
+     .reported = kFiveLevels, .fallback = 2, .written = {},
+     .unwritable_message = "Unknow MIC volume index %d\n",
+     .unwritable = UnwritableIndex::CountAsFailure,
+     .gate_version = kVolumeFirmware, .gated_value = 2,
+     .read_rank = 15, .unreadable_message = " Can't get MIC Volume parameter !!!\n",
+     .unknown_message = " Error: MIC Volume unknown %d\n",
+     .write_rank = 14, .write_line = " Set MIC volume to %s\n", .line_takes_index = false,
+     .labels = kMicLabels,
+     .control = "cbxMICVol", .label_control = "txMICVol", .items = kFiveLevelItems,
+     .default_value = 2, .enabled_by = 0, .confirm_rank = 15, .cancel_rank = 12},
+    {.option = 14, .name = "SPEAKER", .kind = SettingKind::Level,
+     .device = m_spk_vol_index, .applied = a_spk_vol_index,
+     .reported = kFiveLevels, .fallback = 2, .written = {},
+     .unwritable_message = "Unknow speaker volume index %d\n",
+     .unwritable = UnwritableIndex::CountAsFailure,
+     .gate_version = kVolumeFirmware, .gated_value = 2,
+     .read_rank = 16, .unreadable_message = " Can't get Speaker Volume parameter !!!\n",
+     .unknown_message = " Error: SPEAKER Volume unknown %d\n",
+     .write_rank = 15, .write_line = " Set SPEAKER to %s\n", .line_takes_index = false,
+     .labels = kSpeakerLabels,
+     .control = "cbxSpkVol", .label_control = "txSpkVol", .items = kFiveLevelItems,
+     .default_value = 2, .enabled_by = 0, .confirm_rank = 16, .cancel_rank = 13},
+    {.option = 15, .name = "RoboCall Block", .kind = SettingKind::Flag,
+     .device = m_robocall, .applied = a_robocall,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kRobocallFirmware, .gated_value = 0,
+     .read_rank = 7, .unreadable_message = " Can't get Robocall Block parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 8, .write_line = " Set RoboCall Block to %s\n", .line_takes_index = false,
+     .labels = kFlagLabels,
+     .control = "cbRobocall", .label_control = nullptr, .items = {}, .default_value = 0,
+     .enabled_by = 0, .confirm_rank = 9, .cancel_rank = 8},
+    {.option = 16, .name = "DTMF Tone Command", .kind = SettingKind::Flag,
+     .device = m_dtmfcmd, .applied = a_dtmfcmd,
+     .reported = {}, .fallback = 0, .written = {},
+     .unwritable_message = nullptr, .unwritable = UnwritableIndex::None,
+     .gate_version = kDtmfFirmware, .gated_value = 0,
+     .read_rank = 8, .unreadable_message = " Can't get DTMF Tone Command parameter !!!\n",
+     .unknown_message = nullptr,
+     .write_rank = 9, .write_line = " Set DTMF Tone Command to %s\n", .line_takes_index = false,
+     .labels = kFlagLabels,
+     .control = "cbDTMFCmd", .label_control = nullptr, .items = {}, .default_value = 0,
+     .enabled_by = 0, .confirm_rank = 10, .cancel_rank = 14},
+    {.option = 17, .name = "DTMF Threshold", .kind = SettingKind::Level,
+     .device = m_dtmfth_index, .applied = a_dtmfth_index,
+     .reported = kThreeLevels, .fallback = 0, .written = {},
+     .unwritable_message = "Unknow DTMF threshold index %d\n",
+     .unwritable = UnwritableIndex::CountAsFailure,
+     .gate_version = kDtmfFirmware, .gated_value = 0,
+     .read_rank = 9, .unreadable_message = " Can't get DTMF Threshold parameter !!!\n",
+     .unknown_message = " Error: DTMF Threshold unknown %d\n",
+     .write_rank = 10, .write_line = " Set DTMF Threshold to %s\n", .line_takes_index = false,
+     .labels = kDtmfThresholdLabels,
+     .control = "cbDTMFThreshold", .label_control = "txDTMFThreshold",
+     .items = kDtmfThresholdLabels, .default_value = 0, .enabled_by = 16, .confirm_rank = 11,
+     .cancel_rank = 15},
+    {.option = 18, .name = "Echo Depth Control", .kind = SettingKind::Level,
+     .device = m_aec_depth_index, .applied = a_aec_depth_index,
+     .reported = kFiveLevels, .fallback = 2, .written = {},
+     .unwritable_message = "Unknow echo depth index %d\n",
+     .unwritable = UnwritableIndex::CountAsFailure,
+     .gate_version = kDtmfFirmware, .gated_value = 2,
+     .read_rank = 10, .unreadable_message = " Can't get Echo Depth Control Value !!!\n",
+     .unknown_message = " Error: Echo Depth Control unknown %d\n",
+     .write_rank = 3, .write_line = " Set Echo Depth Control to %d\n", .line_takes_index = true,
+     .labels = kFiveLevelItems,
+     .control = "cbEchoDepth", .label_control = "txEchoDepth", .items = kFiveLevelItems,
+     .default_value = 2, .enabled_by = 3, .confirm_rank = 3, .cancel_rank = 16},
+};
+
+// The table in the order one of its rank fields gives (ranks run 1 to 16).
+SettingOrder OrderedBy(int SettingDescription::*rank) {
+    SettingOrder order{};
+    for (const SettingDescription &setting : kSettings) {
+        const int position = setting.*rank - 1;
+        if (position >= 0 && position < kSettingCount) order[position] = &setting;
+    }
+    return order;
+}
+
+}  // namespace
+
+std::span<const SettingDescription> AllSettings() { return kSettings; }
+
+const SettingDescription *FindSetting(std::uint8_t option) {
+    for (const SettingDescription &setting : kSettings) {
+        if (setting.option == option) return &setting;
+    }
+    return nullptr;
+}
+
+SettingOrder SettingsInReadOrder() { return OrderedBy(&SettingDescription::read_rank); }
+SettingOrder SettingsInWriteOrder() { return OrderedBy(&SettingDescription::write_rank); }
+SettingOrder SettingsInConfirmOrder() { return OrderedBy(&SettingDescription::confirm_rank); }
+SettingOrder SettingsInCancelOrder() { return OrderedBy(&SettingDescription::cancel_rank); }
+
+bool SettingAvailable(const SettingDescription &setting, int version) {
+    return version > setting.gate_version;
+}
+
+int DeviceValueFor(const SettingDescription &setting, std::uint32_t number, bool &known) {
+    known = true;
+    if (setting.kind == SettingKind::Flag) return number != 0 ? 1 : 0;
+    const auto found = std::find(setting.reported.begin(), setting.reported.end(), number);
+    if (found != setting.reported.end()) {
+        return static_cast<int>(found - setting.reported.begin());
+    }
+    known = false;
+    return setting.fallback;
+}
+
+bool WrittenByteFor(const SettingDescription &setting, int applied, std::uint8_t &byte) {
+    if (setting.kind == SettingKind::Flag) {
+        byte = applied != 0 ? 1 : 0;
+        return true;
+    }
+    const int levels = static_cast<int>(setting.reported.size());
+    if (applied < 0 || applied >= levels) return false;
+    const auto index = static_cast<std::size_t>(applied);
+    byte = index < setting.written.size() ? setting.written[index]
+                                          : static_cast<std::uint8_t>(applied);
+    return true;
+}
+
+const char *LabelFor(const SettingDescription &setting, int applied) {
+    const std::span<const char *const> labels = setting.labels;
+    if (setting.kind == SettingKind::Flag) return labels[applied != 0 ? 1 : 0];
+    if (applied < 0 || static_cast<std::size_t>(applied) >= labels.size()) return labels.back();
+    return labels[static_cast<std::size_t>(applied)];
+}
+
+void CopyDeviceToApplied() {
+    for (const SettingDescription *setting : SettingsInCancelOrder()) {
+        setting->applied.Set(setting->device.Get());
+    }
+}
+
+void GateAppliedValues(int version) {
+    for (const SettingDescription &setting : kSettings) {
+        if (!SettingAvailable(setting, version)) setting.applied.Set(setting.gated_value);
+    }
+}
+
+void ResetSettingValues() {
+    for (const SettingDescription &setting : kSettings) {
+        setting.device.Set(0);
+        setting.applied.Set(0);
+    }
+}
+
+}  // namespace tornelvox

@@ -1,0 +1,44 @@
+// Reading every setting the adapter's firmware has into the device values.
+#include <cstdint>
+
+#include "serial/message_log.h"
+#include "settings/settings_model.h"
+#include "settings/settings_protocol.h"
+#include "settings/settings_workflow.h"
+
+namespace tornelvox {
+
+namespace {
+
+// Every read gets one more try when the first fails; the second result stands.
+std::uint32_t ReadWithRetry(std::uint8_t option) {
+    const std::uint32_t value = GetDeviceParameters(option);
+    return value != ParamFail ? value : GetDeviceParameters(option);
+}
+
+void ReadSetting(const SettingDescription &setting, int version) {
+    if (!SettingAvailable(setting, version)) {
+        setting.device.Set(setting.gated_value);
+        return;
+    }
+    const std::uint32_t number = ReadWithRetry(setting.option);
+    if (number == ParamFail) {
+        ShowMsg("%s", setting.unreadable_message);
+        setting.device.Set(UnreadableValue(setting));
+        return;
+    }
+    bool known = true;
+    const int value = DeviceValueFor(setting, number, known);
+    if (!known && setting.unknown_message != nullptr) {
+        ShowMsg(setting.unknown_message, static_cast<int>(number));
+    }
+    setting.device.Set(value);
+}
+
+}  // namespace
+
+void ReadAllSettings(int version) {
+    for (const SettingDescription *setting : SettingsInReadOrder()) ReadSetting(*setting, version);
+}
+
+}  // namespace tornelvox

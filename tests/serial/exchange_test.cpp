@@ -1,0 +1,211 @@
+// The command exchange against a byte-exact peer on a pseudo-terminal: reply shapes, attempts,
+// read limits, chunking, capture window and failure codes.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "serial/serial_link.h"
+#include "support/recording_window.h"
+#include "support/scripted_peer.h"
+
+namespace tornelvox {
+namespace {
+
+using testing::Bytes;
+using testing::FromHex;
+using testing::ScriptedPeer;
+
+Bytes Counting(std::size_t count, unsigned start = 0) {
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(start + i);
+    return bytes;
+}
+
+// Splits bytes into pieces of at most size bytes.
+std::vector<Bytes> Pieces(const Bytes &bytes, std::size_t size) {
+    std::vector<Bytes> pieces;
+    for (std::size_t i = 0; i < bytes.size(); i += size) {
+        pieces.emplace_back(bytes.begin() + i, bytes.begin() + std::min(bytes.size(), i + size));
+    }
+    return pieces;
+}
+
+Bytes FrameOf(int code) {
+    unsigned char frame[kMaxFrameSize];
+    const std::size_t length = BuildFrame(code, frame);
+    return Bytes(frame, frame + length);
+}
+
+class Exchange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::ResetSerialLink();
+        ReadCallTimeoutMs = 20;
+        dwReadAdd = 0xFD000;
+    }
+    void TearDown() override {
+        ClosePort();
+        ReadCallTimeoutMs = 100;
+    }
+    void Open() {
+        ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+        ASSERT_TRUE(SetParameters(115200));
+    }
+    ScriptedPeer peer;
+};
+
+struct ReplyCase {
+    const char *name;
+    int code;
+    std::vector<std::vector<Bytes>> answers;  // one entry per frame the utility must send
+    bool result;
+    int fail_code;  // FailCode afterwards (the test starts it at 99)
+};
+
+class ExchangeRules : public Exchange, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(ExchangeRules, DecidesByTheReplyShape) {
+    const ReplyCase &c = GetParam();
+    for (const auto &answer : c.answers) peer.Then(FrameOf(c.code), answer);
+    peer.Start();
+    Open();
+    FailCode = 99;
+    EXPECT_EQ(SendCOMM(c.code), c.result);
+    EXPECT_EQ(FailCode, c.fail_code);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+const Bytes kProbeAnswer = FromHex("04 0E 05 01 E0 FC 00 00");
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Shapes, ExchangeRules, ::testing::Values(
+    ReplyCase{"Full",            1,  {{kProbeAnswer}},                              true,  99},
+    ReplyCase{"InPieces",        1,  {{FromHex("04 0E"), FromHex("05 01 E0"),
+                                       FromHex("FC 00 00")}},                       true,  99},
+    ReplyCase{"ThreeBytes",      1,  {{FromHex("04 0E 05")}},                       true,  99},
+    ReplyCase{"OneByte",         1,  {{FromHex("04")}},                             false, 99},
+    ReplyCase{"SilentTwice",     1,  {{}, {}},                                      false, 6},
+    ReplyCase{"SilentThenFull",  1,  {{}, {kProbeAnswer}},                          true,  99},
+    ReplyCase{"PageReadShort",   18, {{Counting(4000)}},                            false, 99},
+    ReplyCase{"RateRefusedTwice",7,  {{FromHex("04 0E 05 00")},
+                                      {FromHex("04 0E 05 00")}},                    false, 6},
+    ReplyCase{"RateShortOther",  7,  {{FromHex("00 11 22 33")}},                    true,  99},
+    ReplyCase{"NoReplyCommand",  21, {{}},                                          true,  99}),
+    [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(Exchange, BurstsWriteTheirFramesAndReadNothing) {
+    for (int i = 0; i < 200; ++i) peer.Then(FrameOf(3));
+    peer.Then(FrameOf(5));
+    for (int i = 0; i < 100; ++i) peer.Then(FrameOf(4));
+    peer.Start();
+    Open();
+    EXPECT_TRUE(SendCOMM(3));
+    EXPECT_TRUE(SendCOMM(5));
+    EXPECT_TRUE(SendCOMM(4));
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(Exchange, OvershootStopsAtTheFirstFullChunkAndLeavesTheRest) {
+    const Bytes reply = Counting(300, 0x20);
+    peer.Then(FrameOf(22), {reply});
+    peer.Start();
+    Open();
+    std::this_thread::sleep_for(std::chrono::milliseconds(0));
+    ASSERT_TRUE(SendCOMM(22));
+    EXPECT_GE(RealReadCnt, 33);
+    EXPECT_LE(RealReadCnt, 65);
+    EXPECT_EQ(std::memcmp(ReadData, reply.data(), static_cast<size_t>(std::min(RealReadCnt, 64))), 0);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(Exchange, CaptureWindowIsTheFirstChunkOrTheThirdForTheParameterRead) {
+    const Bytes reply = Counting(4110);
+    peer.Then(FrameOf(18), Pieces(reply, 256), 1);
+    peer.Then(FrameOf(19), Pieces(reply, 256), 1);
+    peer.Start();
+    Open();
+    ASSERT_TRUE(SendCOMM(18));
+    EXPECT_EQ(RealReadCnt, 4110);
+    EXPECT_EQ(std::memcmp(ReadData, reply.data(), 64), 0);
+    ASSERT_TRUE(SendCOMM(19));
+    EXPECT_EQ(std::memcmp(ReadData, reply.data() + 512, 64), 0);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(Exchange, ParameterReadEndingBeforeItsThirdChunkLeavesTheWindowAlone) {
+    std::memset(ReadData, 0x5A, sizeof ReadData);
+    peer.Then(FrameOf(19), {Counting(400)});
+    peer.Start();
+    Open();
+    EXPECT_FALSE(SendCOMM(19));
+    EXPECT_EQ(RealReadCnt, 400);
+    for (unsigned char byte : ReadData) ASSERT_EQ(byte, 0x5A);
+    EXPECT_EQ(CapturedCnt, 0);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(Exchange, ReplyThatStopsEarlyCountsWhatCame) {
+    peer.Then(FrameOf(18), {Counting(100)});
+    peer.Start();
+    Open();
+    EXPECT_FALSE(SendCOMM(18));
+    EXPECT_EQ(RealReadCnt, 100);
+    EXPECT_EQ(CmdReadCnt, 4110);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(Exchange, ClosedPortThatCannotBeReopenedFailsTheWrite) {
+    FailCode = 0;
+    EXPECT_FALSE(SendCOMM(1));
+    EXPECT_EQ(FailCode, 5);
+    EXPECT_EQ(hComm, 0);
+}
+
+TEST_F(Exchange, ClosedPortIsReopenedAtTheLastPath) {
+    peer.Then(FrameOf(1), {kProbeAnswer});
+    peer.Start();
+    Open();
+    ClosePort();
+    EXPECT_TRUE(SendCOMM(1));
+    EXPECT_NE(hComm, 0);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(Exchange, WriteCommRecordsCodesWithoutFrames) {
+    Open();
+    for (int code : {20, 0, 25}) {
+        EXPECT_EQ(WriteComm(code), 0);
+        EXPECT_EQ(WriteComm_op, code);
+    }
+    EXPECT_EQ(peer.Finish(), "");  // nothing reached the line
+}
+
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
+    peer.ThenHangUp(FrameOf(18));
+    peer.Start();
+    Open();
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu_start = ThreadCpuSeconds();
+    FailCode = 0;
+    EXPECT_FALSE(SendCOMM(18));
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = ThreadCpuSeconds() - cpu_start;
+    // A silent attempt costs 10 read calls of 20 ms; a hung-up line must cost no more than
+    // silence and must sleep rather than spin through those calls.
+    EXPECT_LT(wall, 2.0);
+    EXPECT_LT(cpu, 0.1 + wall / 4);
+    // The second attempt cannot write its frame to the hung-up line.
+    EXPECT_EQ(FailCode, 5);
+}
+
+}  // namespace
+}  // namespace tornelvox

@@ -1,0 +1,116 @@
+// Every command frame of the catalogue, byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "firmware/firmware_update.h"
+#include "support/scripted_peer.h"
+
+namespace tornelvox {
+namespace {
+
+using testing::Bytes;
+using testing::FromHex;
+using testing::Hex;
+
+struct FrameCase {
+    int code;
+    int flash_cnt;      // erase step (code 13)
+    int fw_write_cnt;   // image page (code 14)
+    int tx_id;          // settings transaction id (codes 23, 24)
+    const char *head;   // expected leading bytes
+    std::size_t length; // whole frame
+    int reply;          // reply length WriteComm reports
+};
+
+class FrameCatalogue : public ::testing::TestWithParam<FrameCase> {};
+
+TEST_P(FrameCatalogue, BuildsTheExactBytes) {
+    const FrameCase &c = GetParam();
+    flash_cnt = c.flash_cnt;
+    fw_write_cnt = c.fw_write_cnt;
+    g_tx_id = c.tx_id;
+    bOptions = 0x05;
+    bOptionsValue = 0x04;
+    dwReadAdd = 0xFD000;
+    const unsigned char address[6] = {0xA7, 0x03, 0x11, 0x22, 0x33, 0x44};
+    std::memcpy(BT_ADD, address, 6);
+
+    unsigned char frame[kMaxFrameSize];
+    const std::size_t length = BuildFrame(c.code, frame);
+    ASSERT_EQ(length, c.length) << "code " << c.code;
+    const Bytes head = FromHex(c.head);
+    EXPECT_EQ(Hex(Bytes(frame, frame + head.size())), Hex(head)) << "code " << c.code;
+    EXPECT_EQ(ReplyLength(c.code), c.reply) << "code " << c.code;
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(AllCodes, FrameCatalogue, ::testing::Values(
+    //        code cnt  page  id   head                                                  len  reply
+    FrameCase{1,   0,   0,    1,   "01 E0 FC 01 00",                                     5,    8},
+    FrameCase{2,   0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    8},
+    FrameCase{3,   0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    0},
+    FrameCase{4,   0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    0},
+    FrameCase{5,   0,   0,    1,   "01 E0 FC 05 FE 95 27 95 27",                         9,    0},
+    FrameCase{6,   0,   0,    1,   "01 E0 FC 06 0F 00 C2 01 00 0F",                      10,   12},
+    FrameCase{7,   0,   0,    1,   "01 E0 FC 06 0F 40 42 0F 00 0F",                      10,   12},
+    FrameCase{8,   0,   0,    1,   "01 E0 FC FF F4 05 00 0E 9F 00 00 00 00",             13,   15},
+    FrameCase{9,   0,   0,    1,   "01 E0 FC 09 01 00 80 F4 00 01 00 5A 00",             13,   15},
+    FrameCase{10,  0,   0,    1,   "01 E0 FC 09 01 00 80 F4 00 01 00 A5 00",             13,    5},
+    FrameCase{11,  0,   0,    1,   "01 E0 FC FF F4 02 00 0C 05",                         9,    13},
+    FrameCase{12,  0,   0,    1,   "01 E0 FC FF F4 03 00 0D 01 00",                      10,   13},
+    FrameCase{13,  0,   0,    1,   "01 E0 FC FF F4 06 00 0F D8 00 00 00 00",             13,   16},
+    FrameCase{13,  15,  0,    1,   "01 E0 FC FF F4 06 00 0F D8 00 00 0F 00",             13,   16},
+    FrameCase{13,  16,  0,    1,   "01 E0 FC FF F4 06 00 0F 20 00 00 0F 00",             13,   16},
+    FrameCase{13,  29,  0,    1,   "01 E0 FC FF F4 06 00 0F 20 00 D0 0F 00",             13,   16},
+    FrameCase{14,  0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 00 00 00",                4108, 15},
+    FrameCase{14,  0,   252,  1,   "01 E0 FC FF F4 05 10 07 00 C0 0F 00",                4108, 15},
+    FrameCase{15,  0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 D0 0F 00 A7 03 11 22 33 44 "
+                                   "54 6F 72 6E 65 6C 76 6F 78 28 33 41 37 29",          4108, 15},
+    FrameCase{16,  0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 E0 07 00 FF FF",          4108, 15},
+    FrameCase{17,  0,   0,    1,   "01 E0 FC 09 10 00 00 00 00 FF CF 07 00",             13,   11},
+    FrameCase{18,  0,   0,    1,   "01 E0 FC FF F4 05 00 09 00 D0 0F 00",                12, 4110},
+    FrameCase{19,  0,   0,    1,   "01 E0 FC FF F4 05 00 09 00 D0 0F 00",                12, 4110},
+    FrameCase{20,  0,   0,    1,   "",                                                   0,    0},
+    FrameCase{21,  0,   0,    1,   "2F 71",                                              2,    0},
+    FrameCase{22,  0,   0,    1,   "2F 76",                                              2,   33},
+    FrameCase{23,  0,   0,    7,   "58 53 03 07 03 05 00",                               7,   10},
+    FrameCase{23,  0,   0,    256, "58 53 03 00 03 05 00",                               7,   10},
+    FrameCase{24,  0,   0,    9,   "58 53 07 09 83 05 04 00 00 00",                      10,  10},
+    FrameCase{0,   0,   0,    1,   "",                                                   0,    0},
+    FrameCase{25,  0,   0,    1,   "",                                                   0,    0}));
+// clang-format on
+
+TEST(FramePages, ImagePagesCarryTheirImageBytes) {
+    unsigned char frame[kMaxFrameSize];
+    for (int page : {0, 1, 124, 252}) {
+        fw_write_cnt = page;
+        ASSERT_EQ(BuildFrame(14, frame), kMaxFrameSize);
+        EXPECT_EQ(std::memcmp(frame + 12, rawData + page * kPageSize, kPageSize), 0) << page;
+    }
+}
+
+TEST(FramePages, NamePageTailAndParameterPage) {
+    unsigned char frame[kMaxFrameSize];
+    ASSERT_EQ(BuildFrame(15, frame), kMaxFrameSize);
+    const unsigned char *page = frame + 12;
+    for (int i = 20; i <= 37; ++i) EXPECT_EQ(page[i], 0x00) << i;
+    for (std::size_t i = 38; i < kPageSize; ++i) ASSERT_EQ(page[i], 0xFF) << i;
+
+    const unsigned char record[10] = {1, 2, 3, 4, 5, 6, 7, 8, 'X', 'S'};
+    std::memcpy(Params, record, sizeof record);
+    ASSERT_EQ(BuildFrame(16, frame), kMaxFrameSize);
+    for (std::size_t i = 0; i < kPageSize; ++i) {
+        const unsigned char want = (i >= 500 && i < 510) ? record[i - 500] : 0xFF;
+        ASSERT_EQ(frame[12 + i], want) << i;
+    }
+}
+
+TEST(FrameDigits, Int2CharGivesUpperCaseHexOrZero) {
+    const std::pair<unsigned, char> cases[] = {{0, '0'}, {9, '9'},   {10, 'A'},
+                                               {15, 'F'}, {16, '0'}, {0xFFFFFFFF, '0'}};
+    for (auto [value, digit] : cases) EXPECT_EQ(Int2Char(value), digit) << value;
+}
+
+}  // namespace
+}  // namespace tornelvox

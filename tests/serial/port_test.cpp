@@ -1,0 +1,94 @@
+// Opening, configuring, reopening and closing the port.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <termios.h>
+
+#include <cstring>
+#include <string>
+
+#include "serial/serial_link.h"
+#include "support/recording_window.h"
+#include "support/scripted_peer.h"
+
+namespace tornelvox {
+namespace {
+
+class Port : public ::testing::Test {
+protected:
+    void SetUp() override { testing::ResetSerialLink(); }
+    void TearDown() override { testing::ResetSerialLink(); }
+    testing::ScriptedPeer peer;
+};
+
+TEST_F(Port, RawModeAt115200) {
+    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+    termios before{};
+    ASSERT_EQ(tcgetattr(hComm, &before), 0);
+    ASSERT_TRUE(SetParameters(115200));
+    termios after{};
+    ASSERT_EQ(tcgetattr(hComm, &after), 0);
+    EXPECT_EQ(after.c_iflag & (INLCR | IGNCR | ICRNL | IXON | IXOFF), 0u);
+    EXPECT_EQ(after.c_oflag & (ONLCR | OCRNL), 0u);
+    EXPECT_EQ(after.c_oflag & OPOST, before.c_oflag & OPOST);  // left as the driver had it
+    EXPECT_EQ(after.c_lflag & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(after.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD), before.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD));
+    EXPECT_EQ(after.c_cc[VMIN], 0);
+    EXPECT_EQ(after.c_cc[VTIME], 1);
+    EXPECT_EQ(cfgetospeed(&after), B115200);
+    EXPECT_EQ(cfgetispeed(&after), B115200);
+    // The descriptor is back in blocking mode after the non-blocking open.
+    EXPECT_EQ(fcntl(hComm, F_GETFL) & O_NONBLOCK, 0);
+}
+
+TEST_F(Port, RateRule) {
+    const std::pair<int, int> cases[] = {{1000000, 115200}, {999999, 999999}, {115200, 115200},
+                                         {1000001, 115200}};
+    for (auto [asked, applied] : cases) EXPECT_EQ(EffectiveBaudRate(asked), applied) << asked;
+    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+    EXPECT_TRUE(SetParameters(1000000));
+    EXPECT_FALSE(SetParameters(999999));  // no such rate on this host
+}
+
+TEST_F(Port, OpenWhileOpenKeepsThePortAndItsName) {
+    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+    const int descriptor = hComm;
+    EXPECT_TRUE(OpenPort("/dev/null-other"));
+    EXPECT_EQ(hComm, descriptor);
+    EXPECT_STREQ(ComPortName, peer.Path().c_str());
+}
+
+TEST_F(Port, FailedOpenLeavesThePathAndFailCode1) {
+    EXPECT_FALSE(OpenPort("/nonexistent/cu.usbserial-1"));
+    EXPECT_EQ(hComm, 0);
+    EXPECT_EQ(FailCode, 1);
+    EXPECT_STREQ(ComPortName, "/nonexistent/cu.usbserial-1");
+}
+
+TEST_F(Port, PathTooLongForTheNameIsRefusedNotCut) {
+    const std::string path = "/dev/" + std::string(kPortPathSize, 'x');
+    EXPECT_FALSE(OpenPort(path.c_str()));
+    EXPECT_EQ(FailCode, 1);
+    EXPECT_EQ(hComm, 0);
+    EXPECT_STREQ(ComPortName, "/dev/");
+}
+
+TEST_F(Port, InitPortBeforeAnySearchFails) {
+    EXPECT_FALSE(InitPort());
+    EXPECT_EQ(FailCode, 1);
+    EXPECT_EQ(hComm, 0);
+}
+
+TEST_F(Port, CloseKeepsTheNameForReopening) {
+    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+    ClosePort();
+    EXPECT_EQ(hComm, 0);
+    EXPECT_STREQ(ComPortName, peer.Path().c_str());
+    EXPECT_TRUE(InitPort());
+    EXPECT_NE(hComm, 0);
+    ClosePort();
+    ClosePort();  // closing a closed port does nothing
+    EXPECT_EQ(hComm, 0);
+}
+
+}  // namespace
+}  // namespace tornelvox

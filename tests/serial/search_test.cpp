@@ -1,0 +1,146 @@
+// Candidate names, the probe and the search over a folder of device links.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "serial/serial_link.h"
+#include "support/recording_window.h"
+#include "support/scripted_peer.h"
+
+namespace tornelvox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bytes;
+using testing::FromHex;
+using testing::ScriptedPeer;
+
+TEST(CandidateNames, FollowTheUsbSerialNamingRule) {
+    const std::pair<const char *, bool> cases[] = {
+        {"cu.usbserial-1410", true},   {"cu.usbmodem14101", true},
+        {"cu.wchusbserial1410", true}, {"cu.usb0", true},
+        {"cu.usb", false},             {"cu.USBserial", false},
+        {"tty.usbserial-1410", false}, {"cu.Bluetooth-Incoming-Port", false},
+        {"cu.u", false},               {"", false},
+        {"ttyUSB0", true},             {"ttyACM12", true},
+        {"ttyUSB", false},             {"ttyUSB0x", false},
+        {"ttyS0", false},              {"usbcu.usbx", false},
+    };
+    for (auto [name, candidate] : cases) EXPECT_EQ(CheckName(name), candidate) << name;
+}
+
+Bytes FrameOf(int code) {
+    unsigned char frame[kMaxFrameSize];
+    return Bytes(frame, frame + BuildFrame(code, frame));
+}
+
+const Bytes kProbeAnswer = FromHex("04 0E 05 01 E0 FC 00 00");
+const Bytes kResetAnswer = FromHex("04 0E 0C 01 E0 FC 00 00 00 00 00 00 00 00 00");
+const Bytes kResetDone = FromHex("04 0E 02 01 00");
+
+// The reset request answered, or met with silence (two attempts per frame).
+void ScriptReboot(ScriptedPeer &peer, bool answered) {
+    for (int round = 0; round < 2; ++round) {
+        for (int code : {9, 10}) {
+            if (answered) {
+                peer.Then(FrameOf(code), {code == 9 ? kResetAnswer : kResetDone});
+            } else {
+                peer.Then(FrameOf(code));
+                peer.Then(FrameOf(code));
+            }
+        }
+    }
+}
+
+class Search : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::ResetSerialLink();
+        ReadCallTimeoutMs = 5;
+        char pattern[] = "/tmp/tornelvox-devXXXXXX";
+        folder_ = mkdtemp(pattern);
+        DeviceDirectory = folder_;
+    }
+    void TearDown() override {
+        testing::ResetSerialLink();
+        ReadCallTimeoutMs = 100;
+        fs::remove_all(folder_);
+    }
+    std::string Link(const std::string &name, const std::string &target) {
+        const std::string path = folder_ + "/" + name;
+        fs::create_symlink(target, path);
+        return path;
+    }
+    std::string folder_;
+    testing::RecordingWindow window_;
+};
+
+TEST_F(Search, FindsTheDeviceThatAnswersAndClosesThePort) {
+    ScriptedPeer adapter;
+    adapter.Then(FrameOf(1), {kProbeAnswer});
+    ScriptReboot(adapter, true);
+    adapter.Start();
+    const std::string path = Link("cu.usbserial-1410", adapter.Path());
+    Link("tty.usbserial-1410", "/nonexistent");  // not a candidate: never opened
+    Link("cu.usbmodem-gone", "/nonexistent");    // a candidate that cannot be opened
+
+    ASSERT_TRUE(SearchCOMM());
+    EXPECT_STREQ(ComPortName, path.c_str());
+    EXPECT_EQ(hComm, 0);
+    const std::string log = window_.Log();
+    EXPECT_EQ(log.rfind("\n Search Device ...\n", 0), 0u) << log;
+    EXPECT_NE(log.find("\t Check port : " + path + "\n Found device on " + path + "\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("tty.usbserial"), std::string::npos) << log;
+    EXPECT_EQ(adapter.Finish(), "");
+}
+
+TEST_F(Search, DeviceThatAnswersOnlyAfterARebootIsFound) {
+    ScriptedPeer adapter;
+    adapter.Then(FrameOf(1));
+    adapter.Then(FrameOf(1));
+    ScriptReboot(adapter, true);
+    adapter.Then(FrameOf(1), {kProbeAnswer});
+    ScriptReboot(adapter, true);
+    adapter.Start();
+    const std::string path = Link("cu.usbserial-1", adapter.Path());
+    EXPECT_TRUE(SearchCOMM());
+    EXPECT_EQ(window_.Log(), "\n Search Device ...\n\t Check port : " + path +
+                                 "\n Found device on " + path + "\n");
+    EXPECT_EQ(adapter.Finish(), "");
+}
+
+TEST_F(Search, SilentDeviceIsProbedTwiceRebootedTwiceAndNotFound) {
+    ScriptedPeer silent;
+    silent.Then(FrameOf(1));
+    silent.Then(FrameOf(1));
+    ScriptReboot(silent, false);
+    silent.Then(FrameOf(1));
+    silent.Then(FrameOf(1));
+    ScriptReboot(silent, false);
+    silent.Start();
+    const std::string path = Link("ttyUSB0", silent.Path());
+    EXPECT_FALSE(SearchCOMM());
+    EXPECT_EQ(window_.Log(), "\n Search Device ...\n\t Check port : " + path + "\n");
+    EXPECT_STREQ(ComPortName, path.c_str());  // names the last candidate probed
+    EXPECT_EQ(hComm, 0);
+    EXPECT_EQ(silent.Finish(), "");
+}
+
+TEST_F(Search, MissingFolderLogsOnlyTheHeader) {
+    DeviceDirectory = folder_ + "/missing";
+    EXPECT_FALSE(SearchCOMM());
+    EXPECT_EQ(window_.Log(), "\n Search Device ...\n");
+}
+
+TEST_F(Search, EntriesTooLongForThePathBufferAreSkipped) {
+    Link("cu.usbserial-" + std::string(kPortPathSize, '9'), "/nonexistent");
+    EXPECT_FALSE(SearchCOMM());
+    EXPECT_EQ(window_.Log(), "\n Search Device ...\n");
+}
+
+}  // namespace
+}  // namespace tornelvox

@@ -1,0 +1,118 @@
+// Test stand-in for the main window: records every logged message and every posted button
+// state in one ordered list, as the window's first-in, first-out queue would show them.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/serial_link.h"
+
+namespace tornelvox::testing {
+
+class RecordingWindow : public WindowLink {
+public:
+    // One entry of the window's queue: a log text, or a button state.
+    struct Event {
+        bool is_buttons = false;
+        std::string text;
+        ButtonState buttons = ButtonState::Restored;
+    };
+
+    // Installs itself as the message sink; the destructor removes it.
+    RecordingWindow() {
+        SetMessageSink([this](const std::string &text) { Record(Event{false, text, {}}); });
+    }
+    ~RecordingWindow() override { SetMessageSink(nullptr); }
+
+    void PostButtons(ButtonState state) override { Record(Event{true, {}, state}); }
+
+    // Runs the test's stand-in for the settings dialog, if one is set.
+    void OpenSettingsDialog() override {
+        dialog_opened_ = true;
+        if (on_dialog_) on_dialog_();
+    }
+    void OnDialog(std::function<void()> action) { on_dialog_ = std::move(action); }
+    bool DialogOpened() const { return dialog_opened_; }
+
+    // The whole log text so far.
+    std::string Log() const {
+        std::lock_guard lock(mutex_);
+        std::string log;
+        for (const Event &event : events_) {
+            if (!event.is_buttons) log += event.text;
+        }
+        return log;
+    }
+
+    std::vector<Event> Events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+    std::vector<ButtonState> ButtonStates() const {
+        std::lock_guard lock(mutex_);
+        std::vector<ButtonState> states;
+        for (const Event &event : events_) {
+            if (event.is_buttons) states.push_back(event.buttons);
+        }
+        return states;
+    }
+
+    // Blocks until a button state has been posted `count` times in all, or the timeout passes.
+    bool WaitForButtons(std::size_t count, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return button_posts_ >= count; });
+    }
+
+    // Blocks until the whole log text contains `text`, or the timeout passes.
+    bool WaitForLog(const std::string &text, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] {
+            std::string log;
+            for (const Event &event : events_) {
+                if (!event.is_buttons) log += event.text;
+            }
+            return log.find(text) != std::string::npos;
+        });
+    }
+
+    // The text logged after the last button change (what a worker said at its end).
+    std::string LogSinceLastButtons() const {
+        std::lock_guard lock(mutex_);
+        std::string log;
+        for (const Event &event : events_) {
+            if (event.is_buttons) log.clear();
+            else log += event.text;
+        }
+        return log;
+    }
+
+private:
+    void Record(Event event) {
+        std::lock_guard lock(mutex_);
+        if (event.is_buttons) ++button_posts_;
+        events_.push_back(std::move(event));
+        changed_.notify_all();
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Event> events_;
+    std::size_t button_posts_ = 0;
+    std::function<void()> on_dialog_;
+    bool dialog_opened_ = false;
+};
+
+// Restores the serial link's process-wide state between tests.
+inline void ResetSerialLink() {
+    ClosePort();
+    std::snprintf(ComPortName, sizeof ComPortName, "/dev/");
+    FailCode = 0;
+    DeviceDirectory = "/dev";
+}
+
+}  // namespace tornelvox::testing
