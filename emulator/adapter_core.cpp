@@ -54,7 +54,8 @@ AdapterReply AdapterCore::Handle(int code, const std::vector<std::uint8_t> &fram
     const bool app = !boot_loader_;
     switch (code) {
         case kCodeProbe:
-            reply.bytes = CommandComplete(8, kStatusOk, {0x00, boot_loader_ ? 0x02 : 0x01});
+            reply.bytes = CommandComplete(8, kStatusOk,
+                                          {static_cast<std::uint8_t>(boot_loader_ ? 0x02 : 0x01)});
             break;
         case kCodeHandshake:
             if (!HandshakeAnswered()) break;
@@ -139,7 +140,8 @@ std::vector<std::uint8_t> AdapterCore::Erase(const std::vector<std::uint8_t> &fr
     return CommandComplete(16, erased ? kStatusOk : kStatusFailed, Echo(frame, 7, 13));
 }
 
-std::vector<std::uint8_t> AdapterCore::ProgramPage(int code, const std::vector<std::uint8_t> &frame) {
+std::vector<std::uint8_t> AdapterCore::ProgramPage(int code,
+                                                   const std::vector<std::uint8_t> &frame) {
     const std::uint32_t address = FrameAddress(code, frame.data(), frame.size());
     bool programmed = false;
     if (frame.size() >= kPageFrameHead + kPageSize && address % kPageSize == 0) {
@@ -161,9 +163,9 @@ AdapterReply AdapterCore::Settings(int code, const std::vector<std::uint8_t> &fr
     if (frame.size() < 7) return reply;
     const std::uint8_t id = frame[3];
     const std::uint8_t option = frame[5];
-    const std::optional<std::uint32_t> number =
-        code == kCodeReadSetting ? settings_.Read(option, version_)
-                                 : settings_.Write(option, frame[6], version_);
+    const std::optional<std::uint32_t> number = code == kCodeReadSetting
+                                                    ? settings_.Read(option, version_)
+                                                    : settings_.Write(option, frame[6], version_);
     if (!number) {
         reply.bytes = SettingsReply(id, kSettingsUnknown, option, 0);
         return reply;

@@ -24,13 +24,13 @@ struct HandlingFaults {
 };
 
 struct AdapterReply {
-    std::vector<std::uint8_t> bytes;          // empty: no reply
-    std::chrono::milliseconds work_time{0};   // time the adapter works before it replies
-    std::string event;                        // something that happened, for the record
+    std::vector<std::uint8_t> bytes;         // empty: no reply
+    std::chrono::milliseconds work_time{0};  // time the adapter works before it replies
+    std::string event;                       // something that happened, for the record
 };
 
 class AdapterCore {
-public:
+  public:
     explicit AdapterCore(const AdapterConfig &config);
 
     // A handshake frame that more input followed: a burst frame, code 3 before the wake-up
@@ -48,7 +48,7 @@ public:
     bool InBootLoader() const { return boot_loader_; }
     bool FirmwarePresent() const { return firmware_present_; }
 
-private:
+  private:
     bool HandshakeAnswered() const;
     std::vector<std::uint8_t> Erase(const std::vector<std::uint8_t> &frame);
     std::vector<std::uint8_t> ProgramPage(int code, const std::vector<std::uint8_t> &frame);

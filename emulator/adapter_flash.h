@@ -16,7 +16,7 @@ inline constexpr std::uint32_t kNamePageAddress = 0xFD000;     // firmware 0x300
 inline constexpr std::uint32_t kCheckedPages = 125;            // pages 0..124 carry the firmware
 
 class AdapterFlash {
-public:
+  public:
     AdapterFlash();  // all erased
 
     // Factory content: firmware pages 0..124 with a pattern of the given version, the name page
@@ -36,7 +36,7 @@ public:
     std::uint32_t CheckValue() const;  // CRC-32/JAMCRC of 0x00000..0x7CFFF
     const std::vector<std::uint8_t> &Bytes() const { return bytes_; }
 
-private:
+  private:
     bool InRange(std::uint32_t address, std::size_t size) const;
     std::vector<std::uint8_t> bytes_;
 };

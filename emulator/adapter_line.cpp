@@ -145,8 +145,8 @@ std::size_t AdapterLine::WriteAll(const std::uint8_t *data, std::size_t size,
         if (n < 0 && errno != EAGAIN && errno != EINTR) break;
         pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {master_, POLLOUT, 0}};
         const int ready = poll(fds, 2, static_cast<int>(stall_limit.count()));
-        if (ready <= 0 || fds[0].revents != 0) break;          // stalled or woken
-        if ((fds[1].revents & POLLOUT) == 0) break;             // hang-up or error
+        if (ready <= 0 || fds[0].revents != 0) break;  // stalled or woken
+        if ((fds[1].revents & POLLOUT) == 0) break;    // hang-up or error
     }
     return done;
 }

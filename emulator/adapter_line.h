@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 
 // A self-pipe that wakes the serving thread from any wait.
 class WakePipe {
-public:
+  public:
     ~WakePipe() { Close(); }
     bool Open();
     void Close();
@@ -24,14 +24,14 @@ public:
     void Drain();
     int ReadEnd() const { return fds_[0]; }
 
-private:
+  private:
     int fds_[2] = {-1, -1};
 };
 
 enum class WaitResult { kInput, kTimeout, kWoken, kLineDown };
 
 class AdapterLine {
-public:
+  public:
     ~AdapterLine() { HangUp(); }
     // Creates the pseudo-terminal, raw, with a non-blocking master.
     bool Open(const WakePipe &wake);
@@ -52,7 +52,7 @@ public:
     std::size_t WriteAll(const std::uint8_t *data, std::size_t size,
                          std::chrono::milliseconds stall_limit);
 
-private:
+  private:
     int master_ = -1;
     int own_slave_ = -1;
     int wake_fd_ = -1;

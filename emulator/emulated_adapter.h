@@ -98,7 +98,7 @@ struct FrameRecord {
 };
 
 class EmulatedAdapter {
-public:
+  public:
     explicit EmulatedAdapter(AdapterConfig config = {});
     ~EmulatedAdapter();
     EmulatedAdapter(const EmulatedAdapter &) = delete;
@@ -157,7 +157,7 @@ public:
     // when the line is unpaced), 10 bits per byte.
     std::chrono::nanoseconds LineTime() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -10,7 +10,9 @@ constexpr std::uint8_t kExtraByte = 0xEA;
 
 }  // namespace
 
-void FaultPlan::Add(const FaultRule &rule) { rules_.push_back({rule, 0}); }
+void FaultPlan::Add(const FaultRule &rule) {
+    rules_.push_back({rule, 0});
+}
 
 std::vector<FaultRule> FaultPlan::Select(int code, int option, int page) {
     std::vector<FaultRule> applied;

@@ -23,14 +23,14 @@ struct Delivery {
 };
 
 class FaultPlan {
-public:
+  public:
     void Add(const FaultRule &rule);
     void Clear() { rules_.clear(); }
     // The rules that apply to this frame. Every rule that watches the frame counts it, also
     // while it is still skipping. option and page are -1 when the frame has none.
     std::vector<FaultRule> Select(int code, int option, int page);
 
-private:
+  private:
     struct Watched {
         FaultRule rule;
         int seen = 0;

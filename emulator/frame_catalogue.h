@@ -8,7 +8,7 @@ namespace tornelvox::emulator {
 
 // Catalogue codes the emulator identifies frames by.
 inline constexpr int kCodeProbe = 1;
-inline constexpr int kCodeHandshake = 2;      // answered handshake
+inline constexpr int kCodeHandshake = 2;        // answered handshake
 inline constexpr int kCodeBurstBeforeWake = 3;  // handshake in a burst before the wake-up frame
 inline constexpr int kCodeBurstAfterWake = 4;   // handshake in a burst after it
 inline constexpr int kCodeWakeUp = 5;
@@ -41,8 +41,8 @@ enum class MatchResult {
 
 struct FrameMatch {
     MatchResult result = MatchResult::kNone;
-    int code = 0;             // for kComplete; a handshake is reported as kCodeHandshake
-    std::size_t length = 0;   // for kComplete
+    int code = 0;            // for kComplete; a handshake is reported as kCodeHandshake
+    std::size_t length = 0;  // for kComplete
 };
 
 // Looks for a frame at the start of data[0..size).

@@ -8,9 +8,9 @@ namespace tornelvox::emulator {
 
 std::vector<std::uint8_t> CommandComplete(std::size_t length, std::uint8_t status,
                                           const std::vector<std::uint8_t> &parameters) {
-    std::vector<std::uint8_t> reply = {0x04, 0x0E,
-                                       static_cast<std::uint8_t>(length > 3 ? length - 3 : 0),
-                                       0x01, 0xE0, 0xFC, status};
+    std::vector<std::uint8_t> reply = {
+        0x04, 0x0E,  static_cast<std::uint8_t>(length > 3 ? length - 3 : 0), 0x01, 0xE0,
+        0xFC, status};
     reply.insert(reply.end(), parameters.begin(), parameters.end());
     reply.resize(length, 0x00);
     return reply;
@@ -42,11 +42,11 @@ std::vector<std::uint8_t> PageReadReply(std::uint32_t address,
 }
 
 std::vector<std::uint8_t> CheckValueReply(std::uint32_t check_value) {
-    return CommandComplete(11, kStatusOk,
-                           {static_cast<std::uint8_t>(check_value),
-                            static_cast<std::uint8_t>(check_value >> 8),
-                            static_cast<std::uint8_t>(check_value >> 16),
-                            static_cast<std::uint8_t>(check_value >> 24)});
+    return CommandComplete(
+        11, kStatusOk,
+        {static_cast<std::uint8_t>(check_value), static_cast<std::uint8_t>(check_value >> 8),
+         static_cast<std::uint8_t>(check_value >> 16),
+         static_cast<std::uint8_t>(check_value >> 24)});
 }
 
 std::vector<std::uint8_t> VersionReply(std::uint32_t version) {

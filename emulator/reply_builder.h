@@ -13,7 +13,7 @@ inline constexpr std::uint8_t kStatusFailed = 0x01;
 inline constexpr std::uint8_t kSettingsOk = 0xEE;
 inline constexpr std::uint8_t kSettingsUnknown = 0xE1;  // option unknown or choice invalid
 
-inline constexpr std::size_t kPageReplyHead = 15;   // page byte k stands at reply byte 15 + k
+inline constexpr std::size_t kPageReplyHead = 15;  // page byte k stands at reply byte 15 + k
 inline constexpr std::size_t kPageReplyLength = 4110;
 inline constexpr std::size_t kVersionReplyLength = 33;
 

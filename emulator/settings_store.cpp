@@ -27,7 +27,7 @@ std::uint32_t ChoicesOf(int option) {
     }
 }
 
-constexpr std::array<std::uint32_t, 4> kHookSpeeds = {3, 5, 7, 10};           // by written byte
+constexpr std::array<std::uint32_t, 4> kHookSpeeds = {3, 5, 7, 10};               // by written byte
 constexpr std::array<std::uint32_t, 5> kOffHookPowers = {150, 190, 225, 95, 80};  // by byte
 
 }  // namespace

@@ -13,7 +13,7 @@ inline constexpr int kOptionHookSpeed = 4;
 inline constexpr int kOptionOffHookPower = 5;
 
 class SettingsStore {
-public:
+  public:
     SettingsStore();  // factory defaults
 
     // Whether firmware of this version has the option.
@@ -29,7 +29,7 @@ public:
     std::optional<std::uint32_t> Get(int option) const;
     bool Set(int option, std::uint32_t value);
 
-private:
+  private:
     std::array<std::uint32_t, 256> numbers_{};
 };
 

@@ -59,8 +59,7 @@ unsigned char GetID(int copy_flag) {
         return 0;
     }
     if (copy_flag == 1) std::memcpy(BT_ADD, ReadData + kAddressInReply, sizeof BT_ADD);
-    ShowMsg("\t Device BT address : %X%X%X\n", BT_ADD[1] & 0x0F, BT_ADD[0] >> 4,
-            BT_ADD[0] & 0x0F);
+    ShowMsg("\t Device BT address : %X%X%X\n", BT_ADD[1] & 0x0F, BT_ADD[0] >> 4, BT_ADD[0] & 0x0F);
     return 1;
 }
 

@@ -6,13 +6,15 @@ namespace tornelvox {
 
 namespace {
 
-constexpr int kEraseSteps = 30;    // 16 blocks of 64 KiB, then 14 sectors of 4 KiB
+constexpr int kEraseSteps = 30;  // 16 blocks of 64 KiB, then 14 sectors of 4 KiB
 constexpr int kLastImagePage = kImagePages - 1;
 constexpr int kPagesPerDot = 4;
 
 // The Cancel action clears ThreadRunning; programming looks at it between its steps, so a
 // cancellation takes effect before the next erase step or page, never inside an exchange.
-bool CancelRequested() { return !ThreadRunning.load(); }
+bool CancelRequested() {
+    return !ThreadRunning.load();
+}
 
 unsigned char ForceStop() {
     ShowMsg("\n\nForce Stop \n");
@@ -54,7 +56,8 @@ int VerifyOnce() {
 void ShowCheckValueDump(const char *headline) {
     ShowMsg("%s", headline);
     ShowCheckValueLine(" Exp:", FW_CRC, kCheckValueSize);
-    ShowCheckValueLine(" Got:", ReadData + kCheckValueOffset, DeliveredCheckValueBytes(CapturedCnt));
+    ShowCheckValueLine(" Got:", ReadData + kCheckValueOffset,
+                       DeliveredCheckValueBytes(CapturedCnt));
 }
 
 }  // namespace

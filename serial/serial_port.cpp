@@ -1,6 +1,8 @@
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,8 +54,14 @@ bool OpenPort(const char *path) {
         FailCode = 1;
         return false;
     }
+    // Hold the port exclusively while it is open, so that a second copy of the utility or a
+    // terminal program cannot interleave its bytes with ours (fatal in a firmware update): an
+    // advisory lock that every careful opener honours, and the terminal's exclusive mode, which
+    // refuses further opens outright. A port another program holds counts as one that cannot
+    // be opened.
     const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
         close(fd);
         hComm = 0;
         FailCode = 1;
@@ -91,6 +99,9 @@ bool InitPort() {
 void ClosePort() {
     if (hComm != 0) {
         tcflush(hComm, TCIOFLUSH);
+        // Exclusive mode belongs to the terminal, not to our descriptor: give it back, or the
+        // next open of the same node would be refused.
+        ioctl(hComm, TIOCNXCL);
         close(hComm);
     }
     hComm = 0;

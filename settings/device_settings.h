@@ -5,4 +5,3 @@
 #include "settings/settings_model.h"
 #include "settings/settings_protocol.h"
 #include "settings/settings_workflow.h"
-

@@ -47,17 +47,19 @@ enum class SettingKind {
 
 // One of the two variables of a setting, whichever type it has.
 class SettingVariable {
-public:
+  public:
     constexpr SettingVariable(unsigned char &flag) : flag_(&flag) {}
     constexpr SettingVariable(int &level) : level_(&level) {}
     int Get() const { return flag_ != nullptr ? *flag_ : *level_; }
     // A flag keeps the low byte, as a byte-wide variable does.
     void Set(int value) const {
-        if (flag_ != nullptr) *flag_ = static_cast<unsigned char>(value);
-        else *level_ = value;
+        if (flag_ != nullptr)
+            *flag_ = static_cast<unsigned char>(value);
+        else
+            *level_ = value;
     }
 
-private:
+  private:
     unsigned char *flag_ = nullptr;
     int *level_ = nullptr;
 };
@@ -139,7 +141,9 @@ bool SettingAvailable(const SettingDescription &setting, int version);
 int DeviceValueFor(const SettingDescription &setting, std::uint32_t number, bool &known);
 
 // Device value of a setting whose read failed twice: its fallback (Caller ID counts as on).
-inline int UnreadableValue(const SettingDescription &setting) { return setting.fallback; }
+inline int UnreadableValue(const SettingDescription &setting) {
+    return setting.fallback;
+}
 
 // The byte written for an applied value. False, leaving byte unchanged, for a level index that
 // has no byte (outside the setting's levels).

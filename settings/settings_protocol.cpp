@@ -19,7 +19,9 @@ constexpr unsigned char kReplyLength = 7;
 constexpr unsigned char kReplyStatus = 0xEE;
 
 // The id only grows; it wraps instead of overflowing, which keeps its low byte running on.
-void AdvanceTransactionId() { g_tx_id = static_cast<int>(static_cast<unsigned>(g_tx_id) + 1u); }
+void AdvanceTransactionId() {
+    g_tx_id = static_cast<int>(static_cast<unsigned>(g_tx_id) + 1u);
+}
 
 }  // namespace
 

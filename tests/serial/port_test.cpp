@@ -1,8 +1,10 @@
 // Opening, configuring, reopening and closing the port.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <termios.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -88,6 +90,38 @@ TEST_F(Port, CloseKeepsTheNameForReopening) {
     ClosePort();
     ClosePort();  // closing a closed port does nothing
     EXPECT_EQ(hComm, 0);
+}
+
+}  // namespace
+}  // namespace tornelvox
+
+namespace tornelvox {
+namespace {
+
+TEST_F(Port, OpenPortHoldsThePortExclusively) {
+    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+    // A second opener that asks for the lock, as a second copy of the utility does, is refused.
+    const int second = open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (second >= 0) {
+        EXPECT_NE(flock(second, LOCK_EX | LOCK_NB), 0);
+        close(second);
+    } else {
+        EXPECT_EQ(errno, EBUSY);  // the terminal's exclusive mode refused the open itself
+    }
+    ClosePort();
+
+    // Once closed, the port is free for the next opener, and exclusive mode is cleared.
+    const int next = open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(next, 0);
+    EXPECT_EQ(flock(next, LOCK_EX | LOCK_NB), 0);
+
+    // A port held by another program cannot be opened: FailCode 1, nothing open.
+    FailCode = 0;
+    EXPECT_FALSE(OpenPort(peer.Path().c_str()));
+    EXPECT_EQ(FailCode, 1);
+    EXPECT_EQ(hComm, 0);
+    close(next);
+    EXPECT_TRUE(OpenPort(peer.Path().c_str()));
 }
 
 }  // namespace

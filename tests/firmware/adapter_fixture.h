@@ -1,0 +1,102 @@
+// A fixture that puts an emulated adapter behind the utility's port and resets the process-wide
+// state of the serial link and the update between tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_adapter.h"
+#include "firmware/firmware_update.h"
+#include "tests/support/recording_window.h"
+
+namespace tornelvox::testing {
+
+namespace emu = tornelvox::emulator;
+
+inline constexpr std::array<unsigned char, 6> kDefaultAddress = {0x00, 0x01, 0x00,
+                                                                 0x03, 0x04, 0x06};
+
+class AdapterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetSerialLink();
+        std::memcpy(BT_ADD, kDefaultAddress.data(), sizeof BT_ADD);
+        CurVerNum = 0x302;
+        ThreadRunning.store(false);
+        UpdateFirmwareRunning.store(false);
+        saved_timeout_ = ReadCallTimeoutMs.load();
+        // Short read calls keep the silent exchanges of the fault cases cheap; every reply of
+        // the unpaced emulator arrives far within them.
+        ReadCallTimeoutMs.store(20);
+        RetryPause = [this](unsigned seconds) { pauses_.push_back(seconds); };
+        window_ = std::make_shared<RecordingWindow>();
+    }
+
+    void TearDown() override {
+        ClosePort();
+        ReadCallTimeoutMs.store(saved_timeout_);
+        RetryPause = [](unsigned seconds) {
+            std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        };
+        if (adapter_) adapter_->Stop();
+    }
+
+    // Starts the emulated adapter and points the utility's port at it.
+    emu::EmulatedAdapter &StartAdapter(emu::AdapterConfig config = {}) {
+        adapter_ = std::make_unique<emu::EmulatedAdapter>(config);
+        EXPECT_TRUE(adapter_->Start());
+        std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter_->DevicePath().c_str());
+        EXPECT_TRUE(InitPort());
+        return *adapter_;
+    }
+
+    // The Update action, then a wait until its worker thread is wholly gone. Returns false if
+    // it did not end within the timeout.
+    bool RunUpdate(std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        const unsigned ended = UpdateWorkersEnded();
+        StartUpdateWorker(window_);
+        return WaitForUpdateWorkersEnded(ended + 1, timeout);
+    }
+
+    // The codes of the frames the adapter received, in order.
+    std::vector<int> Received() const { return adapter_->ReceivedCodes(); }
+
+    std::string Log() const { return window_->Log(); }
+
+    emu::EmulatedAdapter &Adapter() { return *adapter_; }
+
+    std::shared_ptr<RecordingWindow> window_;
+    std::vector<unsigned> pauses_;  // the pauses the worker asked for, in seconds
+
+  private:
+    std::unique_ptr<emu::EmulatedAdapter> adapter_;
+    int saved_timeout_ = 100;
+};
+
+// The name page the utility writes for an address: address, "Tornelvox(" three digits ")",
+// 18 zero bytes, the rest erased.
+inline std::vector<std::uint8_t> ExpectedNamePage(const std::array<unsigned char, 6> &address) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::vector<std::uint8_t> page(kPageSize, 0xFF);
+    std::memcpy(page.data(), address.data(), 6);
+    std::memcpy(page.data() + 6, "Tornelvox(", 10);
+    page[16] = static_cast<std::uint8_t>(kDigits[address[1] & 0x0F]);
+    page[17] = static_cast<std::uint8_t>(kDigits[address[0] >> 4]);
+    page[18] = static_cast<std::uint8_t>(kDigits[address[0] & 0x0F]);
+    page[19] = ')';
+    std::memset(page.data() + 20, 0x00, 18);
+    return page;
+}
+
+inline std::string Repeat(char c, std::size_t n) {
+    return std::string(n, c);
+}
+
+}  // namespace tornelvox::testing

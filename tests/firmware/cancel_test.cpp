@@ -1,0 +1,121 @@
+// The Cancel action against a running update: during erasing, during the pause after a failed
+// attempt, and before the worker has begun.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/firmware/adapter_fixture.h"
+
+namespace tornelvox::testing {
+namespace {
+
+using emu::FaultKind;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const std::string kStart = "\n Start the programming: \n";
+const std::string kAddressRead = " Check Device ...\n\t Device BT address : 3A7\n";
+const std::string kForceStop = "\n\nForce Stop \n";
+
+std::chrono::nanoseconds ThreadCpuTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+class CancelUpdateTest : public AdapterTest {
+  protected:
+    // What every cancel end leaves: no version, buttons back, both flags clear.
+    void ExpectCancelEnd() {
+        ASSERT_TRUE(WaitForUpdateWorkersEnded(ended_before_ + 1, seconds(10)));
+        EXPECT_EQ(CurVerNum, 0);
+        EXPECT_EQ(window_->ButtonStates(),
+                  (std::vector<ButtonState>{ButtonState::LockedForUpdate, ButtonState::Restored}));
+        EXPECT_EQ(window_->LogSinceLastButtons(), "");
+        EXPECT_FALSE(ThreadRunning.load());
+        EXPECT_FALSE(UpdateFirmwareRunning.load());
+    }
+
+    void Start() {
+        ended_before_ = UpdateWorkersEnded();
+        StartUpdateWorker(window_);
+    }
+
+    unsigned ended_before_ = 0;
+};
+
+// The tenth erase step takes half a second to answer; the cancel lands while it runs, so the
+// stop comes after ten dots and before the eleventh step.
+TEST_F(CancelUpdateTest, DuringErasingStopsBeforeTheNextStep) {
+    auto &adapter = StartAdapter();
+    adapter.AddFault({.code = 13, .kind = FaultKind::kLateReply, .skip = 9, .delay_ms = 500});
+    Start();
+    const std::string ten_dots = " Erase flash " + Repeat('.', 10);
+    ASSERT_TRUE(window_->WaitForLog(ten_dots, seconds(10))) << Log();
+
+    CancelUpdate();
+
+    EXPECT_FALSE(UpdateFirmwareRunning.load());
+    ExpectCancelEnd();
+    EXPECT_EQ(Log(), kStart + kAddressRead + ten_dots + kForceStop + " Try again. Try count = 1\n");
+    EXPECT_EQ(adapter.CountOf(13), 10);
+    EXPECT_EQ(adapter.CountOf(14), 0);
+    EXPECT_EQ(pauses_, std::vector<unsigned>{3});
+    EXPECT_EQ(FailCode, 0);
+}
+
+// The pause runs at its real length; Cancel waits it out asleep, and no attempt follows.
+TEST_F(CancelUpdateTest, DuringThePauseEndsAfterItWithoutAnotherAttempt) {
+    auto &adapter = StartAdapter();
+    adapter.AddFault({.code = 11, .kind = FaultKind::kOneByteReply});
+    RetryPause = [](unsigned pause) { std::this_thread::sleep_for(seconds(pause)); };
+    Start();
+    ASSERT_TRUE(window_->WaitForLog(" Try again. Try count = 1\n", seconds(10))) << Log();
+
+    const auto wall_before = std::chrono::steady_clock::now();
+    const auto cpu_before = ThreadCpuTime();
+    CancelUpdate();
+    const auto waited = std::chrono::steady_clock::now() - wall_before;
+    const auto cpu = ThreadCpuTime() - cpu_before;
+
+    EXPECT_GT(waited, milliseconds(2500));
+    EXPECT_LT(waited, milliseconds(4500));
+    EXPECT_LT(cpu, milliseconds(50)) << "the Cancel wait spun";
+    ExpectCancelEnd();
+    EXPECT_EQ(adapter.CountOf(1), 1);
+    EXPECT_EQ(Log(), kStart + kAddressRead + " Fail on EN_FLASH_WR_1\n Try again. Try count = 1\n");
+}
+
+// A window whose Update lock is followed at once by a Cancel click, before the worker thread
+// has begun.
+class CancelAtOnceWindow : public RecordingWindow {
+  public:
+    void PostButtons(ButtonState state) override {
+        RecordingWindow::PostButtons(state);
+        if (state != ButtonState::LockedForUpdate) return;
+        const auto before = std::chrono::steady_clock::now();
+        CancelUpdate();
+        cancel_time = std::chrono::steady_clock::now() - before;
+    }
+    std::chrono::steady_clock::duration cancel_time{};
+};
+
+TEST_F(CancelUpdateTest, BeforeTheWorkerBeginsReturnsAtOnce) {
+    StartAdapter();
+    window_.reset();  // one message sink at a time
+    auto window = std::make_shared<CancelAtOnceWindow>();
+    window_ = window;
+    Start();
+
+    EXPECT_LT(window->cancel_time, milliseconds(100));
+    ExpectCancelEnd();
+    // The first attempt still runs as far as the first look at the run flag.
+    EXPECT_EQ(Log(), kStart + kAddressRead + kForceStop + " Try again. Try count = 1\n");
+    EXPECT_EQ(Received(), (std::vector<int>{1, 2, 6, 18, 11, 12, 11}));
+}
+
+}  // namespace
+}  // namespace tornelvox::testing

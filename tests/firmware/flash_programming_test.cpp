@@ -1,0 +1,298 @@
+// Boot loader entry, the name page read and flash programming, step by step against the
+// emulated adapter.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/firmware/adapter_fixture.h"
+
+namespace tornelvox::testing {
+namespace {
+
+using emu::FaultKind;
+using emu::FaultRule;
+
+// " Exp:" and " Got:" lines of the check value dump.
+std::string DumpLines(const std::string &headline, const std::vector<int> &got) {
+    char text[16];
+    std::string lines = headline + " Exp:";
+    for (int i = 0; i < 4; ++i) {
+        std::snprintf(text, sizeof text, "%02X ", FW_CRC[i]);
+        lines += text;
+    }
+    lines += "\n Got:";
+    for (const int byte : got) {
+        if (byte < 0) {
+            lines += "-- ";
+        } else {
+            std::snprintf(text, sizeof text, "%02X ", byte);
+            lines += text;
+        }
+    }
+    return lines + "\n";
+}
+
+// The check value the emulator reports when told to corrupt it.
+std::vector<int> CorruptedCheckValue() {
+    std::vector<int> got;
+    for (int i = 0; i < 4; ++i) got.push_back(FW_CRC[i] ^ 0x5A);
+    return got;
+}
+
+struct FailureCase {
+    const char *name;
+    std::vector<FaultRule> faults;
+    int fail_code;
+    std::string log_tail;  // how the log ends; empty: nothing is logged at all
+    bool boot_loader_never_answers = false;
+    // Shorter read calls for the cases that wait out a verify reply: a verify allows a hundred
+    // calls of silence per chunk.
+    int read_call_ms = 20;
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+std::vector<FailureCase> FailureCases() {
+    const std::string write_dots = " Write flash " + Repeat('.', 63);
+    const std::string verified = " Verify flash ... Done\n";
+    return {
+        {"ProbeSilentAroundReboot", {{.code = 1, .times = emu::kAlways}}, 7, ""},
+        {"HandshakeNeverAnswered", {}, 8, "", true},
+        {"FirstWriteEnable",
+         {{.code = 11, .times = 2}},
+         11,
+         " Check Device ...\n\t Device BT address : 3A7\n Fail on EN_FLASH_WR_1\n"},
+        {"SecondWriteEnableStep",
+         {{.code = 12, .kind = FaultKind::kOneByteReply}},
+         12,
+         "3A7\n Fail on EN_FLASH_WR_2\n"},
+        {"WriteEnableRepeated",
+         {{.code = 11, .kind = FaultKind::kOneByteReply, .skip = 1}},
+         13,
+         "3A7\n Fail on EN_FLASH_WR_1\n"},
+        {"EraseStep",
+         {{.code = 13, .kind = FaultKind::kOneByteReply, .skip = 4}},
+         14,
+         "\n Erase flash .....\n Fail on flash 4\n"},
+        {"ImagePage",
+         {{.code = 14, .kind = FaultKind::kPageWriteFails, .page = 26, .times = emu::kAlways}},
+         15,
+         " Write flash ......\n Fail to write flash add 1a\n"},
+        {"NamePage",
+         {{.code = 15, .kind = FaultKind::kPageWriteFails, .times = emu::kAlways}},
+         16,
+         write_dots + " Fail to write BT info\n"},
+        {"PageZero",
+         {{.code = 14, .kind = FaultKind::kPageWriteFails, .page = 0, .times = emu::kAlways}},
+         18,
+         write_dots + "\n Fail to write flash add 0\n"},
+        {"VerifyExchange",
+         {{.code = 17, .kind = FaultKind::kOneByteReply}},
+         19,
+         write_dots + " Done\n Verify flash ... Fail to verify flash\n",
+         false,
+         10},
+        {"SecondVerifyExchange",
+         {{.code = 17, .kind = FaultKind::kWrongCheckValue},
+          {.code = 17, .kind = FaultKind::kOneByteReply, .skip = 1}},
+         19,
+         verified + DumpLines(" !!!!! CRC error !!!!! \n", CorruptedCheckValue()) +
+             " Fail to verify flash\n",
+         false,
+         10},
+        {"CheckValueTwice",
+         {{.code = 17, .kind = FaultKind::kWrongCheckValue, .times = 2}},
+         20,
+         verified + DumpLines(" !!!!! CRC error !!!!! \n", CorruptedCheckValue()) +
+             DumpLines(" !!!!! CRC second check error !!!!! \n", CorruptedCheckValue())},
+        // A verify reply that stops before the check value never passes, whatever an earlier
+        // reply left in the capture window.
+        {"CheckValueNotDelivered",
+         {{.code = 17, .kind = FaultKind::kShortReply, .times = emu::kAlways, .bytes = 9}},
+         20,
+         verified + DumpLines(" !!!!! CRC error !!!!! \n", {FW_CRC[0], FW_CRC[1], -1, -1}) +
+             DumpLines(" !!!!! CRC second check error !!!!! \n", {FW_CRC[0], FW_CRC[1], -1, -1}),
+         false,
+         10},
+    };
+}
+
+class ProgrammingFailure : public AdapterTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ProgrammingFailure, SetsItsFailCodeAndLogsItsLine) {
+    const FailureCase &c = GetParam();
+    auto &adapter = StartAdapter({.boot_loader_never_answers = c.boot_loader_never_answers});
+    for (const FaultRule &rule : c.faults) adapter.AddFault(rule);
+    ReadCallTimeoutMs.store(c.read_call_ms);
+    ThreadRunning.store(true);
+
+    const bool programmed = Set2Boot() && GetID(1) && ProgramDevice();
+
+    EXPECT_FALSE(programmed);
+    EXPECT_EQ(FailCode, c.fail_code);
+    const std::string log = Log();
+    if (c.log_tail.empty()) {
+        EXPECT_EQ(log, "");
+    } else {
+        ASSERT_GE(log.size(), c.log_tail.size()) << log;
+        EXPECT_EQ(log.substr(log.size() - c.log_tail.size()), c.log_tail) << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ProgrammingFailure, ::testing::ValuesIn(FailureCases()),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A first check value that differs and a second that matches: programmed, FailCode stays 20.
+TEST_F(AdapterTest, CheckValueMismatchThenMatchSucceedsWithFailCodeKept) {
+    auto &adapter = StartAdapter();
+    adapter.AddFault({.code = 17, .kind = FaultKind::kWrongCheckValue});
+    ThreadRunning.store(true);
+
+    ASSERT_TRUE(Set2Boot() && GetID(1));
+    EXPECT_EQ(ProgramDevice(), 1);
+    EXPECT_EQ(FailCode, 20);
+    const std::string log = Log();
+    const std::string tail =
+        " Verify flash ... Done\n" + DumpLines(" !!!!! CRC error !!!!! \n", CorruptedCheckValue());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
+    EXPECT_EQ(adapter.CountOf(17), 2);
+}
+
+struct NamePageCase {
+    int version;
+    std::uint32_t read_address;
+};
+
+void PrintTo(const NamePageCase &c, std::ostream *os) {
+    *os << std::hex << "0x" << c.version;
+}
+
+class NamePageLocation : public AdapterTest, public ::testing::WithParamInterface<NamePageCase> {};
+
+TEST_P(NamePageLocation, FollowsTheFirmwareVersion) {
+    auto &adapter = StartAdapter({.version = static_cast<std::uint32_t>(GetParam().version)});
+    CurVerNum = GetParam().version;
+    ASSERT_EQ(Set2Boot(), 1);
+
+    ASSERT_EQ(GetID(1), 1) << Log();
+    EXPECT_EQ(dwReadAdd, GetParam().read_address);
+    const emu::AdapterConfig defaults;
+    EXPECT_TRUE(std::equal(defaults.bt_address.begin(), defaults.bt_address.end(), BT_ADD));
+    EXPECT_EQ(Log(), " Check Device ...\n\t Device BT address : 3A7\n");
+
+    // The read frame carries the address little-endian after its sub-command.
+    for (const emu::FrameRecord &record : adapter.Frames()) {
+        if (record.kind != emu::RecordKind::kFrame || record.code != 18) continue;
+        ASSERT_GE(record.bytes.size(), 12u);
+        const std::uint32_t sent = record.bytes[8] | record.bytes[9] << 8 | record.bytes[10] << 16 |
+                                   record.bytes[11] << 24;
+        EXPECT_EQ(sent, GetParam().read_address);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, NamePageLocation,
+                         ::testing::Values(NamePageCase{0x2FF, 0x7D000},
+                                           NamePageCase{0x300, 0xFD000}));
+
+TEST_F(AdapterTest, AddressLineShowsTheNamePageDigits) {
+    StartAdapter({.bt_address = {0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44}});
+    ASSERT_EQ(Set2Boot(), 1);
+    ASSERT_EQ(GetID(1), 1);
+    EXPECT_EQ(Log(), " Check Device ...\n\t Device BT address : DAB\n");
+    const unsigned char expected[6] = {0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44};
+    EXPECT_EQ(std::memcmp(BT_ADD, expected, 6), 0);
+}
+
+TEST_F(AdapterTest, OnlyCopyFlagOneTakesTheAddress) {
+    StartAdapter({.bt_address = {0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44}});
+    ASSERT_EQ(Set2Boot(), 1);
+    ASSERT_EQ(GetID(0), 1);
+    EXPECT_EQ(std::memcmp(BT_ADD, kDefaultAddress.data(), 6), 0);
+    // The line shows the address held, which the new name page would carry.
+    EXPECT_EQ(Log(), " Check Device ...\n\t Device BT address : 100\n");
+}
+
+TEST_F(AdapterTest, ErasedNameMeansNoStoredAddress) {
+    auto &adapter = StartAdapter();
+    ASSERT_TRUE(adapter.WriteFlash(0xFD006, {0xFF, 0xFF}));
+    ASSERT_EQ(Set2Boot(), 1);
+    EXPECT_EQ(GetID(1), 0);
+    EXPECT_EQ(Log(), " Check Device ...\n\t Device has NO stored BT address. \n");
+    EXPECT_EQ(std::memcmp(BT_ADD, kDefaultAddress.data(), 6), 0);
+}
+
+TEST_F(AdapterTest, FailedPageReadLogsNothingMore) {
+    auto &adapter = StartAdapter();
+    adapter.AddFault({.code = 18, .kind = FaultKind::kShortReply, .bytes = 20});
+    ASSERT_EQ(Set2Boot(), 1);
+    EXPECT_EQ(GetID(1), 0);
+    EXPECT_EQ(Log(), " Check Device ...\n");
+    EXPECT_EQ(std::memcmp(BT_ADD, kDefaultAddress.data(), 6), 0);
+}
+
+TEST_F(AdapterTest, HandshakeRecoveredByBursts) {
+    auto &adapter = StartAdapter({.handshake_only_after_recovery = true});
+    EXPECT_EQ(Set2Boot(), 1);
+    EXPECT_TRUE(adapter.InBootLoader());
+    const std::vector<int> codes = Received();
+    // 1, 2 unanswered twice, the bursts (3 x 200, 5, 4 x 100), 2 answered, 6.
+    ASSERT_GE(codes.size(), 4u);
+    EXPECT_EQ(codes.front(), 1);
+    EXPECT_EQ(adapter.CountOf(5), 1);
+    EXPECT_EQ(adapter.CountOf(6), 1);
+    EXPECT_EQ(codes.back(), 6);
+}
+
+struct ParameterCase {
+    const char *name;
+    int record_offset;  // page byte where the record is planted; -1: none
+    bool found;
+};
+
+void PrintTo(const ParameterCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class ParameterRecord : public AdapterTest, public ::testing::WithParamInterface<ParameterCase> {};
+
+TEST_P(ParameterRecord, IsFoundAtEitherStart) {
+    auto &adapter = StartAdapter();
+    const std::vector<std::uint8_t> record = {1, 2, 3, 4, 5, 6, 7, 8, 'X', 'S'};
+    if (GetParam().record_offset >= 0) {
+        ASSERT_TRUE(adapter.WriteFlash(0x7E000 + GetParam().record_offset, record));
+    }
+    ASSERT_EQ(Set2Boot(), 1);
+    std::memset(Params, 0, sizeof Params);
+
+    EXPECT_EQ(tornelvox::GetParam(), 1);
+    EXPECT_EQ(dwReadAdd, 0x7E000u);
+    EXPECT_EQ(bParam, GetParam().found ? 1 : 0);
+    const std::vector<std::uint8_t> held(Params, Params + sizeof Params);
+    EXPECT_EQ(held, GetParam().found ? record : std::vector<std::uint8_t>(10, 0xFF));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, ParameterRecord,
+                         ::testing::Values(ParameterCase{"AtItsPlace", 500, true},
+                                           ParameterCase{"OneByteLater", 501, true},
+                                           ParameterCase{"Absent", -1, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(AdapterTest, ParameterPageReadCutShortFails) {
+    auto &adapter = StartAdapter();
+    // The parameter page read goes out in the same bytes as any page read, which the adapter
+    // knows as 18.
+    adapter.AddFault({.code = 18, .kind = FaultKind::kShortReply, .bytes = 600});
+    ASSERT_EQ(Set2Boot(), 1);
+    bParam = 1;
+    EXPECT_EQ(tornelvox::GetParam(), 0);
+    EXPECT_EQ(bParam, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(Params, Params + 10), std::vector<std::uint8_t>(10, 0xFF));
+}
+
+}  // namespace
+}  // namespace tornelvox::testing

@@ -1,0 +1,182 @@
+// The apply worker: exactly the changed settings are written, in order, with their bytes and
+// lines; the verdict; the buttons come back last.
+#include <thread>
+
+#include "settings_workflow_fixture.h"
+
+namespace tornelvox {
+namespace {
+
+using testing::SettingFrameSeen;
+using testing::SettingsWorkflow;
+
+constexpr const char *kHeader = "\n ====> Device Setting \n";
+constexpr const char *kDone = "\n Set Device parameters done. \n\n";
+constexpr const char *kWarning = "\n WARMING: Set Device error. Please try again\n\n";
+
+class SettingsApply : public SettingsWorkflow {
+  protected:
+    // The buttons were locked before anything else happened and came back last, right after the
+    // verdict.
+    void ExpectButtonsLockedThenRestoredAfter(const char *verdict) {
+        const auto events = window->Events();
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_TRUE(events.front().is_buttons);
+        EXPECT_EQ(events.front().buttons, ButtonState::LockedForSettings);
+        EXPECT_TRUE(events.back().is_buttons);
+        EXPECT_EQ(events.back().buttons, ButtonState::Restored);
+        const auto &before_last = events[events.size() - 2];
+        EXPECT_FALSE(before_last.is_buttons);
+        EXPECT_EQ(before_last.text, verdict);
+        EXPECT_EQ(window->ButtonStates().size(), 2u);
+    }
+};
+
+TEST_F(SettingsApply, RoundTripWritesExactlyTheChangedSettingsInOrder) {
+    StartAdapter(0x302);
+    DialogConfirms([] {
+        a_offhook_pwr_index = 4;  // Strongest
+        a_hook_speed_index = 3;   // 100 ms
+        a_strong_ring = 1;
+        a_dtmfth_index = 2;
+        a_a2dp = 0;
+        a_callerid = 1;  // unchanged: the adapter already has caller ID on
+    });
+    RunSettingAction();
+
+    EXPECT_EQ(FramesOf(24),
+              (std::vector<SettingFrameSeen>{{2, 1}, {17, 2}, {5, 4}, {4, 3}, {10, 0}}))
+        << adapter->Transcript();
+    EXPECT_EQ(WorkerLog(), std::string(kHeader) +
+                               " Set Strong Ringing to TRUE\n"
+                               " Set DTMF Threshold to High\n"
+                               " Set Off Hook power to Strongest\n"
+                               " Set Hook Speed to 100 ms\n"
+                               "\n Change Media Audio Setting\n"
+                               " Neeed to wait for the Device to reboot to take effect.\n" +
+                               kDone);
+    ExpectButtonsLockedThenRestoredAfter(kDone);
+    EXPECT_EQ(adapter->Setting(5), 80u);
+    EXPECT_EQ(adapter->Setting(4), 10u);
+
+    // Reading again shows the changes and nothing else moved.
+    const int caller_id = m_callerid, echo = m_aec, mic = m_mic_vol_index;
+    ReadAllSettings(CurVerNum);
+    EXPECT_EQ(m_strong_ring, 1);
+    EXPECT_EQ(m_dtmfth_index, 2);
+    EXPECT_EQ(m_offhook_pwr_index, 4);
+    EXPECT_EQ(m_hook_speed_index, 3);
+    EXPECT_EQ(m_a2dp, 0);
+    EXPECT_EQ(m_callerid, caller_id);
+    EXPECT_EQ(m_aec, echo);
+    EXPECT_EQ(m_mic_vol_index, mic);
+    EXPECT_TRUE(adapter->UnexpectedBytes().empty()) << adapter->Transcript();
+}
+
+struct ChangeCase {
+    const char *name;
+    std::uint8_t option;
+    int applied;
+    std::vector<SettingFrameSeen> writes;
+    const char *lines;
+    bool done;
+};
+
+class OneChange : public SettingsApply, public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(OneChange, WritesItsByteAndLogsItsLine) {
+    const ChangeCase &c = GetParam();
+    StartAdapter(0x302);
+    const std::uint8_t option = c.option;
+    const int applied = c.applied;
+    DialogConfirms([option, applied] { FindSetting(option)->applied.Set(applied); });
+    RunSettingAction();
+    EXPECT_EQ(FramesOf(24), c.writes) << adapter->Transcript();
+    const char *verdict = c.done ? kDone : kWarning;
+    EXPECT_EQ(WorkerLog(), std::string(kHeader) + c.lines + verdict);
+    ExpectButtonsLockedThenRestoredAfter(verdict);
+}
+
+// The emulated adapter starts with caller ID on, hook speed 50 ms, off-hook power Medium, echo
+// depth 2, dial plan With Timeout and media audio on.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Changes, OneChange, ::testing::Values(
+    ChangeCase{"OffHookStrongest", 5, 4, {{5, 4}}, " Set Off Hook power to Strongest\n", true},
+    ChangeCase{"OffHookLow",       5, 0, {{5, 2}}, " Set Off Hook power to Low\n", true},
+    ChangeCase{"OffHookHigh",      5, 2, {{5, 0}}, " Set Off Hook power to High\n", true},
+    ChangeCase{"HookSpeed100ms",   4, 3, {{4, 3}}, " Set Hook Speed to 100 ms\n", true},
+    ChangeCase{"CallerIdOff",      1, 0, {{1, 0}}, " Set Caller ID to FALSE\n", true},
+    ChangeCase{"EchoDepth",        18, 4, {{18, 4}}, " Set Echo Depth Control to 4\n", true},
+    ChangeCase{"MicVolume",        13, 0, {{13, 0}}, " Set MIC volume to 8 dB\n", true},
+    ChangeCase{"MediaAudioOnly",   10, 0, {{10, 0}},
+               "\n Change Media Audio Setting\n"
+               " Neeed to wait for the Device to reboot to take effect.\n", true},
+    // An off-hook index with no byte is not sent and not counted as a failure.
+    ChangeCase{"OffHookUnknownIndex", 5, 7, {},
+               "Unknow off-hook index 7\n Set Off Hook power to Strongest\n", true},
+    // A box left without a selection is not sent as 0xFF; the run reports the failure.
+    ChangeCase{"DialPlanNoSelection", 8, -1, {}, "Unknow dial plan index -1\n", false}),
+    [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(SettingsApply, CancelWritesNothing) {
+    StartAdapter(0x302);
+    DialogCancels();
+    RunSettingAction();
+    EXPECT_EQ(adapter->CountOf(24), 0);
+    EXPECT_EQ(window->Log(), std::string(kHeader) + kDone);
+    ExpectButtonsLockedThenRestoredAfter(kDone);
+}
+
+TEST_F(SettingsApply, FailedWriteAmongSeveralGivesTheWarning) {
+    StartAdapter(0x302);
+    adapter->AddFault({.code = 24, .kind = emulator::FaultKind::kOneByteReply, .option = 1});
+    DialogConfirms([] {
+        a_callerid = 0;
+        a_strong_ring = 1;
+    });
+    RunSettingAction();
+    // The failed write is not retried and does not stop the run.
+    EXPECT_EQ(FramesOf(24), (std::vector<SettingFrameSeen>{{1, 0}, {2, 1}}));
+    EXPECT_EQ(WorkerLog(), std::string(kHeader) +
+                               " Set Caller ID to FALSE\n"
+                               " Set Strong Ringing to TRUE\n" +
+                               kWarning);
+    ExpectButtonsLockedThenRestoredAfter(kWarning);
+}
+
+TEST_F(SettingsApply, UnpluggedAdapterStillGetsTheButtonsBack) {
+    StartAdapter(0x302);
+    ReadCallTimeoutMs = 2;
+    window->OnDialog([this] {
+        CopyDeviceToApplied();
+        a_aec = !m_aec;
+        adapter->Unplug();
+        ClearDeviceSettingRunning();
+    });
+    RunSettingAction();
+    EXPECT_EQ(WorkerLog(), std::string(kHeader) + " Set Echo Cancel to FALSE\n" + kWarning);
+    ExpectButtonsLockedThenRestoredAfter(kWarning);
+}
+
+TEST_F(SettingsApply, WorkerWaitsForADialogThatReturnsAtOnce) {
+    StartAdapter(0x302);
+    ASSERT_TRUE(StartDeviceSetting(window));  // the dialog stays open
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(WorkerLog(), "");
+    EXPECT_EQ(window->ButtonStates().size(), 1u);
+
+    // The dialog closes on another thread; what it leaves must reach the worker.
+    std::thread dialog([] {
+        CopyDeviceToApplied();
+        a_led_display = 1;
+        ClearDeviceSettingRunning();
+    });
+    dialog.join();
+    ASSERT_TRUE(window->WaitForButtons(2, std::chrono::seconds(5)));
+    EXPECT_EQ(FramesOf(24), (std::vector<SettingFrameSeen>{{9, 1}}));
+    ExpectButtonsLockedThenRestoredAfter(kDone);
+}
+
+}  // namespace
+}  // namespace tornelvox

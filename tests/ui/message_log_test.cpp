@@ -1,0 +1,95 @@
+// The message log: plain concatenation on the interface thread, in each thread's order, the view
+// following the end, and nothing lost or broken when the window goes while a thread still logs.
+#include <QRegularExpression>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "tests/ui/ui_fixture.h"
+
+namespace tornelvox::testing {
+namespace {
+
+using MessageLogTest = MainWindowTest;
+
+TEST_F(MessageLogTest, MessagesAreConcatenatedAsTheyAre) {
+    for (int i = 0; i < 10; ++i) ShowMsg(".");
+    ShowMsg(" Done\n");
+    ShowMsg("\n Start %s: %d %x %X %02X %03X\n", "here", 7, 0xab, 0xab, 5, 0x1f0);
+    ShowMsg("%s", "");
+    ShowMsg("\t tab\n");
+
+    EXPECT_EQ(Log(), ".......... Done\n\n Start here: 7 ab AB 05 1F0\n\t tab\n");
+}
+
+TEST_F(MessageLogTest, ViewFollowsTheEndOfALongLog) {
+    for (int i = 0; i < 3000; ++i) ShowMsg(" line %d\n", i);
+    ShowMsg("%s", "");
+    Log();
+
+    const QScrollBar *bar = LogWidget()->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST_F(MessageLogTest, MessagesFromTwoThreadsAtOnceAppearWholeInEachThreadsOrder) {
+    constexpr int kEach = 2000;
+    std::atomic<bool> go{false};
+    auto producer = [&](char tag) {
+        while (!go) std::this_thread::yield();
+        for (int i = 0; i < kEach; ++i) ShowMsg(" %c%04d %s\n", tag, i, "payload-of-the-message");
+    };
+    std::thread a(producer, 'A');
+    std::thread b(producer, 'B');
+    go = true;
+    a.join();
+    b.join();
+
+    const QStringList lines = QString::fromStdString(Log()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2 * kEach);
+    const QRegularExpression whole(R"(^ ([AB])(\d{4}) payload-of-the-message$)");
+    int next_a = 0;
+    int next_b = 0;
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = whole.match(line);
+        ASSERT_TRUE(match.hasMatch()) << line.toStdString();
+        int &next = match.captured(1) == "A" ? next_a : next_b;
+        EXPECT_EQ(match.captured(2).toInt(), next) << line.toStdString();
+        next = match.captured(2).toInt() + 1;
+    }
+    EXPECT_EQ(next_a, kEach);
+    EXPECT_EQ(next_b, kEach);
+}
+
+TEST_F(MessageLogTest, MessageLoggedWhileNoWindowExistsIsLost) {
+    window_.reset();
+    ShowMsg("lost\n");
+    window_ = std::make_unique<ViewController>();
+    ShowMsg("kept\n");
+
+    EXPECT_EQ(Log(), "kept\n");
+}
+
+TEST_F(MessageLogTest, ThreadMayKeepLoggingAndPostingWhileTheWindowGoes) {
+    std::shared_ptr<WindowLink> link = window_->Link();
+    std::atomic<bool> stop{false};
+    std::thread worker([&, link] {
+        while (!stop) {
+            ShowMsg(".");
+            link->PostButtons(ButtonState::Restored);
+        }
+    });
+    WaitFor([&] { return Log().size() > 100; });
+
+    window_.reset();
+    QCoreApplication::sendPostedEvents();
+    stop = true;
+    worker.join();
+    link->PostButtons(ButtonState::LockedForUpdate);
+    ShowMsg("after\n");
+    window_ = std::make_unique<ViewController>();
+    EXPECT_EQ(Log(), "");
+}
+
+}  // namespace
+}  // namespace tornelvox::testing

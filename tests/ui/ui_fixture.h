@@ -1,0 +1,126 @@
+// A main window on Qt's offscreen platform, with an emulated adapter linked into a private device
+// folder that the search lists.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "emulator/emulated_adapter.h"
+#include "firmware/firmware_update.h"
+#include "settings/device_settings.h"
+#include "tests/support/recording_window.h"
+#include "ui/view_controller.h"
+
+namespace tornelvox::testing {
+
+using emulator::AdapterConfig;
+using emulator::EmulatedAdapter;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static constexpr int kLongWaitMs = 30000;
+
+    void SetUp() override {
+        ResetSerialLink();
+        CurVerNum = 0;
+        ThreadRunning = false;
+        UpdateFirmwareRunning = false;
+        bDeviceSettingRunning = false;
+        ResetSettingValues();
+        saved_read_timeout_ = ReadCallTimeoutMs.load();
+        // The emulator answers at once; silence need not cost a tenth of a second per read.
+        ReadCallTimeoutMs = 10;
+        saved_pause_ = RetryPause;
+        RetryPause = [](unsigned) {};
+
+        char folder[] = "/tmp/tornelvox-ui-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        DeviceDirectory = folder_;
+
+        window_ = std::make_unique<ViewController>();
+        window_->show();
+    }
+
+    void TearDown() override {
+        // A worker still running would use the port and the adapter below.
+        EXPECT_TRUE(QTest::qWaitFor([] { return !UpdateFirmwareRunning && !ThreadRunning; },
+                                    kLongWaitMs));
+        window_.reset();
+        if (adapter_) adapter_->Stop();
+        adapter_.reset();
+        ResetSerialLink();
+        ReadCallTimeoutMs = saved_read_timeout_;
+        RetryPause = saved_pause_;
+        std::filesystem::remove_all(folder_);
+    }
+
+    // Starts an emulated adapter and links it into the device folder as a USB serial node.
+    void PlugAdapter(AdapterConfig config) {
+        adapter_ = std::make_unique<EmulatedAdapter>(config);
+        ASSERT_TRUE(adapter_->Start());
+        ASSERT_TRUE(adapter_->LinkAt(NodePath()));
+    }
+
+    std::string NodePath() const { return folder_ + "/cu.usbserial-test"; }
+
+    // The log as the user sees it, once everything queued so far has been appended.
+    std::string Log() {
+        QCoreApplication::sendPostedEvents();
+        return LogWidget()->toPlainText().toStdString();
+    }
+
+    QPlainTextEdit *LogWidget() const {
+        return window_->findChild<QPlainTextEdit *>("txMessage");
+    }
+
+    QPushButton *Button(const char *name) const {
+        QPushButton *button = window_->findChild<QPushButton *>(name);
+        EXPECT_NE(button, nullptr) << name;
+        return button;
+    }
+
+    // Runs the event loop until condition holds or the wait runs out.
+    static bool WaitFor(const std::function<bool()> &condition, int timeout_ms = kLongWaitMs) {
+        return QTest::qWaitFor(condition, timeout_ms);
+    }
+
+    // The Check, Update, Setting and Cancel buttons, as "shown/hidden enabled/disabled" words.
+    std::string Buttons() const {
+        std::string state;
+        for (const char *name : {"bCheckDevice", "bUpdateFirmware", "bDeviceSetting", "bCancel"}) {
+            const QPushButton *button = Button(name);
+            if (!state.empty()) state += ", ";
+            state += std::string(name) + (button->isHidden() ? " hidden" : " shown") +
+                     (button->isEnabled() ? " enabled" : " disabled");
+        }
+        return state;
+    }
+
+    // Check against the adapter: the search, the version and the advice.
+    void Check() {
+        Button("bCheckDevice")->click();
+        QCoreApplication::sendPostedEvents();
+    }
+
+    std::string folder_;
+    std::unique_ptr<EmulatedAdapter> adapter_;
+    std::unique_ptr<ViewController> window_;
+
+private:
+    int saved_read_timeout_ = 100;
+    std::function<void(unsigned)> saved_pause_;
+};
+
+}  // namespace tornelvox::testing

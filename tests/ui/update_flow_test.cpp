@@ -1,0 +1,80 @@
+// The update flow through the main window's buttons: locked while the worker runs, the worker's
+// last lines in the log before the buttons come back, and a cancel through the Cancel button.
+#include <QEvent>
+
+#include "tests/ui/ui_fixture.h"
+
+namespace tornelvox::testing {
+namespace {
+
+constexpr char kLockedForUpdate[] =
+    "bCheckDevice shown disabled, bUpdateFirmware shown disabled, bDeviceSetting shown disabled, "
+    "bCancel shown enabled";
+constexpr char kCheckedAdapter[] =
+    "bCheckDevice shown enabled, bUpdateFirmware shown enabled, bDeviceSetting shown enabled, "
+    "bCancel hidden enabled";
+
+// Records the log as it stands at the moment the Check button becomes enabled again.
+class LogWhenEnabled : public QObject {
+public:
+    LogWhenEnabled(QPushButton *button, QPlainTextEdit *log) : button_(button), log_(log) {
+        button_->installEventFilter(this);
+    }
+    std::string log;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == button_ && event->type() == QEvent::EnabledChange &&
+            button_->isEnabled()) {
+            log = log_->toPlainText().toStdString();
+        }
+        return false;
+    }
+
+private:
+    QPushButton *button_;
+    QPlainTextEdit *log_;
+};
+
+bool EndsWith(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+using UpdateFlowTest = MainWindowTest;
+
+TEST_F(UpdateFlowTest, WholeUpdateLocksTheButtonsAndLogsItsEndBeforeHandingThemBack) {
+    PlugAdapter({.version = 0x302});
+    Check();
+    LogWhenEnabled watch(Button("bCheckDevice"), LogWidget());
+
+    Button("bUpdateFirmware")->click();
+    EXPECT_EQ(Buttons(), kLockedForUpdate);
+    ASSERT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));
+
+    const std::string success = "\n            Success                           \n\n";
+    EXPECT_TRUE(EndsWith(watch.log, success)) << watch.log;
+    EXPECT_NE(watch.log.find("\n Start the programming: \n"), std::string::npos);
+    EXPECT_EQ(Buttons(), kCheckedAdapter);
+    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_TRUE(adapter_->UnexpectedBytes().empty()) << adapter_->Transcript();
+}
+
+TEST_F(UpdateFlowTest, CancelButtonStopsTheUpdateAndTheButtonsComeBack) {
+    PlugAdapter({.version = 0x302, .erase_delay_ms = 40});
+    Check();
+    LogWhenEnabled watch(Button("bCheckDevice"), LogWidget());
+    Button("bUpdateFirmware")->click();
+    ASSERT_TRUE(adapter_->WaitForFrames(13, 3, std::chrono::seconds(20)));
+
+    Button("bCancel")->click();  // returns once the worker has ended
+
+    EXPECT_FALSE(UpdateFirmwareRunning);
+    ASSERT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));
+    EXPECT_TRUE(EndsWith(watch.log, "\n\nForce Stop \n Try again. Try count = 1\n")) << watch.log;
+    EXPECT_EQ(Buttons(), kCheckedAdapter);
+    EXPECT_EQ(CurVerNum, 0);
+    EXPECT_EQ(adapter_->CountOf(14), 0);  // no page was written
+}
+
+}  // namespace
+}  // namespace tornelvox::testing

@@ -1,0 +1,69 @@
+// The main window: the message log and the Check, Update, Setting, Cancel and Close buttons.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "serial/window_link.h"
+
+namespace Ui {
+class ViewController;
+}
+
+namespace tornelvox {
+
+class ViewControllerLink;
+
+class ViewController : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ViewController(QWidget *parent = nullptr);
+    ~ViewController() override;
+
+    // The update worker's body (the Update action runs it on a detached thread): up to ten
+    // attempts, then the restored buttons. Returns 1 after a successful update.
+    int tornelvox_main();
+    // Installs this window as the log's destination, makes the log read-only and hides the
+    // buttons not yet offered. Run once, when the window's widgets exist.
+    void viewDidLoad();
+    // Sets the window title. Run each time the window is shown.
+    void viewDidAppear();
+    // Any thread, once the window exists: queues one append of text onto the interface thread
+    // and returns without waiting for it.
+    void AddMessage(const std::string &text);
+    // The Check action: search, port opening, version query, advice, Update and Setting shown.
+    void CheckDevice();
+    // The settings-apply worker's body: waits for the dialog, writes the changed settings.
+    void PollMessage();
+    // The Update action: locks the buttons and starts the update worker.
+    void UpdateFirmware();
+    // The Setting action: reads the settings and opens the dialog, or refuses old firmware.
+    void actDeviceSetting();
+    // The Close action: ends the process at once with status 0.
+    [[noreturn]] void Close();
+    // The Cancel action: stops the update worker and waits until it has reached an end.
+    void Cancel();
+
+    // This window as the core's workflows hold it; valid after the window is gone.
+    std::shared_ptr<WindowLink> Link() const;
+
+    // Applies a button state at once on the interface thread; from any other thread queues it
+    // behind the messages already queued.
+    void PostButtons(ButtonState state);
+    // Opens a fresh settings dialog, modal over this window, and returns at once.
+    void ShowSettingsDialog();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void AppendMessage(const QString &text);
+    void ApplyButtons(ButtonState state);
+
+    std::unique_ptr<Ui::ViewController> ui_;
+    std::shared_ptr<ViewControllerLink> link_;
+};
+
+}  // namespace tornelvox

@@ -1,0 +1,38 @@
+// The main window as the core's workflows reach it: log texts and button changes posted to the
+// interface thread, and the opening of the settings dialog.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "serial/window_link.h"
+
+namespace tornelvox {
+
+class ViewController;
+
+// Workers keep a copy of this link for as long as they run, also after the window is gone or
+// while the process ends: once the window has detached itself, every call does nothing.
+class ViewControllerLink : public WindowLink {
+public:
+    explicit ViewControllerLink(ViewController *window) : window_(window) {}
+
+    // Any thread: queues the text onto the interface thread, behind everything queued before.
+    void AddMessage(const std::string &text);
+    // Any thread: on the interface thread the state applies at once; from a worker it is
+    // queued through the same queue as the log texts, so it lands after the worker's messages.
+    void PostButtons(ButtonState state) override;
+    // Interface thread: opens the settings dialog over the window and returns at once.
+    void OpenSettingsDialog() override;
+
+    // Called by the window's destructor on the interface thread. Waits for a post that another
+    // thread is making at that moment; Qt drops the window's posts still queued when it goes.
+    void Detach();
+
+private:
+    std::mutex mutex_;
+    ViewController *window_;
+};
+
+}  // namespace tornelvox
