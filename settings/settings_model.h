@@ -53,10 +53,11 @@ class SettingVariable {
     int Get() const { return flag_ != nullptr ? *flag_ : *level_; }
     // A flag keeps the low byte, as a byte-wide variable does.
     void Set(int value) const {
-        if (flag_ != nullptr)
+        if (flag_ != nullptr) {
             *flag_ = static_cast<unsigned char>(value);
-        else
+        } else {
             *level_ = value;
+        }
     }
 
   private:
@@ -89,7 +90,7 @@ struct SettingDescription {
     int gate_version;
     int gated_value;
 
-    // Reading order (1 to 16) and its messages; unknown_message is empty for a flag and takes
+    // Reading order (1 to 16) and its messages; unknown_message is nullptr for a flag and takes
     // the number for its %d.
     int read_rank;
     const char *unreadable_message;

@@ -82,6 +82,10 @@ struct ChangeCase {
     bool done;
 };
 
+void PrintTo(const ChangeCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class OneChange : public SettingsApply, public ::testing::WithParamInterface<ChangeCase> {};
 
 TEST_P(OneChange, WritesItsByteAndLogsItsLine) {

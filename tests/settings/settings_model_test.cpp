@@ -55,6 +55,10 @@ struct ReadCase {
     bool known;
 };
 
+void PrintTo(const ReadCase &c, std::ostream *out) {
+    *out << "option " << int(c.option) << " number " << c.number;
+}
+
 class AdapterNumbers : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(AdapterNumbers, BecomeDeviceValues) {
@@ -89,6 +93,10 @@ struct WriteCase {
     std::uint8_t byte;
     const char *label;
 };
+
+void PrintTo(const WriteCase &c, std::ostream *out) {
+    *out << "option " << int(c.option) << " applied " << c.applied;
+}
 
 class AppliedValues : public ::testing::TestWithParam<WriteCase> {};
 
@@ -141,6 +149,10 @@ struct GateCase {
     int version;
     std::set<int> gated;  // options that take their fixed value
 };
+
+void PrintTo(const GateCase &c, std::ostream *out) {
+    *out << "version " << std::hex << c.version;
+}
 
 class ConfirmGates : public DialogClose, public ::testing::WithParamInterface<GateCase> {};
 

@@ -24,6 +24,10 @@ struct ParseCase {
     std::uint32_t value;
 };
 
+void PrintTo(const ParseCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class ReplyScan : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ReplyScan, TakesTheValueAfterTheFirstMarkerOnly) {
@@ -146,6 +150,10 @@ struct WriteCase {
     std::uint32_t result;
     int id_after;
 };
+
+void PrintTo(const WriteCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class OneWrite : public OneSetting, public ::testing::WithParamInterface<WriteCase> {};
 

@@ -45,6 +45,10 @@ struct GateCase {
     std::set<int> gated;
 };
 
+void PrintTo(const GateCase &c, std::ostream *out) {
+    *out << "version " << std::hex << c.version;
+}
+
 class FirmwareGates : public SettingsWorkflow, public ::testing::WithParamInterface<GateCase> {};
 
 TEST_P(FirmwareGates, GatedSettingsAreNeitherReadNorWritten) {

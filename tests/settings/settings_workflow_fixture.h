@@ -52,6 +52,7 @@ class SettingsWorkflow : public ::testing::Test {
     void TearDown() override {
         // The worker drops its copy of the window just after its last post; the window's end
         // removes the message sink, so it must not outlive this test into the next one.
+        if (bDeviceSettingRunning) ClearDeviceSettingRunning();  // a test that failed early
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (window.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,0 +1,19 @@
+// The command exchange and its read loop fed arbitrary replies split at arbitrary points.
+#include <cstdlib>
+
+#include "fuzz/fuzz_line.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    using namespace tornelvox;
+    if (size < 1) return 0;
+    const int code = data[0] % 26;  // 0 and 25 stand for codes without a frame
+    fuzzing::FuzzLine line(data + 1, size - 1);
+    if (!line.Ready()) return 0;
+    CapturedCnt = 0;
+    SendCOMM(code);
+    // The capture window never holds more than it can, and the read never counts more than
+    // one chunk's overshoot past what was asked.
+    if (CapturedCnt < 0 || CapturedCnt > kCaptureSize) std::abort();
+    if (CmdReadCnt > 0 && RealReadCnt > CmdReadCnt + 255) std::abort();
+    return 0;
+}
