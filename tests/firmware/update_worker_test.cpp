@@ -185,6 +185,7 @@ TEST_F(UpdateWorker, OneMismatchThenMatchSucceeds) {
 TEST_F(UpdateWorker, BootLoaderThatNeverAnswersEndsAfterTenAttempts) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = 2, .kind = FaultKind::kOneByteReply, .times = emu::kAlways});
+    ReadCallTimeoutMs.store(5);  // each silent stretch of the one-byte replies costs less
 
     ASSERT_TRUE(RunUpdate());
 
@@ -221,6 +222,8 @@ TEST_F(UpdateWorker, UnplugWhileWritingEndsAtTheFailureEnd) {
 
     const std::string log = Log();
     EXPECT_NE(log.find("\n Fail to write flash add 64\n"), std::string::npos) << log;
+    // The later attempts find no port to open and fail at once.
+    EXPECT_EQ(pauses_.size(), 9u);
     EXPECT_EQ(log.find("Success"), std::string::npos);
     EXPECT_EQ(log.substr(log.size() - kFailure.size()), kFailure);
     EXPECT_EQ(CurVerNum, 0);
