@@ -1,4 +1,5 @@
 // The firmware version query: "/v" answered by a text holding "KQ Version" and three digits.
+#include <algorithm>
 #include <cstring>
 
 #include "firmware/firmware_update.h"
@@ -14,7 +15,7 @@ constexpr int kDigitsOffset = 13;  // the digits follow the marker after three s
 }  // namespace
 
 unsigned char CheckFMVersion() {
-    std::memcpy(Ver, "000", 3);
+    std::fill_n(Ver, 3, '0');
     if (!SendCOMM(22)) return 0;
 
     // Only bytes this reply delivered count: what an earlier reply left in the capture window

@@ -20,7 +20,7 @@
 namespace tornelvox::fuzzing {
 
 class FuzzLine {
-public:
+  public:
     // Input layout: repeated [length byte][that many bytes]; a length past the end takes what
     // is left.
     FuzzLine(const std::uint8_t *data, std::size_t size) {
@@ -59,7 +59,7 @@ public:
 
     bool Ready() const { return port_ >= 0; }
 
-private:
+  private:
     int port_ = -1;
     int adapter_ = -1;
     std::thread drain_;

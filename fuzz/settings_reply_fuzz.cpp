@@ -1,6 +1,6 @@
 // Reading one setting, fed arbitrary replies.
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "fuzz/fuzz_line.h"

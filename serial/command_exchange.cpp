@@ -28,15 +28,20 @@ constexpr int kChunkBufferSize = 2 * kChunkSize;
 // block (about 3 s), everything else gets about 1 s.
 int ReadCallsPerChunk(int code) {
     switch (code) {
-        case 17: return 100;
-        case 13: return 30;
-        default: return 10;
+        case 17:
+            return 100;
+        case 13:
+            return 30;
+        default:
+            return 10;
     }
 }
 
 // The chunk whose first bytes the capture window keeps: the parameter-page read (19) keeps the
 // third chunk, where its record lies; every other command keeps the first.
-int CaptureChunk(int code) { return code == 19 ? 2 : 0; }
+int CaptureChunk(int code) {
+    return code == 19 ? 2 : 0;
+}
 
 // One read call: waits up to ReadCallTimeoutMs for input, then reads what is there, at most size
 // bytes. Returns the bytes delivered; an error, a timeout or a hang-up deliver 0. A hung-up line

@@ -9,10 +9,10 @@ namespace tornelvox {
 // cleared between exchanges.
 inline constexpr int kCaptureSize = 64;
 extern unsigned char ReadData[kCaptureSize];
-extern int CapturedCnt;     // bytes the last read put into ReadData (0: it captured nothing)
+extern int CapturedCnt;  // bytes the last read put into ReadData (0: it captured nothing)
 
-extern int CmdReadCnt;      // reply length the last exchange waited for
-extern int RealReadCnt;     // reply bytes the last read counted (may exceed CmdReadCnt)
+extern int CmdReadCnt;   // reply length the last exchange waited for
+extern int RealReadCnt;  // reply bytes the last read counted (may exceed CmdReadCnt)
 
 // Sends command code and waits for its reply. Blocks for at most about 1 s of silence per
 // attempt (3 s for an erase, 10 s for a verify), two attempts. Returns true when the reply

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "serial/serial_port.h"
@@ -26,8 +27,16 @@ unsigned char bOptionsValue = 0;
 namespace {
 
 // How a frame's variable part is filled in.
-enum class Fill { None, EraseRegion, ImagePage, NamePage, ParamPage, ReadAddress, SettingRead,
-                  SettingWrite };
+enum class Fill {
+    None,
+    EraseRegion,
+    ImagePage,
+    NamePage,
+    ParamPage,
+    ReadAddress,
+    SettingRead,
+    SettingWrite,
+};
 
 struct CatalogueEntry {
     int code;
@@ -41,6 +50,7 @@ struct CatalogueEntry {
 // The adapter's whole command vocabulary. Codes 1-19 are vendor commands in the shape of HCI
 // command packets (indicator 01, opcode FCE0 little-endian); 21 and 22 are text commands;
 // 23 and 24 are the "XS" settings frames. Variable bytes are filled in by BuildFrame.
+// clang-format off
 constexpr CatalogueEntry kCatalogue[] = {
     // code  head bytes                                                       len fill               frame  reply
     {1,  {0x01, 0xE0, 0xFC, 0x01, 0x00},                                       5, Fill::None,         5,     8},
@@ -74,6 +84,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {23, {0x58, 0x53, 0x03},                                                    3, Fill::SettingRead,  7,    10},
     {24, {0x58, 0x53, 0x07},                                                    3, Fill::SettingWrite,10,    10},
 };
+// clang-format on
 
 const CatalogueEntry *Find(int code) {
     if (code < 1 || code > 24) return nullptr;
@@ -85,7 +96,7 @@ constexpr char kProductName[] = "Tornelvox";
 
 void FillNamePage(unsigned char *page) {
     std::memcpy(page, BT_ADD, 6);
-    std::memcpy(page + 6, kProductName, 9);
+    std::copy_n(kProductName, 9, page + 6);  // the name without its terminator
     page[15] = '(';
     page[16] = static_cast<unsigned char>(Int2Char(BT_ADD[1] & 0x0F));
     page[17] = static_cast<unsigned char>(Int2Char(BT_ADD[0] >> 4));
@@ -101,8 +112,11 @@ void PutAddress(unsigned char *at, std::uint32_t address) {
 
 }  // namespace
 
-char Int2Char(unsigned value) { return value < 10 ? static_cast<char>('0' + value)
-                                       : value < 16 ? static_cast<char>('A' + value - 10) : '0'; }
+char Int2Char(unsigned value) {
+    return value < 10   ? static_cast<char>('0' + value)
+           : value < 16 ? static_cast<char>('A' + value - 10)
+                        : '0';
+}
 
 int ReplyLength(int code) {
     const CatalogueEntry *entry = Find(code);
@@ -115,7 +129,8 @@ std::size_t BuildFrame(int code, unsigned char *frame) {
     std::memcpy(frame, entry->head, static_cast<std::size_t>(entry->head_length));
     unsigned char *rest = frame + entry->head_length;
     switch (entry->fill) {
-        case Fill::None: break;
+        case Fill::None:
+            break;
         case Fill::EraseRegion:
             // Steps 0-15 erase the 64 KiB blocks at step x 64 KiB (instruction D8); later steps
             // erase the 4 KiB sectors from 0xF0000 on (instruction 20).
@@ -138,12 +153,16 @@ std::size_t BuildFrame(int code, unsigned char *frame) {
             std::memcpy(rest + 4, rawData + static_cast<std::size_t>(page) * kPageSize, kPageSize);
             break;
         }
-        case Fill::NamePage: FillNamePage(rest); break;
+        case Fill::NamePage:
+            FillNamePage(rest);
+            break;
         case Fill::ParamPage:
             std::memset(rest, 0xFF, kPageSize);
             std::memcpy(rest + 500, Params, sizeof Params);
             break;
-        case Fill::ReadAddress: PutAddress(rest, dwReadAdd); break;
+        case Fill::ReadAddress:
+            PutAddress(rest, dwReadAdd);
+            break;
         case Fill::SettingRead:
             rest[0] = static_cast<unsigned char>(g_tx_id & 0xFF);
             rest[1] = 0x03;

@@ -11,14 +11,14 @@ namespace tornelvox {
 extern int WriteComm_op;
 
 // Values the frame builder reads (set by their owners before they ask for the command).
-extern int flash_cnt;               // erase step 0 to 29 (command 13)
-extern int fw_write_cnt;            // image page 0 to 252 (command 14)
-extern unsigned char BT_ADD[6];     // Bluetooth address as the name page stores it (command 15)
-extern unsigned char Params[10];    // parameter page record (command 16)
-extern std::uint32_t dwReadAdd;     // flash address of the page to read (commands 18, 19)
-extern int g_tx_id;                 // settings transaction id; its low 8 bits are sent (23, 24)
-extern unsigned char bOptions;      // settings option code (23, 24)
-extern unsigned char bOptionsValue; // settings value to write (24)
+extern int flash_cnt;                // erase step 0 to 29 (command 13)
+extern int fw_write_cnt;             // image page 0 to 252 (command 14)
+extern unsigned char BT_ADD[6];      // Bluetooth address as the name page stores it (command 15)
+extern unsigned char Params[10];     // parameter page record (command 16)
+extern std::uint32_t dwReadAdd;      // flash address of the page to read (commands 18, 19)
+extern int g_tx_id;                  // settings transaction id; its low 8 bits are sent (23, 24)
+extern unsigned char bOptions;       // settings option code (23, 24)
+extern unsigned char bOptionsValue;  // settings value to write (24)
 
 // A flash page and the longest frame: a 12-byte head and one page.
 inline constexpr std::size_t kPageSize = 4096;

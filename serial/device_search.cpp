@@ -50,7 +50,9 @@ bool IsLinuxUsbName(const char *name) {
 
 }  // namespace
 
-bool CheckName(const char *name) { return IsCallOutUsbName(name) || IsLinuxUsbName(name); }
+bool CheckName(const char *name) {
+    return IsCallOutUsbName(name) || IsLinuxUsbName(name);
+}
 
 bool CheckCOMM(const char *path) {
     if (!OpenPort(path)) return false;
@@ -74,7 +76,8 @@ bool SearchCOMM() {
     ShowMsg("\n Search Device ...\n");
     DIR *listing = opendir(DeviceDirectory.c_str());
     if (listing == nullptr) return false;
-    while (const dirent *entry = readdir(listing)) {
+    // readdir is safe here: the listing is this call's own, and only one search runs at a time.
+    while (const dirent *entry = readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
         if (!CheckName(entry->d_name)) continue;
         // An entry whose path would not fit the candidate buffer or ComPortName is skipped.
         const int length = std::snprintf(candidate, sizeof candidate, "%s/%s",

@@ -21,15 +21,24 @@ namespace {
 // The host's speed constant for a rate in bits per second; B0 when the host has none.
 speed_t SpeedConstant(int baud) {
     switch (baud) {
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        case 460800: return B460800;
-        case 921600: return B921600;
-        default: return B0;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 921600:
+            return B921600;
+        default:
+            return B0;
     }
 }
 
@@ -71,7 +80,9 @@ bool OpenPort(const char *path) {
     return true;
 }
 
-int EffectiveBaudRate(int baud) { return baud > 999999 ? 115200 : baud; }
+int EffectiveBaudRate(int baud) {
+    return baud > 999999 ? 115200 : baud;
+}
 
 bool SetParameters(int baud) {
     if (hComm == 0) return false;

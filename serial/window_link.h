@@ -12,7 +12,7 @@ enum class ButtonState {
 };
 
 class WindowLink {
-public:
+  public:
     virtual ~WindowLink() = default;
 
     // Applies a button state. Workers call it from their own thread: the window queues the change

@@ -10,7 +10,7 @@ namespace tornelvox {
 class AppDelegate : public QObject {
     Q_OBJECT
 
-public:
+  public:
     using QObject::QObject;
 
     // Launching has finished. Nothing to do.

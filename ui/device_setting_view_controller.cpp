@@ -65,7 +65,8 @@ void DeviceSettingViewController::viewDidLoad() {
     for (const Control &control : controls_) {
         if (control.box == nullptr) continue;
         control.box->clear();
-        for (const char *item : control.setting->items) control.box->addItem(QString::fromUtf8(item));
+        for (const char *item : control.setting->items)
+            control.box->addItem(QString::fromUtf8(item));
     }
     for (const Control &control : controls_) Show(control, control.setting->device.Get());
     for (const Control &control : controls_) {
@@ -85,7 +86,9 @@ void DeviceSettingViewController::viewDidLoad() {
     }
 }
 
-void DeviceSettingViewController::viewDidAppear() { setWindowTitle("Set Tornelvox Parameters"); }
+void DeviceSettingViewController::viewDidAppear() {
+    setWindowTitle("Set Tornelvox Parameters");
+}
 
 void DeviceSettingViewController::pDefault() {
     for (const Control &control : controls_) Show(control, control.setting->default_value);
@@ -117,9 +120,13 @@ void DeviceSettingViewController::pCancel() {
     reject();
 }
 
-void DeviceSettingViewController::clickDTMFCmd() { ApplyDependentsOf(ui_->cbDTMFCmd); }
+void DeviceSettingViewController::clickDTMFCmd() {
+    ApplyDependentsOf(ui_->cbDTMFCmd);
+}
 
-void DeviceSettingViewController::clickAEC() { ApplyDependentsOf(ui_->cbEchoCancel); }
+void DeviceSettingViewController::clickAEC() {
+    ApplyDependentsOf(ui_->cbEchoCancel);
+}
 
 void DeviceSettingViewController::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
@@ -162,8 +169,10 @@ int DeviceSettingViewController::ValueOf(const Control &control) const {
 }
 
 void DeviceSettingViewController::Show(const Control &control, int value) {
-    if (control.check != nullptr) control.check->setChecked(value != 0);
-    else control.box->setCurrentIndex(value);
+    if (control.check != nullptr)
+        control.check->setChecked(value != 0);
+    else
+        control.box->setCurrentIndex(value);
 }
 
 void DeviceSettingViewController::ApplyDependency(const Control &dependent) {

@@ -23,7 +23,7 @@ struct SettingDescription;
 class DeviceSettingViewController : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     // Colours of a dependent or gated box's label.
     static const QColor kEnabledLabel;   // black
     static const QColor kDisabledLabel;  // light grey
@@ -50,11 +50,11 @@ public:
     void clickDTMFCmd();
     void clickAEC();
 
-protected:
+  protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
-private:
+  private:
     // One setting's control: a checkbox for a flag, a box with its label for a level.
     struct Control {
         const SettingDescription *setting = nullptr;

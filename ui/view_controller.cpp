@@ -10,8 +10,8 @@
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
 #include "ui/device_setting_view_controller.h"
-#include "ui_view_controller.h"
 #include "ui/window_link_impl.h"
+#include "ui_view_controller.h"
 
 namespace tornelvox {
 
@@ -25,7 +25,7 @@ constexpr int kSettingsVersion = 0x200;
 
 // Shows a busy cursor while the interface thread is held by a blocking action.
 class BusyCursor {
-public:
+  public:
     BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
     ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
     BusyCursor(const BusyCursor &) = delete;
@@ -58,9 +58,13 @@ ViewController::ViewController(QWidget *parent)
     viewDidLoad();
 }
 
-ViewController::~ViewController() { link_->Detach(); }
+ViewController::~ViewController() {
+    link_->Detach();
+}
 
-int ViewController::tornelvox_main() { return RunUpdateWorker(link_); }
+int ViewController::tornelvox_main() {
+    return RunUpdateWorker(link_);
+}
 
 void ViewController::viewDidLoad() {
     // From here on every message, from any thread, reaches this window's log. The sink keeps
@@ -134,9 +138,13 @@ void ViewController::CheckDevice() {
     ui_->bUpdateFirmware->show();
 }
 
-void ViewController::PollMessage() { RunSettingsApply(link_); }
+void ViewController::PollMessage() {
+    RunSettingsApply(link_);
+}
 
-void ViewController::UpdateFirmware() { StartUpdateWorker(link_); }
+void ViewController::UpdateFirmware() {
+    StartUpdateWorker(link_);
+}
 
 void ViewController::actDeviceSetting() {
     BusyCursor busy;
@@ -154,14 +162,17 @@ void ViewController::Cancel() {
     CancelUpdate();
 }
 
-std::shared_ptr<WindowLink> ViewController::Link() const { return link_; }
+std::shared_ptr<WindowLink> ViewController::Link() const {
+    return link_;
+}
 
 void ViewController::PostButtons(ButtonState state) {
     if (QThread::currentThread() == thread()) {
         ApplyButtons(state);
         return;
     }
-    QMetaObject::invokeMethod(this, [this, state] { ApplyButtons(state); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, state] { ApplyButtons(state); }, Qt::QueuedConnection);
 }
 
 void ViewController::ApplyButtons(ButtonState state) {

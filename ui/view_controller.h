@@ -18,7 +18,7 @@ class ViewControllerLink;
 class ViewController : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit ViewController(QWidget *parent = nullptr);
     ~ViewController() override;
 
@@ -55,10 +55,10 @@ public:
     // Opens a fresh settings dialog, modal over this window, and returns at once.
     void ShowSettingsDialog();
 
-protected:
+  protected:
     void showEvent(QShowEvent *event) override;
 
-private:
+  private:
     void AppendMessage(const QString &text);
     void ApplyButtons(ButtonState state);
 

@@ -15,7 +15,7 @@ class ViewController;
 // Workers keep a copy of this link for as long as they run, also after the window is gone or
 // while the process ends: once the window has detached itself, every call does nothing.
 class ViewControllerLink : public WindowLink {
-public:
+  public:
     explicit ViewControllerLink(ViewController *window) : window_(window) {}
 
     // Any thread: queues the text onto the interface thread, behind everything queued before.
@@ -30,7 +30,7 @@ public:
     // thread is making at that moment; Qt drops the window's posts still queued when it goes.
     void Detach();
 
-private:
+  private:
     std::mutex mutex_;
     ViewController *window_;
 };

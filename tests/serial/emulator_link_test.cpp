@@ -33,9 +33,9 @@ TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
     CurVerNum = 0;
     EXPECT_EQ(CheckFMVersion(), 1);
     EXPECT_EQ(CurVerNum, 0x2A5);
-    EXPECT_EQ(window.Log(), "\n Search Device ...\n\t Check port : " + link + "\n Found device on " +
-                                link + "\n Device Firmware Version = 2A5\n" +
-                                " Available Firmware for update = 603\n");
+    EXPECT_EQ(window.Log(),
+              "\n Search Device ...\n\t Check port : " + link + "\n Found device on " + link +
+                  "\n Device Firmware Version = 2A5\n" + " Available Firmware for update = 603\n");
     // The probe, the reboot that follows every probe, then the version query.
     const std::vector<int> expected = {1, 9, 10, 9, 10, 22};
     EXPECT_EQ(adapter.ReceivedCodes(), expected) << adapter.Transcript();

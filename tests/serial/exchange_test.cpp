@@ -39,7 +39,7 @@ Bytes FrameOf(int code) {
 }
 
 class Exchange : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         testing::ResetSerialLink();
         ReadCallTimeoutMs = 20;
@@ -117,7 +117,8 @@ TEST_F(Exchange, OvershootStopsAtTheFirstFullChunkAndLeavesTheRest) {
     ASSERT_TRUE(SendCOMM(22));
     EXPECT_GE(RealReadCnt, 33);
     EXPECT_LE(RealReadCnt, 65);
-    EXPECT_EQ(std::memcmp(ReadData, reply.data(), static_cast<size_t>(std::min(RealReadCnt, 64))), 0);
+    EXPECT_EQ(std::memcmp(ReadData, reply.data(), static_cast<size_t>(std::min(RealReadCnt, 64))),
+              0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -197,7 +198,8 @@ TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
     const double cpu_start = ThreadCpuSeconds();
     FailCode = 0;
     EXPECT_FALSE(SendCOMM(18));
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = ThreadCpuSeconds() - cpu_start;
     // A silent attempt costs 10 read calls of 20 ms; a hung-up line must cost no more than
     // silence and must sleep rather than spin through those calls.

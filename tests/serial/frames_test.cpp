@@ -15,12 +15,12 @@ using testing::Hex;
 
 struct FrameCase {
     int code;
-    int flash_cnt;      // erase step (code 13)
-    int fw_write_cnt;   // image page (code 14)
-    int tx_id;          // settings transaction id (codes 23, 24)
-    const char *head;   // expected leading bytes
-    std::size_t length; // whole frame
-    int reply;          // reply length WriteComm reports
+    int flash_cnt;       // erase step (code 13)
+    int fw_write_cnt;    // image page (code 14)
+    int tx_id;           // settings transaction id (codes 23, 24)
+    const char *head;    // expected leading bytes
+    std::size_t length;  // whole frame
+    int reply;           // reply length WriteComm reports
 };
 
 class FrameCatalogue : public ::testing::TestWithParam<FrameCase> {};
@@ -107,7 +107,7 @@ TEST(FramePages, NamePageTailAndParameterPage) {
 }
 
 TEST(FrameDigits, Int2CharGivesUpperCaseHexOrZero) {
-    const std::pair<unsigned, char> cases[] = {{0, '0'}, {9, '9'},   {10, 'A'},
+    const std::pair<unsigned, char> cases[] = {{0, '0'},  {9, '9'},  {10, 'A'},
                                                {15, 'F'}, {16, '0'}, {0xFFFFFFFF, '0'}};
     for (auto [value, digit] : cases) EXPECT_EQ(Int2Char(value), digit) << value;
 }

@@ -1,11 +1,11 @@
 // ShowMsg: printf formatting, nothing added, one sink, dropped without one.
+#include "serial/message_log.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "serial/message_log.h"
 
 namespace tornelvox {
 namespace {

@@ -1,6 +1,6 @@
 // Opening, configuring, reopening and closing the port.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <termios.h>
 
@@ -16,7 +16,7 @@ namespace tornelvox {
 namespace {
 
 class Port : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { testing::ResetSerialLink(); }
     void TearDown() override { testing::ResetSerialLink(); }
     testing::ScriptedPeer peer;
@@ -33,7 +33,8 @@ TEST_F(Port, RawModeAt115200) {
     EXPECT_EQ(after.c_oflag & (ONLCR | OCRNL), 0u);
     EXPECT_EQ(after.c_oflag & OPOST, before.c_oflag & OPOST);  // left as the driver had it
     EXPECT_EQ(after.c_lflag & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(after.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD), before.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD));
+    EXPECT_EQ(after.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD),
+              before.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD));
     EXPECT_EQ(after.c_cc[VMIN], 0);
     EXPECT_EQ(after.c_cc[VTIME], 1);
     EXPECT_EQ(cfgetospeed(&after), B115200);
@@ -43,8 +44,8 @@ TEST_F(Port, RawModeAt115200) {
 }
 
 TEST_F(Port, RateRule) {
-    const std::pair<int, int> cases[] = {{1000000, 115200}, {999999, 999999}, {115200, 115200},
-                                         {1000001, 115200}};
+    const std::pair<int, int> cases[] = {
+        {1000000, 115200}, {999999, 999999}, {115200, 115200}, {1000001, 115200}};
     for (auto [asked, applied] : cases) EXPECT_EQ(EffectiveBaudRate(asked), applied) << asked;
     ASSERT_TRUE(OpenPort(peer.Path().c_str()));
     EXPECT_TRUE(SetParameters(1000000));

@@ -19,14 +19,22 @@ using testing::ScriptedPeer;
 
 TEST(CandidateNames, FollowTheUsbSerialNamingRule) {
     const std::pair<const char *, bool> cases[] = {
-        {"cu.usbserial-1410", true},   {"cu.usbmodem14101", true},
-        {"cu.wchusbserial1410", true}, {"cu.usb0", true},
-        {"cu.usb", false},             {"cu.USBserial", false},
-        {"tty.usbserial-1410", false}, {"cu.Bluetooth-Incoming-Port", false},
-        {"cu.u", false},               {"", false},
-        {"ttyUSB0", true},             {"ttyACM12", true},
-        {"ttyUSB", false},             {"ttyUSB0x", false},
-        {"ttyS0", false},              {"usbcu.usbx", false},
+        {"cu.usbserial-1410", true},
+        {"cu.usbmodem14101", true},
+        {"cu.wchusbserial1410", true},
+        {"cu.usb0", true},
+        {"cu.usb", false},
+        {"cu.USBserial", false},
+        {"tty.usbserial-1410", false},
+        {"cu.Bluetooth-Incoming-Port", false},
+        {"cu.u", false},
+        {"", false},
+        {"ttyUSB0", true},
+        {"ttyACM12", true},
+        {"ttyUSB", false},
+        {"ttyUSB0x", false},
+        {"ttyS0", false},
+        {"usbcu.usbx", false},
     };
     for (auto [name, candidate] : cases) EXPECT_EQ(CheckName(name), candidate) << name;
 }
@@ -55,7 +63,7 @@ void ScriptReboot(ScriptedPeer &peer, bool answered) {
 }
 
 class Search : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         testing::ResetSerialLink();
         ReadCallTimeoutMs = 5;

@@ -28,8 +28,8 @@ TEST(ImageIdentity, CheckValueIsTheJamCrcOfTheCheckedRange) {
 }
 
 TEST(VersionNumbers, ThreeDigitsMakeTwelveBits) {
-    const std::pair<const char *, int> cases[] = {
-        {"603", 0x603}, {"a1F", 0xA1F}, {"6.0", 0x600}, {"FFF", 0xFFF}, {"xyz", 0}, {"000", 0}};
+    const std::pair<const char *, int> cases[] = {{"603", 0x603}, {"a1F", 0xA1F}, {"6.0", 0x600},
+                                                  {"FFF", 0xFFF}, {"xyz", 0},     {"000", 0}};
     for (auto [digits, number] : cases) EXPECT_EQ(GetVerNum(digits), number) << digits;
     EXPECT_EQ(char2int('g'), 0);
     EXPECT_EQ(char2int('f'), 15);
@@ -51,7 +51,7 @@ struct VersionCase {
 };
 
 class VersionQuery : public ::testing::TestWithParam<VersionCase> {
-protected:
+  protected:
     void SetUp() override {
         testing::ResetSerialLink();
         ReadCallTimeoutMs = 20;

@@ -14,7 +14,7 @@
 namespace tornelvox::testing {
 
 class RecordingWindow : public WindowLink {
-public:
+  public:
     // One entry of the window's queue: a log text, or a button state.
     struct Event {
         bool is_buttons = false;
@@ -85,13 +85,15 @@ public:
         std::lock_guard lock(mutex_);
         std::string log;
         for (const Event &event : events_) {
-            if (event.is_buttons) log.clear();
-            else log += event.text;
+            if (event.is_buttons)
+                log.clear();
+            else
+                log += event.text;
         }
         return log;
     }
 
-private:
+  private:
     void Record(Event event) {
         std::lock_guard lock(mutex_);
         if (event.is_buttons) ++button_posts_;

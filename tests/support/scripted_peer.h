@@ -47,7 +47,7 @@ inline Bytes FromHex(const std::string &hex) {
 }
 
 class ScriptedPeer {
-public:
+  public:
     struct Step {
         Bytes expect;               // the exact frame the utility must send
         std::vector<Bytes> pieces;  // the answer, sent piece by piece (none: silence)
@@ -92,7 +92,8 @@ public:
             pollfd watch{master_, POLLIN, 0};
             if (poll(&watch, 1, 20) > 0 && (watch.revents & POLLIN)) {
                 const ssize_t n = read(master_, extra, sizeof extra);
-                if (n > 0) Fail("unexpected bytes after the script: " + Hex(Bytes(extra, extra + n)));
+                if (n > 0)
+                    Fail("unexpected bytes after the script: " + Hex(Bytes(extra, extra + n)));
             }
         }
         std::lock_guard lock(mutex_);
@@ -104,7 +105,7 @@ public:
         return transcript_;
     }
 
-private:
+  private:
     void Serve() {
         for (const Step &step : steps_) {
             Bytes got;

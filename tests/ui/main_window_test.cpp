@@ -39,8 +39,8 @@ TEST_P(CheckAdviceTest, LogsSearchVersionAndAdviceAndOffersUpdateAndSetting) {
     const CheckCase &c = GetParam();
     PlugAdapter({.version = c.version});
     if (c.version_unreadable) {
-        adapter_->AddFault({.code = 22, .kind = emulator::FaultKind::kSilence,
-                            .times = emulator::kAlways});
+        adapter_->AddFault(
+            {.code = 22, .kind = emulator::FaultKind::kSilence, .times = emulator::kAlways});
     }
 
     Check();
@@ -121,9 +121,8 @@ TEST_F(MainWindowTest, CheckMessagesAppearOnlyOnceTheActionHasReturned) {
     PlugAdapter({.version = 0x603});
     std::string log_during_check = "unset";
     // The search's first probe runs inside the action: the log must still be empty then.
-    QObject::connect(Button("bCheckDevice"), &QPushButton::clicked, [&] {
-        log_during_check = LogWidget()->toPlainText().toStdString();
-    });
+    QObject::connect(Button("bCheckDevice"), &QPushButton::clicked,
+                     [&] { log_during_check = LogWidget()->toPlainText().toStdString(); });
 
     Check();
 

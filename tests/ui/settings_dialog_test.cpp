@@ -25,7 +25,7 @@ constexpr char kCheckedAdapter[] =
 constexpr char kNothingSent[] = "\n ====> Device Setting \n\n Set Device parameters done. \n\n";
 
 class SettingsDialogTest : public MainWindowTest {
-protected:
+  protected:
     // Puts every flag at flag and every level at the adapter's number for level index `level`
     // (or its last level, if it has fewer).
     void Plant(std::uint32_t flag, std::size_t level) {
@@ -51,13 +51,15 @@ protected:
             EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
         }
         adapter_->ClearRecords();
+        handed_back_ = std::make_unique<LogWhenEnabled>(Button("bCheckDevice"), LogWidget());
         return dialog;
     }
 
-    // Waits until the settings worker has handed the buttons back; returns what it logged.
+    // Waits until the settings worker has handed the buttons back; returns what it had logged
+    // by then.
     std::string WorkerLog() {
         EXPECT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));
-        const std::string log = Log();
+        const std::string log = handed_back_->log;
         const std::size_t start = log.find("\n ====> Device Setting \n", log_before_dialog_);
         return start == std::string::npos ? log.substr(log_before_dialog_) : log.substr(start);
     }
@@ -86,6 +88,7 @@ protected:
     }
 
     std::size_t log_before_dialog_ = 0;
+    std::unique_ptr<LogWhenEnabled> handed_back_;
 };
 
 struct GateCase {
@@ -149,11 +152,12 @@ const std::set<std::string> kBelow206 = {"cbDTMFCmd",  "cbDTMFThreshold", "cbEch
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, DialogGateTest,
-    ::testing::Values(GateCase{"V603", 0x603, {}, {}},
-                      GateCase{"V302", 0x302, {}, {}},
+    ::testing::Values(GateCase{"V603", 0x603, {}, {}}, GateCase{"V302", 0x302, {}, {}},
                       GateCase{"V301", 0x301, kBelow302, {"txDTMFThreshold", "txEchoDepth"}},
                       GateCase{"V2FF", 0x2FF, kBelow300, {"txDTMFThreshold", "txEchoDepth"}},
-                      GateCase{"V205", 0x205, kBelow206,
+                      GateCase{"V205",
+                               0x205,
+                               kBelow206,
                                {"txDTMFThreshold", "txEchoDepth", "txMICVol", "txSpkVol"}}),
     [](const ::testing::TestParamInfo<GateCase> &info) { return info.param.name; });
 
@@ -195,9 +199,9 @@ TEST_F(SettingsDialogTest, RestoreDefaultsShowsTheDefaultsAndCancelThenSendsNoth
     Control<QPushButton>(dialog, "bSetDefault")->click();
 
     const std::set<std::string> on = {"cbCallerID", "cbEchoCancel", "cbReverseDisc"};
-    for (const char *name : {"cbCallerID", "cbEchoCancel", "cbMediaAudio", "cbDialtoneDisc",
-                             "cbReverseDisc", "cbStrongRing", "cbLEDDEbug", "cbRobocall",
-                             "cbDTMFCmd"}) {
+    for (const char *name :
+         {"cbCallerID", "cbEchoCancel", "cbMediaAudio", "cbDialtoneDisc", "cbReverseDisc",
+          "cbStrongRing", "cbLEDDEbug", "cbRobocall", "cbDTMFCmd"}) {
         EXPECT_EQ(Control<QCheckBox>(dialog, name)->isChecked(), on.count(name) != 0) << name;
     }
     const std::vector<std::pair<const char *, const char *>> boxes = {

@@ -1,12 +1,12 @@
 // Ending the program while the update worker runs: by the Close button, or by closing the main
 // window with its own control. Each runs in a fresh copy of the test program, which must end at
 // once with status 0, without a crash, a hang or a sanitizer report.
+#include <gmock/gmock.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <QWindow>
 #include <cstdlib>
-
-#include <gmock/gmock.h>
 
 #include "tests/ui/ui_fixture.h"
 #include "ui/app_delegate.h"
@@ -20,10 +20,12 @@ using ::testing::Not;
 
 // The process ends by quick_exit: the device folder goes with it.
 std::string folder_to_remove;
-void RemoveFolder() { std::filesystem::remove_all(folder_to_remove); }
+void RemoveFolder() {
+    std::filesystem::remove_all(folder_to_remove);
+}
 
 class ShellDeathTest : public MainWindowTest {
-protected:
+  protected:
     // In the program that is to end: a running update, its erase slowed down so that it is
     // still running when the program ends.
     void StartUpdate(ViewController &window) {

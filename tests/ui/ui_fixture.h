@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -27,8 +28,29 @@ namespace tornelvox::testing {
 using emulator::AdapterConfig;
 using emulator::EmulatedAdapter;
 
+// Records the log as it stands at the moment the Check button becomes enabled again.
+class LogWhenEnabled : public QObject {
+  public:
+    LogWhenEnabled(QPushButton *button, QPlainTextEdit *log) : button_(button), log_(log) {
+        button_->installEventFilter(this);
+    }
+    std::string log;
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == button_ && event->type() == QEvent::EnabledChange && button_->isEnabled()) {
+            log = log_->toPlainText().toStdString();
+        }
+        return false;
+    }
+
+  private:
+    QPushButton *button_;
+    QPlainTextEdit *log_;
+};
+
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr int kLongWaitMs = 30000;
 
     void SetUp() override {
@@ -55,8 +77,8 @@ protected:
 
     void TearDown() override {
         // A worker still running would use the port and the adapter below.
-        EXPECT_TRUE(QTest::qWaitFor([] { return !UpdateFirmwareRunning && !ThreadRunning; },
-                                    kLongWaitMs));
+        EXPECT_TRUE(
+            QTest::qWaitFor([] { return !UpdateFirmwareRunning && !ThreadRunning; }, kLongWaitMs));
         window_.reset();
         if (adapter_) adapter_->Stop();
         adapter_.reset();
@@ -81,9 +103,7 @@ protected:
         return LogWidget()->toPlainText().toStdString();
     }
 
-    QPlainTextEdit *LogWidget() const {
-        return window_->findChild<QPlainTextEdit *>("txMessage");
-    }
+    QPlainTextEdit *LogWidget() const { return window_->findChild<QPlainTextEdit *>("txMessage"); }
 
     QPushButton *Button(const char *name) const {
         QPushButton *button = window_->findChild<QPushButton *>(name);
@@ -118,7 +138,7 @@ protected:
     std::unique_ptr<EmulatedAdapter> adapter_;
     std::unique_ptr<ViewController> window_;
 
-private:
+  private:
     int saved_read_timeout_ = 100;
     std::function<void(unsigned)> saved_pause_;
 };

@@ -1,7 +1,5 @@
 // The update flow through the main window's buttons: locked while the worker runs, the worker's
 // last lines in the log before the buttons come back, and a cancel through the Cancel button.
-#include <QEvent>
-
 #include "tests/ui/ui_fixture.h"
 
 namespace tornelvox::testing {
@@ -14,30 +12,9 @@ constexpr char kCheckedAdapter[] =
     "bCheckDevice shown enabled, bUpdateFirmware shown enabled, bDeviceSetting shown enabled, "
     "bCancel hidden enabled";
 
-// Records the log as it stands at the moment the Check button becomes enabled again.
-class LogWhenEnabled : public QObject {
-public:
-    LogWhenEnabled(QPushButton *button, QPlainTextEdit *log) : button_(button), log_(log) {
-        button_->installEventFilter(this);
-    }
-    std::string log;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (watched == button_ && event->type() == QEvent::EnabledChange &&
-            button_->isEnabled()) {
-            log = log_->toPlainText().toStdString();
-        }
-        return false;
-    }
-
-private:
-    QPushButton *button_;
-    QPlainTextEdit *log_;
-};
-
 bool EndsWith(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 using UpdateFlowTest = MainWindowTest;
