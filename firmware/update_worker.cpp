@@ -45,10 +45,14 @@ void CountWorkerEnd() {
     ends.changed.notify_all();
 }
 
-// Marks the worker as ended for a waiting Cancel, then hands the buttons back.
+// Marks the worker as ended for a waiting Cancel, then hands the buttons back. ThreadRunning is
+// cleared before the buttons are posted, not after: once the Update button is enabled again a
+// new Update may set the flag, and a late clear from this worker would cancel that new update.
+// The posting is asynchronous, so what the user sees is the same either way.
 void EndRun(WindowLink &window) {
     UpdateFirmwareRunning.store(false);
     UpdateFirmwareRunning.notify_all();
+    ThreadRunning.store(false);
     window.PostButtons(ButtonState::Restored);
 }
 
@@ -59,7 +63,6 @@ int SuccessEnd(WindowLink &window) {
     ShowMsg("\n            Success                           \n\n");
     CurVerNum = VerNum;
     EndRun(window);
-    ThreadRunning.store(false);
     return 1;
 }
 
@@ -68,7 +71,6 @@ int FailureEnd(WindowLink &window) {
     ShowMsg("  Please remove the device then plug-in and try again.  \n\n");
     CurVerNum = 0;
     EndRun(window);
-    ThreadRunning.store(false);
     return 0;
 }
 
