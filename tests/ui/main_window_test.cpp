@@ -33,6 +33,10 @@ struct CheckCase {
     const char *advice;
 };
 
+void PrintTo(const CheckCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class CheckAdviceTest : public MainWindowTest, public ::testing::WithParamInterface<CheckCase> {};
 
 TEST_P(CheckAdviceTest, LogsSearchVersionAndAdviceAndOffersUpdateAndSetting) {

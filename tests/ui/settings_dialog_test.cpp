@@ -98,6 +98,10 @@ struct GateCase {
     std::set<std::string> grey_labels;
 };
 
+void PrintTo(const GateCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class DialogGateTest : public SettingsDialogTest, public ::testing::WithParamInterface<GateCase> {};
 
 TEST_P(DialogGateTest, ShowsDeviceValuesUnderTheFirmwareGatesAndConfirmUnchangedSendsNothing) {
