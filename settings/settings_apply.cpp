@@ -19,12 +19,12 @@ void ClearDeviceSettingRunning() {
 namespace {
 
 void LogWrittenLine(const SettingDescription &setting, int applied) {
-    if (setting.write_line == nullptr) {
+    if (setting.write_name == nullptr) {
         for (const char *line : kMediaAudioLines) ShowMsg("%s", line);
     } else if (setting.line_takes_index) {
-        ShowMsg(setting.write_line, applied);
+        ShowMsg(" Set %s to %d\n", setting.write_name, applied);
     } else {
-        ShowMsg(setting.write_line, LabelFor(setting, applied));
+        ShowMsg(" Set %s to %s\n", setting.write_name, LabelFor(setting, applied));
     }
 }
 
@@ -33,7 +33,7 @@ void LogWrittenLine(const SettingDescription &setting, int applied) {
 bool WriteSetting(const SettingDescription &setting, int applied) {
     std::uint8_t byte = 0;
     if (!WrittenByteFor(setting, applied, byte)) {
-        ShowMsg(setting.unwritable_message, applied);
+        ShowMsg("Unknow %s index %d\n", setting.unwritable_name, applied);
         if (setting.unwritable == UnwritableIndex::CountAsFailure) return false;
         LogWrittenLine(setting, applied);
         return true;

@@ -80,9 +80,9 @@ struct SettingDescription {
     // Writing: level i is written as the byte written[i]; empty means the index itself. A flag
     // is written as 1 or 0.
     std::span<const std::uint8_t> written;
-    // An applied index outside the levels: unwritable_message (its %d takes the index), then
-    // what unwritable says.
-    const char *unwritable_message;
+    // An applied index outside the levels: "Unknow <unwritable_name> index %d\n" with the index,
+    // then what unwritable says.
+    const char *unwritable_name;
     UnwritableIndex unwritable;
 
     // Firmware gate: the setting exists when the version is greater than gate_version; on older
@@ -90,17 +90,19 @@ struct SettingDescription {
     int gate_version;
     int gated_value;
 
-    // Reading order (1 to 16) and its messages; unknown_message is nullptr for a flag and takes
-    // the number for its %d.
+    // Reading order (1 to 16) and its messages: unreadable_message as it stands, and for a
+    // number the setting does not know " Error: <unknown_name> unknown %d\n" with the number
+    // (unknown_name is nullptr for a flag, which knows every number).
     int read_rank;
     const char *unreadable_message;
-    const char *unknown_message;
+    const char *unknown_name;
 
-    // Writing order (1 to 16) and the line logged after the write: its %s takes the applied
-    // value's label, or its %d the index when line_takes_index. Media Audio logs its own two
-    // lines (kMediaAudioLines) and has write_line nullptr.
+    // Writing order (1 to 16) and the line logged after the write, " Set <write_name> to %s\n"
+    // with the applied value's label, or " Set <write_name> to %d\n" with the index when
+    // line_takes_index. Media Audio logs its own two lines (kMediaAudioLines) and has write_name
+    // nullptr. The formats stay literal so that the compiler checks every argument.
     int write_rank;
-    const char *write_line;
+    const char *write_name;
     bool line_takes_index;
     // Log labels by level index (flags: "FALSE", "TRUE"); an index beyond them takes the last.
     std::span<const char *const> labels;

@@ -29,8 +29,8 @@ void ReadSetting(const SettingDescription &setting, int version) {
     }
     bool known = true;
     const int value = DeviceValueFor(setting, number, known);
-    if (!known && setting.unknown_message != nullptr) {
-        ShowMsg(setting.unknown_message, static_cast<int>(number));
+    if (!known && setting.unknown_name != nullptr) {
+        ShowMsg(" Error: %s unknown %d\n", setting.unknown_name, static_cast<int>(number));
     }
     setting.device.Set(value);
 }

@@ -41,8 +41,8 @@ TEST(SettingsTable, LevelsHaveAsManyLabelsItemsAndBytesAsNumbers) {
         EXPECT_TRUE(setting.written.empty() || setting.written.size() == setting.reported.size());
         EXPECT_LT(setting.fallback, static_cast<int>(setting.reported.size()));
         EXPECT_LT(setting.default_value, static_cast<int>(setting.reported.size()));
-        EXPECT_NE(setting.unknown_message, nullptr);
-        EXPECT_NE(setting.unwritable_message, nullptr);
+        EXPECT_NE(setting.unknown_name, nullptr);
+        EXPECT_NE(setting.unwritable_name, nullptr);
     }
     EXPECT_EQ(FindSetting(11), nullptr);
     EXPECT_EQ(FindSetting(12), nullptr);
