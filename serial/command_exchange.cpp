@@ -1,6 +1,7 @@
 #include "serial/command_exchange.h"
 
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,6 +110,12 @@ bool SendCOMM(int code) {
     }
 
     for (int attempt = 0; attempt < 2; ++attempt) {
+        // Whatever is still queued from the line belongs to an earlier request: a reply that
+        // came after its exchange stopped waiting, or the tail of one cut short. Taken as the
+        // start of this reply it would answer this request in the other's place, and every
+        // later request would read the reply before its own, so that a page the adapter never
+        // wrote could pass as written. Only a reply that comes after its request is its reply.
+        if (hComm > 0) tcflush(hComm, TCIFLUSH);
         CmdReadCnt = WriteComm(code);
         if (CmdReadCnt == kWriteFailed) return false;
         if (CmdReadCnt <= 0) return true;

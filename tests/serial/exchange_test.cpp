@@ -122,6 +122,24 @@ TEST_F(Exchange, OvershootStopsAtTheFirstFullChunkAndLeavesTheRest) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
+TEST_F(Exchange, BytesQueuedBeforeARequestAreNotItsReply) {
+    // The adapter answers the first probe twice over (a late reply and its own, back to back);
+    // the second probe then meets silence. The queued reply must not answer it.
+    Bytes doubled = kProbeAnswer;
+    doubled.insert(doubled.end(), kProbeAnswer.begin(), kProbeAnswer.end());
+    peer.Then(FrameOf(1), {doubled});
+    peer.Then(FrameOf(1));
+    peer.Then(FrameOf(1));
+    peer.Start();
+    Open();
+    ASSERT_TRUE(SendCOMM(1));
+    EXPECT_EQ(RealReadCnt, 8);
+    FailCode = 0;
+    EXPECT_FALSE(SendCOMM(1));
+    EXPECT_EQ(FailCode, 6);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
 TEST_F(Exchange, CaptureWindowIsTheFirstChunkOrTheThirdForTheParameterRead) {
     const Bytes reply = Counting(4110);
     peer.Then(FrameOf(18), Pieces(reply, 256), 1);
