@@ -93,6 +93,10 @@ struct Row {
     int failed_attempts;  // attempts that failed before the end (pauses asked for)
     // The user clicks Cancel during the pause after the first failed attempt.
     bool cancel = false;
+    // Further failed attempts that are as good an end. A late reply races the reply to the
+    // frame's second attempt: when that one is still on its way as the next request goes out,
+    // it cannot be told from that request's reply, and the next attempt has to make up for it.
+    int may_need_more = 0;
 };
 
 const char *StageName(Stage stage) {
@@ -265,7 +269,7 @@ std::vector<Row> Rows() {
         {kProbe, kOneByte, ok, 0},
         {kProbe, kGarbled, ok, 0},
         {kProbe, kSlow, ok, 0},
-        {kProbe, kLate, ok, 0},
+        {kProbe, kLate, ok, 0, false, 1},
         {kProbe, kUnplug, failed, 9},
 
         {kHandshake, kSilence, ok, 0},
@@ -273,7 +277,7 @@ std::vector<Row> Rows() {
         {kHandshake, kOneByte, ok, 0},
         {kHandshake, kGarbled, ok, 0},
         {kHandshake, kSlow, ok, 0},
-        {kHandshake, kLate, ok, 0},
+        {kHandshake, kLate, ok, 0, false, 1},
         {kHandshake, kUnplug, failed, 9},
 
         {kBootLoaderEntry, kSilence, ok, 1},
@@ -281,7 +285,7 @@ std::vector<Row> Rows() {
         {kBootLoaderEntry, kOneByte, ok, 1},
         {kBootLoaderEntry, kGarbled, ok, 0},
         {kBootLoaderEntry, kSlow, ok, 0},
-        {kBootLoaderEntry, kLate, ok, 0},
+        {kBootLoaderEntry, kLate, ok, 0, false, 1},
         {kBootLoaderEntry, kUnplug, failed, 9},
 
         {kNamePageRead, kSilence, ok, 1},
@@ -289,7 +293,7 @@ std::vector<Row> Rows() {
         {kNamePageRead, kOneByte, ok, 1},
         {kNamePageRead, kGarbled, ok, 1},
         {kNamePageRead, kSlow, ok, 0},
-        {kNamePageRead, kLate, ok, 0},
+        {kNamePageRead, kLate, ok, 0, false, 1},
         {kNamePageRead, kUnplug, failed, 9},
 
         {kWriteEnable, kSilence, ok, 1},
@@ -297,7 +301,7 @@ std::vector<Row> Rows() {
         {kWriteEnable, kOneByte, ok, 1},
         {kWriteEnable, kGarbled, ok, 0},
         {kWriteEnable, kSlow, ok, 0},
-        {kWriteEnable, kLate, ok, 0},
+        {kWriteEnable, kLate, ok, 0, false, 1},
         {kWriteEnable, kUnplug, failed, 9},
 
         {kErase, kSilence, ok, 5},
@@ -305,7 +309,7 @@ std::vector<Row> Rows() {
         {kErase, kOneByte, ok, 5},
         {kErase, kGarbled, ok, 0},
         {kErase, kSlow, ok, 0},
-        {kErase, kLate, ok, 0},
+        {kErase, kLate, ok, 0, false, 1},
         {kErase, kUnplug, failed, 9},
 
         {kImagePages, kSilence, ok, 5},
@@ -313,7 +317,7 @@ std::vector<Row> Rows() {
         {kImagePages, kOneByte, ok, 5},
         {kImagePages, kGarbled, ok, 0},
         {kImagePages, kSlow, ok, 0},
-        {kImagePages, kLate, ok, 0},
+        {kImagePages, kLate, ok, 0, false, 1},
         {kImagePages, kPageWriteFails, ok, 5},
         {kImagePages, kUnplug, failed, 9},
 
@@ -322,7 +326,7 @@ std::vector<Row> Rows() {
         {kNamePage, kOneByte, ok, 1},
         {kNamePage, kGarbled, ok, 0},
         {kNamePage, kSlow, ok, 0},
-        {kNamePage, kLate, ok, 0},
+        {kNamePage, kLate, ok, 0, false, 1},
         {kNamePage, kPageWriteFails, ok, 5},
         {kNamePage, kUnplug, failed, 9},
 
@@ -331,7 +335,7 @@ std::vector<Row> Rows() {
         {kPageZero, kOneByte, ok, 1},
         {kPageZero, kGarbled, ok, 0},
         {kPageZero, kSlow, ok, 0},
-        {kPageZero, kLate, ok, 0},
+        {kPageZero, kLate, ok, 0, false, 1},
         {kPageZero, kPageWriteFails, ok, 1},
         {kPageZero, kUnplug, failed, 9},
 
@@ -340,7 +344,7 @@ std::vector<Row> Rows() {
         {kVerify, kOneByte, ok, 1},
         {kVerify, kGarbled, ok, 0},
         {kVerify, kSlow, ok, 0},
-        {kVerify, kLate, ok, 0},
+        {kVerify, kLate, ok, 0, false, 1},
         {kVerify, kWrongCheckOnce, ok, 0},
         {kVerify, kWrongCheckTwice, failed, 0},
         {kVerify, kUnplug, failed, 9},
@@ -350,7 +354,7 @@ std::vector<Row> Rows() {
         {kReboot, kOneByte, ok, 0},
         {kReboot, kGarbled, ok, 0},
         {kReboot, kSlow, ok, 0},
-        {kReboot, kLate, ok, 0},
+        {kReboot, kLate, ok, 0, false, 1},
         {kReboot, kUnplug, ok, 0},
 
         // A Cancel click in the pause after the first failed attempt.
@@ -449,7 +453,8 @@ TEST_P(FaultMatrix, EndsAsExpectedAndKeepsTheInvariants) {
     EXPECT_EQ(reported_success, row.end == End::kSuccess);
     EXPECT_EQ(reported_failure, row.end == End::kFailure);
     EXPECT_EQ(CurVerNum, row.end == End::kSuccess ? VerNum : 0);
-    EXPECT_EQ(pauses_.size(), static_cast<std::size_t>(row.failed_attempts));
+    EXPECT_GE(pauses_.size(), static_cast<std::size_t>(row.failed_attempts));
+    EXPECT_LE(pauses_.size(), static_cast<std::size_t>(row.failed_attempts + row.may_need_more));
     EXPECT_FALSE(ThreadRunning.load());
     EXPECT_FALSE(UpdateFirmwareRunning.load());
 
