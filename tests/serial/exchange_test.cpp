@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "serial/serial_link.h"
+#include "support/peer_port_test.h"
 #include "support/recording_window.h"
 #include "support/scripted_peer.h"
 
@@ -38,22 +39,12 @@ Bytes FrameOf(int code) {
     return Bytes(frame, frame + length);
 }
 
-class Exchange : public ::testing::Test {
+class Exchange : public testing::PeerPortTest {
   protected:
     void SetUp() override {
-        testing::ResetSerialLink();
-        ReadCallTimeoutMs = 20;
+        PeerPortTest::SetUp();
         dwReadAdd = 0xFD000;
     }
-    void TearDown() override {
-        ClosePort();
-        ReadCallTimeoutMs = 100;
-    }
-    void Open() {
-        ASSERT_TRUE(OpenPort(peer.Path().c_str()));
-        ASSERT_TRUE(SetParameters(115200));
-    }
-    ScriptedPeer peer;
 };
 
 struct ReplyCase {

@@ -6,6 +6,7 @@
 
 #include "emulator/emulated_adapter.h"
 #include "settings/device_settings.h"
+#include "support/peer_port_test.h"
 #include "support/recording_window.h"
 #include "support/scripted_peer.h"
 
@@ -77,22 +78,12 @@ Bytes SettingFrame(int code, int id, std::uint8_t option, std::uint8_t value = 0
     return Bytes(frame, frame + length);
 }
 
-class OneSetting : public ::testing::Test {
+class OneSetting : public testing::PeerPortTest {
   protected:
     void SetUp() override {
-        testing::ResetSerialLink();
-        ReadCallTimeoutMs = 20;
+        PeerPortTest::SetUp();
         g_tx_id = 7;
     }
-    void TearDown() override {
-        ClosePort();
-        ReadCallTimeoutMs = 100;
-    }
-    void Open() {
-        ASSERT_TRUE(OpenPort(peer.Path().c_str()));
-        ASSERT_TRUE(SetParameters(115200));
-    }
-    ScriptedPeer peer;
 };
 
 TEST_F(OneSetting, ReplyWithLeadingNoiseCountedInTwoReadsIsAccepted) {

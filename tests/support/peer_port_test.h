@@ -1,0 +1,31 @@
+// A test fixture whose port is the utility's real port, opened on a byte-exact scripted peer,
+// with short read calls so that silent exchanges cost little.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "serial/serial_link.h"
+#include "support/recording_window.h"
+#include "support/scripted_peer.h"
+
+namespace tornelvox::testing {
+
+class PeerPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetSerialLink();
+        ReadCallTimeoutMs = 20;
+    }
+    void TearDown() override {
+        ClosePort();
+        ReadCallTimeoutMs = 100;
+    }
+    // Opens the port on the peer in raw mode at 115,200 baud.
+    void Open() {
+        ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+        ASSERT_TRUE(SetParameters(115200));
+    }
+    ScriptedPeer peer;
+};
+
+}  // namespace tornelvox::testing
