@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +33,50 @@ TEST(MessageLog, LongMessagesAreNotCut) {
     ShowMsg("%s!", long_text.c_str());
     SetMessageSink(nullptr);
     EXPECT_EQ(seen, long_text + "!");
+}
+
+}  // namespace
+}  // namespace tornelvox
+
+namespace tornelvox {
+namespace {
+
+TEST(MessageLog, ThreadsLoggingAtOnceDeliverWholeMessagesInEachThreadsOrder) {
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    SetMessageSink([&](const std::string &text) {
+        std::lock_guard lock(mutex);
+        seen.push_back(text);
+    });
+    constexpr int kMessages = 2000;
+    auto producer = [](char name) {
+        for (int i = 0; i < kMessages; ++i) ShowMsg("%c%d.", name, i);
+    };
+    std::thread a(producer, 'a');
+    std::thread b(producer, 'b');
+    // Installing a sink while others log is safe: each message goes to one sink, whole.
+    std::thread installer([&] {
+        for (int i = 0; i < 100; ++i) {
+            SetMessageSink([&](const std::string &text) {
+                std::lock_guard lock(mutex);
+                seen.push_back(text);
+            });
+        }
+    });
+    a.join();
+    b.join();
+    installer.join();
+    SetMessageSink(nullptr);
+
+    int next[2] = {0, 0};
+    for (const std::string &text : seen) {
+        ASSERT_GE(text.size(), 3u) << text;
+        const int thread = text[0] == 'a' ? 0 : 1;
+        EXPECT_EQ(text, std::string(1, text[0]) + std::to_string(next[thread]) + ".");
+        ++next[thread];
+    }
+    EXPECT_EQ(next[0], kMessages);
+    EXPECT_EQ(next[1], kMessages);
 }
 
 }  // namespace
