@@ -8,11 +8,13 @@ namespace tornelvox::emulator {
 
 std::vector<std::uint8_t> CommandComplete(std::size_t length, std::uint8_t status,
                                           const std::vector<std::uint8_t> &parameters) {
-    std::vector<std::uint8_t> reply = {
+    const std::uint8_t head[] = {
         0x04, 0x0E,  static_cast<std::uint8_t>(length > 3 ? length - 3 : 0), 0x01, 0xE0,
         0xFC, status};
-    reply.insert(reply.end(), parameters.begin(), parameters.end());
-    reply.resize(length, 0x00);
+    std::vector<std::uint8_t> reply(std::max(length, sizeof head + parameters.size()), 0x00);
+    std::copy(std::begin(head), std::end(head), reply.begin());
+    std::copy(parameters.begin(), parameters.end(), reply.begin() + sizeof head);
+    reply.resize(length);
     return reply;
 }
 
@@ -36,8 +38,8 @@ std::vector<std::uint8_t> PageReadReply(std::uint32_t address,
                                        static_cast<std::uint8_t>(address >> 16),
                                        static_cast<std::uint8_t>(address >> 24)};
     const std::size_t room = kPageReplyLength - kPageReplyHead;
-    reply.insert(reply.end(), page.begin(), page.begin() + std::min(room, page.size()));
     reply.resize(kPageReplyLength, 0xFF);
+    std::copy_n(page.begin(), std::min(room, page.size()), reply.begin() + kPageReplyHead);
     return reply;
 }
 

@@ -61,7 +61,11 @@ std::string RenderTranscript(const std::vector<FrameRecord> &records) {
         if (!record.bytes.empty()) text += " " + Bytes(record.bytes);
         if (record.kind == RecordKind::kReply && record.bytes.empty()) text += " (nothing)";
         if (run > 1) text += " x" + std::to_string(run);
-        if (!record.note.empty()) text += "  {" + record.note + "}";
+        if (!record.note.empty()) {
+            text += "  {";
+            text += record.note;
+            text += '}';
+        }
         text += '\n';
         i += run;
     }

@@ -5,6 +5,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace tornelvox::emulator::testing {
 
 const Bytes kProbe = {0x01, 0xE0, 0xFC, 0x01, 0x00};
@@ -126,8 +128,8 @@ Bytes PageWriteFrame(std::uint32_t address, const Bytes &page) {
                    static_cast<std::uint8_t>(address >> 8),
                    static_cast<std::uint8_t>(address >> 16),
                    static_cast<std::uint8_t>(address >> 24)};
-    frame.insert(frame.end(), page.begin(), page.end());
     frame.resize(12 + 4096, 0xFF);
+    std::copy_n(page.begin(), std::min<std::size_t>(page.size(), 4096), frame.begin() + 12);
     return frame;
 }
 
