@@ -89,10 +89,8 @@ TEST_F(EmulatorTest, PacedLineTakesItsLineTime) {
 
 TEST_F(EmulatorTest, UnpacedLineCountsBytesAtTheReferenceRate) {
     Begin();
-    const auto start = Clock::now();
     EXPECT_EQ(port->Exchange(PageReadFrame(0), 4110).size(), 0u) << "not in the boot loader";
     EXPECT_EQ(port->Exchange(kVersionQuery, 33).size(), 33u);
-    EXPECT_LT(Clock::now() - start, milliseconds(900));
     EXPECT_EQ(adapter->BytesReceived(), 14u);
     EXPECT_EQ(adapter->BytesSent(), 33u);
     EXPECT_NEAR(std::chrono::duration<double>(adapter->LineTime()).count(), 47.0 / 11520.0, 1e-6);
