@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "firmware_gate_cases.h"
 #include "settings/device_settings.h"
 
 namespace tornelvox {
@@ -145,15 +146,6 @@ TEST_F(DialogClose, CancelMakesEveryAppliedValueEqualItsDeviceValue) {
     }
 }
 
-struct GateCase {
-    int version;
-    std::set<int> gated;  // options that take their fixed value
-};
-
-void PrintTo(const GateCase &c, std::ostream *out) {
-    *out << "version " << std::hex << c.version;
-}
-
 class ConfirmGates : public DialogClose, public ::testing::WithParamInterface<GateCase> {};
 
 TEST_P(ConfirmGates, PutSettingsTheFirmwareLacksBackToTheirFixedValues) {
@@ -170,18 +162,8 @@ TEST_P(ConfirmGates, PutSettingsTheFirmwareLacksBackToTheirFixedValues) {
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Versions, ConfirmGates, ::testing::Values(
-    GateCase{0x200, {13, 14, 15, 16, 17, 18}},
-    GateCase{0x205, {13, 14, 15, 16, 17, 18}},
-    GateCase{0x206, {15, 16, 17, 18}},
-    GateCase{0x2FF, {15, 16, 17, 18}},
-    GateCase{0x300, {16, 17, 18}},
-    GateCase{0x301, {16, 17, 18}},
-    GateCase{0x302, {}},
-    GateCase{0x603, {}}),
-    [](const auto &info) { return "v" + std::to_string(info.param.version); });
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Versions, ConfirmGates, ::testing::ValuesIn(kGateCases),
+                         [](const auto &info) { return GateCaseName(info.param); });
 
 }  // namespace
 }  // namespace tornelvox

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "firmware_gate_cases.h"
 #include "settings_workflow_fixture.h"
 
 namespace tornelvox {
@@ -38,15 +39,6 @@ TEST_F(SettingsWorkflow, VersionBelowThreeDigitsIsShownWithThree) {
     CurVerNum = 0x0A0;
     EXPECT_FALSE(StartDeviceSetting(window));
     EXPECT_NE(window->Log().find(" Hardware firmwave verion 0A0 is too low.\n"), std::string::npos);
-}
-
-struct GateCase {
-    std::uint32_t version;
-    std::set<int> gated;
-};
-
-void PrintTo(const GateCase &c, std::ostream *out) {
-    *out << "version " << std::hex << c.version;
 }
 
 class FirmwareGates : public SettingsWorkflow, public ::testing::WithParamInterface<GateCase> {};
@@ -87,21 +79,8 @@ TEST_P(FirmwareGates, GatedSettingsAreNeitherReadNorWritten) {
         << WorkerLog();
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Versions, FirmwareGates, ::testing::Values(
-    GateCase{0x200, {13, 14, 15, 16, 17, 18}},
-    GateCase{0x205, {13, 14, 15, 16, 17, 18}},
-    GateCase{0x206, {15, 16, 17, 18}},
-    GateCase{0x2FF, {15, 16, 17, 18}},
-    GateCase{0x300, {16, 17, 18}},
-    GateCase{0x301, {16, 17, 18}},
-    GateCase{0x302, {}}),
-    [](const auto &info) {
-        char name[8];
-        std::snprintf(name, sizeof name, "v%03X", static_cast<unsigned>(info.param.version));
-        return std::string(name);
-    });
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Versions, FirmwareGates, ::testing::ValuesIn(kGateCases),
+                         [](const auto &info) { return GateCaseName(info.param); });
 
 TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog) {
     StartAdapter(0x302);
