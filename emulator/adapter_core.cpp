@@ -29,7 +29,8 @@ std::vector<std::uint8_t> Echo(const std::vector<std::uint8_t> &frame, std::size
 }  // namespace
 
 AdapterCore::AdapterCore(const AdapterConfig &config) : config_(config), version_(config.version) {
-    flash_.LoadFactoryContent(config.version, config.bt_address);
+    flash_.LoadFactoryContent(config.version, config.bt_address, config.name_page_stored,
+                              config.other_place_address);
 }
 
 int AdapterCore::ClassifyBurstHandshake() {
@@ -111,11 +112,15 @@ AdapterReply AdapterCore::Handle(int code, const std::vector<std::uint8_t> &fram
         }
         case kCodeReadPage:
             if (app) break;
-            reply.bytes = ReadPage(frame);
+            reply.bytes = ReadPage(frame, faults.page_reads_erased);
             break;
         case kCodeVersion:
-            if (!app || !firmware_present_) break;
-            reply.bytes = VersionReply(version_);
+            if (!app) break;
+            if (firmware_present_) {
+                reply.bytes = VersionReply(version_, config_.identifies_as_emulator);
+            } else if (config_.identifies_as_emulator) {
+                reply.bytes = NoFirmwareReply();  // the emulator's own word; a real one is silent
+            }
             break;
         case kCodeReadSetting:
         case kCodeWriteSetting:
@@ -150,10 +155,11 @@ std::vector<std::uint8_t> AdapterCore::ProgramPage(int code,
     return CommandComplete(15, programmed ? kStatusOk : kStatusFailed, Echo(frame, 7, 12));
 }
 
-std::vector<std::uint8_t> AdapterCore::ReadPage(const std::vector<std::uint8_t> &frame) const {
+std::vector<std::uint8_t> AdapterCore::ReadPage(const std::vector<std::uint8_t> &frame,
+                                                bool erased) const {
     const std::uint32_t address = FrameAddress(kCodeReadPage, frame.data(), frame.size());
     std::vector<std::uint8_t> page;
-    if (!flash_.Read(address, kPageSize, page)) page.assign(kPageSize, 0xFF);
+    if (erased || !flash_.Read(address, kPageSize, page)) page.assign(kPageSize, 0xFF);
     return PageReadReply(address, page);
 }
 

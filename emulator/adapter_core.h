@@ -21,6 +21,7 @@ struct HandlingFaults {
     bool corrupt_check_value = false;
     std::optional<std::uint32_t> settings_number;  // reported instead of the stored number
     bool page_write_fails = false;
+    bool page_reads_erased = false;
 };
 
 struct AdapterReply {
@@ -47,12 +48,14 @@ class AdapterCore {
     std::uint32_t Version() const { return version_; }
     bool InBootLoader() const { return boot_loader_; }
     bool FirmwarePresent() const { return firmware_present_; }
+    // Power lost and back: restarts from the flash. Returns the event for the record.
+    std::string PowerCycle() { return Reset(); }
 
   private:
     bool HandshakeAnswered() const;
     std::vector<std::uint8_t> Erase(const std::vector<std::uint8_t> &frame);
     std::vector<std::uint8_t> ProgramPage(int code, const std::vector<std::uint8_t> &frame);
-    std::vector<std::uint8_t> ReadPage(const std::vector<std::uint8_t> &frame) const;
+    std::vector<std::uint8_t> ReadPage(const std::vector<std::uint8_t> &frame, bool erased) const;
     AdapterReply Settings(int code, const std::vector<std::uint8_t> &frame,
                           const HandlingFaults &faults);
     std::string Reset();

@@ -17,16 +17,24 @@ char HexDigit(unsigned value) {
 
 AdapterFlash::AdapterFlash() : bytes_(kFlashSize, 0xFF) {}
 
-void AdapterFlash::LoadFactoryContent(std::uint32_t version,
-                                      const std::array<std::uint8_t, 6> &bt_address) {
+void AdapterFlash::LoadFactoryContent(
+    std::uint32_t version, const std::array<std::uint8_t, 6> &bt_address, bool name_page,
+    const std::optional<std::array<std::uint8_t, 6>> &other_place) {
     std::fill(bytes_.begin(), bytes_.end(), 0xFF);
     // Old firmware: any deterministic bytes, different for each version.
     for (std::size_t i = 0; i < kCheckedPages * kPageSize; ++i) {
         bytes_[i] = static_cast<std::uint8_t>((i * 7) ^ (i >> 9) ^ version);
     }
-    const std::vector<std::uint8_t> name = BuildNamePage(bt_address);
     const std::uint32_t at = version < 0x300 ? kOldNamePageAddress : kNamePageAddress;
-    std::copy(name.begin(), name.end(), bytes_.begin() + at);
+    if (name_page) {
+        const std::vector<std::uint8_t> name = BuildNamePage(bt_address);
+        std::copy(name.begin(), name.end(), bytes_.begin() + at);
+    }
+    if (other_place) {
+        const std::vector<std::uint8_t> name = BuildNamePage(*other_place);
+        const std::uint32_t other = at == kNamePageAddress ? kOldNamePageAddress : kNamePageAddress;
+        std::copy(name.begin(), name.end(), bytes_.begin() + other);
+    }
 }
 
 bool AdapterFlash::InRange(std::uint32_t address, std::size_t size) const {

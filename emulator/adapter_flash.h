@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "emulator/emulated_adapter.h"
@@ -20,8 +21,11 @@ class AdapterFlash {
     AdapterFlash();  // all erased
 
     // Factory content: firmware pages 0..124 with a pattern of the given version, the name page
-    // where that version keeps it, everything else erased.
-    void LoadFactoryContent(std::uint32_t version, const std::array<std::uint8_t, 6> &bt_address);
+    // where that version keeps it (unless name_page is false), a second name page at the other
+    // place when other_place holds an address, everything else erased.
+    void LoadFactoryContent(std::uint32_t version, const std::array<std::uint8_t, 6> &bt_address,
+                            bool name_page = true,
+                            const std::optional<std::array<std::uint8_t, 6>> &other_place = {});
 
     // Erases [address, address + size); false (and nothing erased) if out of range.
     bool Erase(std::uint32_t address, std::size_t size);

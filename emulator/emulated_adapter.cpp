@@ -341,6 +341,13 @@ void EmulatedAdapter::Unplug() {
     impl_->changed.wait_for(lock, kUnplugWait, [this] { return !impl_->unplug_requested; });
 }
 
+void EmulatedAdapter::PowerCycle() {
+    std::lock_guard lock(impl_->mutex);
+    std::string event = "power cycle; " + impl_->core.PowerCycle();
+    impl_->records.push_back({RecordKind::kEvent, 0, {}, std::move(event)});
+    impl_->changed.notify_all();
+}
+
 bool EmulatedAdapter::Plugged() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->plugged;

@@ -34,8 +34,16 @@ struct AdapterConfig {
     std::uint32_t version = 0x302;
     // Version the adapter runs after a reset that follows a successful reprogramming.
     std::uint32_t version_after_update = 0x603;
-    // Bluetooth address stored in the name page at start.
+    // Bluetooth address stored in the name page at start (bytes with the top bit set on
+    // purpose: a line that strips it corrupts the address).
     std::array<std::uint8_t, 6> bt_address{0xA7, 0x03, 0x5C, 0x21, 0x9E, 0x40};
+    // False: the flash holds no name page at start, as after an update that never finished.
+    bool name_page_stored = true;
+    // A second valid name page, with this address, at the place the version does not use.
+    std::optional<std::array<std::uint8_t, 6>> other_place_address = std::nullopt;
+    // Every answer to the version query carries the emulated adapter's marker, also when there
+    // is no firmware to report; false plays a real adapter, which never sends it.
+    bool identifies_as_emulator = true;
     // Line rate in baud for pacing, 10 bits per byte; 0 leaves the line unpaced.
     int line_baud = 0;
     // The boot loader never answers: command 2 and the recovery bursts stay unanswered.
@@ -63,6 +71,7 @@ enum class FaultKind {
     kWrongCheckValue,   // command 17 reports a corrupted check value
     kOutOfRangeNumber,  // a settings reply carries `value` instead of the stored number
     kPageWriteFails,    // the page (commands 14, 15, 16) is not programmed and no reply comes
+    kErasedPageRead,    // a page read (command 18) answers as if the page were erased
     kUnplug,            // the adapter is unplugged when the frame arrives
 };
 
@@ -115,6 +124,9 @@ class EmulatedAdapter {
     bool LinkAt(const std::string &link_path);
     // Hangs the line up at once: the utility's reads return 0 or fail and its writes fail.
     void Unplug();
+    // Power lost and back: the chip restarts from its flash (no boot loader; firmware only if
+    // page 0 holds some). The line and the flash stay.
+    void PowerCycle();
     bool Plugged() const;
 
     // Faults.

@@ -35,6 +35,7 @@ HandlingFaults HandlingFor(const std::vector<FaultRule> &rules) {
         if (rule.kind == FaultKind::kWrongCheckValue) handling.corrupt_check_value = true;
         if (rule.kind == FaultKind::kOutOfRangeNumber) handling.settings_number = rule.value;
         if (rule.kind == FaultKind::kPageWriteFails) handling.page_write_fails = true;
+        if (rule.kind == FaultKind::kErasedPageRead) handling.page_reads_erased = true;
     }
     return handling;
 }
@@ -78,6 +79,7 @@ Delivery Shape(const std::vector<FaultRule> &rules, std::vector<std::uint8_t> &r
                 break;
             case FaultKind::kWrongCheckValue:
             case FaultKind::kOutOfRangeNumber:
+            case FaultKind::kErasedPageRead:
                 break;  // changed the handling, not the reply's shape
         }
     }
@@ -111,6 +113,8 @@ const char *FaultName(FaultKind kind) {
             return "page write fails";
         case FaultKind::kUnplug:
             return "unplug";
+        case FaultKind::kErasedPageRead:
+            return "page reads erased";
     }
     return "fault";
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "firmware/emulator_marker.h"
+
 namespace tornelvox::emulator {
 
 std::vector<std::uint8_t> CommandComplete(std::size_t length, std::uint8_t status,
@@ -51,12 +53,18 @@ std::vector<std::uint8_t> CheckValueReply(std::uint32_t check_value) {
          static_cast<std::uint8_t>(check_value >> 24)});
 }
 
-std::vector<std::uint8_t> VersionReply(std::uint32_t version) {
+std::vector<std::uint8_t> VersionReply(std::uint32_t version, bool marker) {
     char text[kVersionReplyLength + 1] = {};
-    std::snprintf(text, sizeof text, "\r\nKQ Version = %03X Tornelvox   \r\n",
-                  static_cast<unsigned>(version & 0xFFFu));
+    std::snprintf(text, sizeof text, "\r\nKQ Version = %03X %-12s\r\n",
+                  static_cast<unsigned>(version & 0xFFFu), marker ? kEmulatorMarker : "Tornelvox");
     std::vector<std::uint8_t> reply(text, text + kVersionReplyLength);
     return reply;
+}
+
+std::vector<std::uint8_t> NoFirmwareReply() {
+    char text[kVersionReplyLength + 1] = {};
+    std::snprintf(text, sizeof text, "\r\n%s no firmware     \r\n", kEmulatorMarker);
+    return std::vector<std::uint8_t>(text, text + kVersionReplyLength);
 }
 
 std::vector<std::uint8_t> SettingsReply(std::uint8_t id, std::uint8_t status, std::uint8_t option,

@@ -30,8 +30,11 @@ std::vector<std::uint8_t> PageReadReply(std::uint32_t address,
 std::vector<std::uint8_t> CheckValueReply(std::uint32_t check_value);
 
 // Reply to "/v": 33 bytes of text with "KQ Version" and the version's three hex digits 13 bytes
-// after the marker.
-std::vector<std::uint8_t> VersionReply(std::uint32_t version);
+// after it, then the emulated adapter's marker when `marker` is set.
+std::vector<std::uint8_t> VersionReply(std::uint32_t version, bool marker);
+
+// The emulated adapter's reply to "/v" when it has no firmware: its marker and no version.
+std::vector<std::uint8_t> NoFirmwareReply();
 
 // Reply to a settings frame: "XS" 07 id status option, then the number little-endian.
 std::vector<std::uint8_t> SettingsReply(std::uint8_t id, std::uint8_t status, std::uint8_t option,

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "serial/serial_link.h"
 
@@ -20,15 +22,35 @@ extern const unsigned char rawData[kImageSize];  // the image, embedded by the b
 extern const int VerNum;                         // version of the image, 0x603
 extern const char Ver_Num[8];                    // the utility's version text, "6.03"
 extern const unsigned char FW_CRC[4];            // check value the adapter must report, LSB first
+// True when the image has the check value of the vendor's image of its version. A build without
+// it (the project's placeholder image) updates only the emulated adapter.
+extern const bool kVendorImage;
 
 // Adapter's firmware version from three hexadecimal digits (0x603 for "603"); 0 when unknown.
 extern int CurVerNum;
 // The three version characters of the last version reply; "000" at the start of each query.
 extern char Ver[3];
 
+// What the last version query learned about the adapter on the port it asked.
+struct AdapterIdentity {
+    std::string port;           // ComPortName when the query ran; empty before any query
+    bool version_read = false;  // the reply held a version: CurVerNum is this adapter's
+    bool emulated = false;      // the reply carried the emulated adapter's marker
+};
+extern AdapterIdentity QueriedAdapter;
+
 // Asks the adapter for its firmware version (command 22). Returns 1 and logs two lines when the
-// reply holds "KQ Version" and three digits; 0 otherwise, leaving CurVerNum unchanged.
+// reply holds "KQ Version" and three digits; 0 otherwise, leaving CurVerNum unchanged. Either way
+// QueriedAdapter records what the reply said about the adapter at ComPortName.
 unsigned char CheckFMVersion();
+
+// True when CurVerNum is the version of the adapter at ComPortName: read by its last version
+// query, or set by an update of it that succeeded.
+bool VersionKnown();
+
+// True when the built-in image may be written to the adapter at ComPortName: the image is the
+// vendor's, or the adapter said in its last version query that it is the emulated one.
+bool ImageMayUpdateAdapter();
 
 // Version number of three characters: (v(d0) << 8) | (v(d1) << 4) | v(d2), with char2int as v.
 int GetVerNum(const char *digits);
@@ -44,13 +66,42 @@ extern unsigned char bParam;  // set when GetParam found a parameter record
 // 7 or 8 when the probe or the handshake failed twice.
 unsigned char Set2Boot();
 
+// Where adapters keep their name page: firmware before 0x300 at 0x7D000, later at 0xFD000. The
+// update always writes the new one to 0xFD000.
+inline constexpr std::uint32_t kOldNamePageAddress = 0x7D000;
+inline constexpr std::uint32_t kNamePageAddress = 0xFD000;
+
+// A valid name page found on the adapter.
+struct StoredNamePage {
+    std::uint32_t at = 0;  // flash address it was read at
+    BtAddress address{};   // its bytes 0 to 5
+    std::string name;      // the printable text from byte 6 on ("Tornelvox(DAB)")
+};
+
+// What the last GetID found.
+struct NamePageSearch {
+    bool read = false;                  // the first page read was answered
+    std::vector<StoredNamePage> valid;  // valid pages, the place the version implies first
+    // Valid pages at both places with different addresses: the adapter's own is not known.
+    bool Conflict() const { return valid.size() == 2 && valid[0].address != valid[1].address; }
+};
+extern NamePageSearch LastNamePageSearch;
+
 // Reads the adapter's name page and, with copy_flag 1, takes its Bluetooth address into BT_ADD.
-// 1 when the adapter holds a valid name page.
+// 1 when the adapter holds a valid name page. Reads the place CurVerNum implies, and the other
+// place too when the version is not known or the first place holds no valid page; valid pages
+// with different addresses at both places count as no address (LastNamePageSearch tells).
 unsigned char GetID(int copy_flag);
 
-// Enables flash writing, erases, writes pages 1 to 252, the name page and page 0, and verifies
-// the check value. 1 on success; 0 on failure (FailCode 11 to 20) or cancellation.
+// Enables flash writing, erases, writes pages 1 to 252, the name page and page 0, verifies the
+// check value and reads the name page back. 1 on success; 0 on failure (FailCode 11 to 21) or
+// cancellation.
 unsigned char ProgramDevice();
+
+// Set by the last ProgramDevice when its check value differed at both checks: the image on the
+// adapter is not the one written, and retrying will not mend it. A mismatch that the second
+// check cleared does not set it.
+extern bool CheckValueMismatchStood;
 
 // Reads the parameter page record into Params. 0 when the page read failed. Not part of the
 // update.
@@ -64,12 +115,27 @@ extern std::atomic<bool> ThreadRunning;
 // Set by the worker first thing, cleared at each of its ends. Cancel waits for it to clear.
 extern std::atomic<bool> UpdateFirmwareRunning;
 
+// How the last update ended. kRefused: it wrote nothing, because this build may not update the
+// adapter, or because no address the adapter is to keep was chosen.
+enum class UpdateEnd { kNone, kSuccess, kFailure, kCancelled, kRefused };
+extern std::atomic<UpdateEnd> LastUpdateEnd;
+
+// The address the name page gets when the user chooses none of the adapter's own: 00 01 00 03
+// 04 06, shown as 06:04:03:00:01:00.
+extern const BtAddress kBuiltInBtAddress;
+
 // The pause after a failed attempt that is retried, in seconds (3). Defaults to sleeping; tests
 // replace it. Change it only while no worker runs.
 extern std::function<void(unsigned seconds)> RetryPause;
 
 // The worker's body: up to ten attempts, then the success, failure or cancel end. Returns 1
 // after a successful update. Posts the restored buttons through window at its end.
+//
+// Before the first frame it refuses an adapter this build may not update. Each attempt writes
+// back the address read from this adapter in this update; when there is none it asks through
+// window which address to keep (window.AskForAddress) and, without an answer, ends at the
+// cancel end having erased nothing. The address about to be written is appended to the address
+// backup before anything is erased.
 int RunUpdateWorker(const std::shared_ptr<WindowLink> &window);
 
 // The Update action: sets ThreadRunning, locks the buttons, starts RunUpdateWorker on a

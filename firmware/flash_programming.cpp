@@ -1,8 +1,12 @@
 // Programming the adapter's flash: write enable, erase, image pages, name page, page 0, verify.
+#include <cstring>
+
 #include "firmware/check_value.h"
 #include "firmware/firmware_update.h"
 
 namespace tornelvox {
+
+bool CheckValueMismatchStood = false;
 
 namespace {
 
@@ -53,6 +57,30 @@ int VerifyOnce() {
     return mismatches;
 }
 
+// Reads the name page back (command 18 at 0xFD000, the same read as the name page read). True
+// when the reply delivered the page's head and it holds exactly what was written from BT_ADD.
+bool NamePageReadsBackAsWritten() {
+    dwReadAdd = kNamePageAddress;
+    if (!SendCOMM(18)) return false;
+    constexpr int kPageInReply = 15;
+    if (CapturedCnt < kPageInReply + static_cast<int>(kNamePageHead)) return false;
+    unsigned char written[kPageSize];
+    FillNamePage(BT_ADD, written);
+    return std::memcmp(ReadData + kPageInReply, written, kNamePageHead) == 0;
+}
+
+// The check value covers only the first 0x7D000 bytes; the name page lies outside it, so after
+// the check value matched, the page is read back. Like the check value, it gets a second read
+// before the attempt fails.
+unsigned char VerifyNamePage() {
+    if (NamePageReadsBackAsWritten()) return 1;
+    ShowMsg(" BT info does not read back as written, reading it again\n");
+    if (NamePageReadsBackAsWritten()) return 1;
+    ShowMsg(" Fail to verify BT info\n");
+    FailCode = 21;
+    return 0;
+}
+
 void ShowCheckValueDump(const char *headline) {
     ShowMsg("%s", headline);
     ShowCheckValueLine(" Exp:", FW_CRC, kCheckValueSize);
@@ -63,6 +91,7 @@ void ShowCheckValueDump(const char *headline) {
 }  // namespace
 
 unsigned char ProgramDevice() {
+    CheckValueMismatchStood = false;
     if (!EnableFlashWriting()) return 0;
     if (CancelRequested()) return ForceStop();
 
@@ -111,14 +140,15 @@ unsigned char ProgramDevice() {
     int mismatches = VerifyOnce();
     if (mismatches < 0) return 0;
     ShowMsg(" Done\n");
-    if (mismatches == 0) return 1;
+    if (mismatches == 0) return VerifyNamePage();
     ShowCheckValueDump(" !!!!! CRC error !!!!! \n");
 
     // The check value is asked for once more: a match now counts, though FailCode keeps the 20.
     mismatches = VerifyOnce();
     if (mismatches < 0) return 0;
-    if (mismatches == 0) return 1;
+    if (mismatches == 0) return VerifyNamePage();
     ShowCheckValueDump(" !!!!! CRC second check error !!!!! \n");
+    CheckValueMismatchStood = true;
     return 0;
 }
 

@@ -1,10 +1,15 @@
 // The update worker: whole attempts of boot loader entry, name page read and programming, up to
 // ten, and the Update and Cancel actions that start and stop it.
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
+#include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
 
 namespace tornelvox {
@@ -21,7 +26,10 @@ namespace {
 constexpr int kMaxAttempts = 10;
 constexpr int kAttemptsWithNameRead = 5;  // later attempts keep the address already held
 constexpr unsigned kPauseSeconds = 3;
-constexpr int kCheckValueMismatch = 20;  // a wrong image on the adapter: retrying will not help
+constexpr std::size_t kBackupRecordsOffered = 8;
+// Attempts in a row that must find no valid name page before the user is asked: one empty read
+// may be a garbled reply.
+constexpr int kAttemptsBeforeAsking = 2;
 
 // Ends of finished worker threads, for whoever must know that a worker is wholly gone.
 struct WorkerEnds {
@@ -49,11 +57,13 @@ void CountWorkerEnd() {
 // cleared before the buttons are posted, not after: once the Update button is enabled again a
 // new Update may set the flag, and a late clear from this worker would cancel that new update.
 // The posting is asynchronous, so what the user sees is the same either way.
-void EndRun(WindowLink &window) {
+int EndRun(WindowLink &window, UpdateEnd end) {
+    LastUpdateEnd.store(end);
     UpdateFirmwareRunning.store(false);
     UpdateFirmwareRunning.notify_all();
     ThreadRunning.store(false);
     window.PostButtons(ButtonState::Restored);
+    return end == UpdateEnd::kSuccess ? 1 : 0;
 }
 
 int SuccessEnd(WindowLink &window) {
@@ -62,44 +72,238 @@ int SuccessEnd(WindowLink &window) {
     ClosePort();
     ShowMsg("\n            Success                           \n\n");
     CurVerNum = VerNum;
-    EndRun(window);
-    return 1;
+    QueriedAdapter.version_read = true;
+    return EndRun(window, UpdateEnd::kSuccess);
 }
 
 int FailureEnd(WindowLink &window) {
     ShowMsg("\n          WARMING !!! FAILED !!!                      \n");
     ShowMsg("  Please remove the device then plug-in and try again.  \n\n");
     CurVerNum = 0;
-    EndRun(window);
-    return 0;
+    QueriedAdapter.version_read = false;
+    return EndRun(window, UpdateEnd::kFailure);
 }
 
-int CancelEnd(WindowLink &window) {
+int CancelEnd(WindowLink &window, UpdateEnd end = UpdateEnd::kCancelled) {
     CurVerNum = 0;
-    EndRun(window);
-    return 0;
+    QueriedAdapter.version_read = false;
+    return EndRun(window, end);
 }
 
-bool RunAttempt(int failed_attempts) {
-    if (!Set2Boot()) return false;
-    if (failed_attempts < kAttemptsWithNameRead && !GetID(1)) return false;
-    return ProgramDevice() != 0;
+// Before the first frame: a build without the vendor's image must never write it to a real
+// adapter. Nothing has been sent, so the adapter and CurVerNum stay as they are.
+int RefusedEnd(WindowLink &window) {
+    ShowMsg(
+        " This build carries no vendor firmware image: it updates only the emulated adapter.\n");
+    ShowMsg(
+        " To update this adapter, build the utility with the vendor's image (see \"The "
+        "firmware image\" in the README).\n\n");
+    return EndRun(window, UpdateEnd::kRefused);
+}
+
+// The saved time of a backup record in the user's local time, "2026-12-10 17:34".
+std::string LocalTime(const std::string &utc) {
+    std::tm parsed{};
+    const char *end = strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parsed);
+    if (end == nullptr || *end != '\0') return utc;
+    const std::time_t when = timegm(&parsed);
+    std::tm local{};
+    if (localtime_r(&when, &local) == nullptr) return utc;
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
+
+// One update: what it knows of the adapter's address so far.
+struct UpdateRun {
+    WindowLink &window;
+    // The address to write back without asking: read from this adapter in an earlier attempt
+    // of this update, or chosen by the user in this update.
+    std::optional<BtAddress> trusted;
+    std::string trusted_name;     // the name read with it
+    bool trusted_chosen = false;  // chosen by the user rather than read
+    bool backup_failure_told = false;
+    int attempts_without_page = 0;  // attempts that found no valid name page
+};
+
+enum class AttemptEnd { kSucceeded, kFailed, kNoAddress };
+
+BtAddress HeldAddress() {
+    BtAddress held{};
+    std::memcpy(held.data(), BT_ADD, held.size());
+    return held;
+}
+
+void Hold(const BtAddress &address) {
+    std::memcpy(BT_ADD, address.data(), sizeof BT_ADD);
+}
+
+// The addresses the user may pick: those found on the adapter, the one held from an earlier
+// update, then the backup's, newest first.
+AddressQuestion BuildQuestion(const std::string &reason) {
+    AddressQuestion question;
+    question.port = ComPortName;
+    question.reason = reason;
+    auto offered = [&question](const BtAddress &address, const std::string &port) {
+        for (const AddressCandidate &candidate : question.candidates) {
+            if (candidate.address == address && candidate.port == port) return true;
+        }
+        return false;
+    };
+    for (const StoredNamePage &page : LastNamePageSearch.valid) {
+        char origin[64];
+        std::snprintf(origin, sizeof origin, "stored on the adapter at %05X",
+                      static_cast<unsigned>(page.at));
+        question.candidates.push_back({page.address, origin, "", "", false});
+    }
+    const BtAddress held = HeldAddress();
+    if (held != kBuiltInBtAddress && !offered(held, "")) {
+        question.candidates.push_back(
+            {held, "held from an earlier update in this run (may be another adapter's)", "", "",
+             false});
+    }
+    const std::string serial = UsbSerialNumber(ComPortName);
+    for (const AddressRecord &record : ReadAddressRecords(64)) {
+        if (question.candidates.size() >= kBackupRecordsOffered + 3) break;
+        if (offered(record.address, record.port)) continue;
+        question.candidates.push_back({record.address, "address backup", LocalTime(record.time),
+                                       record.port,
+                                       !serial.empty() && record.usb_serial == serial});
+    }
+    return question;
+}
+
+// Asks which address the adapter is to keep. True when the user chose one (BT_ADD then holds
+// it); false when nobody answered or the user refused.
+bool AskForAddress(UpdateRun &run, const std::string &reason) {
+    const AddressQuestion question = BuildQuestion(reason);
+    const AddressAnswer answer = run.window.AskForAddress(question);
+    switch (answer.kind) {
+        case AddressAnswer::Kind::kCandidate:
+            if (answer.index < question.candidates.size()) {
+                const AddressCandidate &chosen = question.candidates[answer.index];
+                Hold(chosen.address);
+                ShowMsg(" Using the BT address %s (%s).\n", FormatBtAddress(chosen.address).c_str(),
+                        chosen.origin.c_str());
+                break;
+            }
+            [[fallthrough]];
+        case AddressAnswer::Kind::kNoAnswer:
+        case AddressAnswer::Kind::kRefused:
+            ShowMsg(" No BT address was chosen: nothing was erased.\n");
+            return false;
+        case AddressAnswer::Kind::kBuiltInAddress:
+            Hold(kBuiltInBtAddress);
+            ShowMsg(
+                " Using the built-in BT address %s: the adapter gets a new address, and "
+                "phones paired with it must pair again.\n",
+                FormatBtAddress(kBuiltInBtAddress).c_str());
+            break;
+    }
+    run.trusted = HeldAddress();
+    run.trusted_name.clear();
+    run.trusted_chosen = true;
+    return true;
+}
+
+// Takes what GetID found. False when the attempt cannot go on by itself.
+void TrustReadAddress(UpdateRun &run) {
+    const BtAddress read = HeldAddress();
+    if (run.trusted && *run.trusted != read) {
+        // What an earlier attempt of this update read (or the user chose) is the adapter's
+        // own; a page read now may be one this update wrote wrongly.
+        Hold(*run.trusted);
+        ShowMsg(" Keeping the BT address %s of this update's first read.\n",
+                FormatBtAddress(*run.trusted).c_str());
+        return;
+    }
+    if (run.trusted) return;
+    run.trusted = read;
+    run.trusted_name = LastNamePageSearch.valid.empty() ? "" : LastNamePageSearch.valid[0].name;
+    run.trusted_chosen = false;
+}
+
+// Appends the address about to be written to the backup, flushed, before anything is erased.
+void BackUpAddress(UpdateRun &run) {
+    AddressRecord record;
+    record.time = UtcTimestamp();
+    record.address = HeldAddress();
+    record.name = run.trusted_name;
+    record.port = ComPortName;
+    record.usb_serial = UsbSerialNumber(ComPortName);
+    record.source = run.trusted_chosen ? "chosen" : "read";
+    std::string error;
+    if (AppendAddressRecord(record, error) || run.backup_failure_told) return;
+    run.backup_failure_told = true;
+    ShowMsg(
+        " Could not save the BT address backup (%s). The update goes on with the address in "
+        "memory.\n",
+        error.c_str());
+}
+
+AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
+    if (!Set2Boot()) return AttemptEnd::kFailed;
+    if (failed_attempts < kAttemptsWithNameRead) {
+        if (GetID(1)) {
+            TrustReadAddress(run);
+        } else if (!LastNamePageSearch.read) {
+            return AttemptEnd::kFailed;  // the page read failed: the next attempt reads again
+        } else if (LastNamePageSearch.Conflict()) {
+            bool resolved = false;
+            for (const StoredNamePage &page : LastNamePageSearch.valid) {
+                resolved = resolved || (run.trusted && page.address == *run.trusted);
+            }
+            if (resolved) {
+                Hold(*run.trusted);
+            } else if (!AskForAddress(run,
+                                      "The adapter holds two different stored BT addresses.")) {
+                return AttemptEnd::kNoAddress;
+            }
+        } else if (run.trusted || ++run.attempts_without_page < kAttemptsBeforeAsking) {
+            // No page now. Either this update read the adapter's address before it erased, and
+            // as before the attempt fails and a later one writes that address back; or the read
+            // may have been garbled on the line, and the next attempt reads again.
+            return AttemptEnd::kFailed;
+        } else if (!AskForAddress(run,
+                                  "The adapter holds no stored BT address; an earlier "
+                                  "update may not have finished.")) {
+            return AttemptEnd::kNoAddress;
+        }
+    } else if (!run.trusted) {
+        if (!AskForAddress(run, "No BT address was read from this adapter in this update.")) {
+            return AttemptEnd::kNoAddress;
+        }
+    } else {
+        Hold(*run.trusted);
+    }
+    BackUpAddress(run);
+    return ProgramDevice() != 0 ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
 }
 
 }  // namespace
 
+const BtAddress kBuiltInBtAddress = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
+std::atomic<UpdateEnd> LastUpdateEnd{UpdateEnd::kNone};
+
 int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
     UpdateFirmwareRunning.store(true);
+    if (!ImageMayUpdateAdapter()) return RefusedEnd(*window);
+    CheckValueMismatchStood = false;
     ShowMsg("\n Start the programming: \n");
+    UpdateRun run{*window, std::nullopt, "", false, false, 0};
     int failed_attempts = 0;
     for (;;) {
-        if (RunAttempt(failed_attempts)) return SuccessEnd(*window);
+        const AttemptEnd attempt = RunAttempt(run, failed_attempts);
+        if (attempt == AttemptEnd::kSucceeded) return SuccessEnd(*window);
+        if (attempt == AttemptEnd::kNoAddress) return CancelEnd(*window, UpdateEnd::kRefused);
 
         // A fresh port for the next attempt: whatever the adapter sent late is discarded.
         ClosePort();
         ++failed_attempts;
         InitPort();
-        if (failed_attempts >= kMaxAttempts || FailCode == kCheckValueMismatch) {
+        // Only this update's own check value errors end it at once: a FailCode 20 left by an
+        // earlier update, or by a first check that the second cleared, does not.
+        if (failed_attempts >= kMaxAttempts || CheckValueMismatchStood) {
             return FailureEnd(*window);
         }
         ShowMsg(" Try again. Try count = %d\n", failed_attempts);

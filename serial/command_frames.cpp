@@ -94,23 +94,23 @@ const CatalogueEntry *Find(int code) {
 // The product name the name page carries after the address.
 constexpr char kProductName[] = "Tornelvox";
 
-void FillNamePage(unsigned char *page) {
-    std::memcpy(page, BT_ADD, 6);
-    std::copy_n(kProductName, 9, page + 6);  // the name without its terminator
-    page[15] = '(';
-    page[16] = static_cast<unsigned char>(Int2Char(BT_ADD[1] & 0x0F));
-    page[17] = static_cast<unsigned char>(Int2Char(BT_ADD[0] >> 4));
-    page[18] = static_cast<unsigned char>(Int2Char(BT_ADD[0] & 0x0F));
-    page[19] = ')';
-    std::memset(page + 20, 0x00, 18);
-    std::memset(page + 38, 0xFF, kPageSize - 38);
-}
-
 void PutAddress(unsigned char *at, std::uint32_t address) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(address >> (8 * i));
 }
 
 }  // namespace
+
+void FillNamePage(const unsigned char *address, unsigned char *page) {
+    std::memcpy(page, address, 6);
+    std::copy_n(kProductName, 9, page + 6);  // the name without its terminator
+    page[15] = '(';
+    page[16] = static_cast<unsigned char>(Int2Char(address[1] & 0x0F));
+    page[17] = static_cast<unsigned char>(Int2Char(address[0] >> 4));
+    page[18] = static_cast<unsigned char>(Int2Char(address[0] & 0x0F));
+    page[19] = ')';
+    std::memset(page + 20, 0x00, kNamePageHead - 20);
+    std::memset(page + kNamePageHead, 0xFF, kPageSize - kNamePageHead);
+}
 
 char Int2Char(unsigned value) {
     return value < 10   ? static_cast<char>('0' + value)
@@ -154,7 +154,7 @@ std::size_t BuildFrame(int code, unsigned char *frame) {
             break;
         }
         case Fill::NamePage:
-            FillNamePage(rest);
+            FillNamePage(BT_ADD, rest);
             break;
         case Fill::ParamPage:
             std::memset(rest, 0xFF, kPageSize);

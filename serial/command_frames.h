@@ -24,6 +24,11 @@ extern unsigned char bOptionsValue;  // settings value to write (24)
 inline constexpr std::size_t kPageSize = 4096;
 inline constexpr std::size_t kMaxFrameSize = 12 + kPageSize;
 
+// The name page: the address (bytes 0 to 5), the product name "Tornelvox", three hexadecimal
+// digits of the address in parentheses, zeros to byte 37, then 0xFF to the page's end.
+inline constexpr std::size_t kNamePageHead = 38;  // bytes before the erased rest
+void FillNamePage(const unsigned char *address, unsigned char *page);
+
 // Result of WriteComm when the frame was not written whole.
 inline constexpr int kWriteFailed = 0xFFFFFF;
 

@@ -20,7 +20,8 @@ extern int hComm;
 extern char ComPortName[kPortPathSize];
 
 // Reason of the last recorded failure; never cleared. 1: port could not be opened, 5: frame
-// not written whole, 6: no usable reply in two attempts; 7 to 20 come from flash programming.
+// not written whole, 6: no usable reply in two attempts; 7 to 21 come from flash programming
+// (21: the name page did not read back as written).
 extern int FailCode;
 
 // Directory the search lists. "/dev" for the utility; tests point it at a folder of links to

@@ -1,21 +1,93 @@
-// Build step: checks the firmware image's size and writes the C++ source that holds FW_CRC,
-// the check value the adapter must report after programming (CRC-32/JAMCRC of the image's
-// first 0x7D000 bytes, least significant byte first).
-// Usage: embed-image-check IMAGE OUTPUT.cpp
+// Build step: checks the firmware image and writes the C++ source that holds its identity: the
+// version it claims (VerNum, Ver_Num), FW_CRC, the check value the adapter must report after
+// programming (CRC-32/JAMCRC of the image's first 0x7D000 bytes, least significant byte first),
+// and whether the image is the vendor's (its check value is the one the vendor's image of that
+// version has).
+//
+// Usage: embed-image-check IMAGE OUTPUT.cpp VERSION EXPECTED_CHECK_VALUE PLACEHOLDER
+//   VERSION               three hexadecimal digits, with or without 0x (0x603 is version 6.03)
+//   EXPECTED_CHECK_VALUE  the vendor image's four check value bytes in the order the adapter
+//                         reports them, e.g. "62 F3 CE FA"
+//   PLACEHOLDER           1 when IMAGE is the project's own placeholder, 0 for any other file
+//
+// The placeholder builds, marked as not the vendor's. Any other file must have the expected
+// check value: a wrong file of the right size stops the build here.
+#include <array>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "tools/jamcrc.h"
 
+namespace {
+
+bool ParseVersion(const char *text, int &version) {
+    if (std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0) text += 2;
+    if (std::strlen(text) != 3) return false;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (!std::isxdigit(static_cast<unsigned char>(*c))) return false;
+    }
+    version = static_cast<int>(std::strtol(text, nullptr, 16));
+    return true;
+}
+
+// Four bytes of two hexadecimal digits each; spaces, commas, colons and 0x prefixes ignored.
+bool ParseCheckValue(const char *text, std::array<unsigned char, 4> &bytes) {
+    std::string digits;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (c[0] == '0' && (c[1] == 'x' || c[1] == 'X')) {
+            ++c;
+            continue;
+        }
+        if (std::isxdigit(static_cast<unsigned char>(*c))) {
+            digits += *c;
+        } else if (*c != ' ' && *c != ',' && *c != ':') {
+            return false;
+        }
+    }
+    if (digits.size() != 8) return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[i] =
+            static_cast<unsigned char>(std::strtol(digits.substr(2 * i, 2).c_str(), nullptr, 16));
+    }
+    return true;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s IMAGE OUTPUT.cpp\n", argv[0]);
+    if (argc != 6) {
+        std::fprintf(stderr,
+                     "usage: %s IMAGE OUTPUT.cpp VERSION EXPECTED_CHECK_VALUE PLACEHOLDER\n",
+                     argv[0]);
         return 2;
     }
+    const char *image_path = argv[1];
+    int version = 0;
+    std::array<unsigned char, 4> expected{};
+    if (!ParseVersion(argv[3], version)) {
+        std::fprintf(stderr,
+                     "error: firmware version \"%s\" must be three hexadecimal digits, such as "
+                     "0x603 for version 6.03\n",
+                     argv[3]);
+        return 1;
+    }
+    if (!ParseCheckValue(argv[4], expected)) {
+        std::fprintf(stderr,
+                     "error: expected check value \"%s\" must be four bytes in hexadecimal, such "
+                     "as \"62 F3 CE FA\"\n",
+                     argv[4]);
+        return 1;
+    }
+    const bool placeholder = std::strcmp(argv[5], "1") == 0;
+
     constexpr long kImageSize = 253L * 4096L;
-    std::FILE *in = std::fopen(argv[1], "rb");
+    std::FILE *in = std::fopen(image_path, "rb");
     if (in == nullptr) {
-        std::perror(argv[1]);
+        std::perror(image_path);
         return 1;
     }
     std::vector<unsigned char> image(kImageSize + 1);
@@ -25,12 +97,23 @@ int main(int argc, char **argv) {
         std::fprintf(stderr,
                      "error: firmware image %s has %s%zu bytes; it must be exactly %ld bytes "
                      "(253 pages of 4096)\n",
-                     argv[1], size > static_cast<std::size_t>(kImageSize) ? "more than " : "",
+                     image_path, size > static_cast<std::size_t>(kImageSize) ? "more than " : "",
                      size > static_cast<std::size_t>(kImageSize) ? size - 1 : size, kImageSize);
         return 1;
     }
     const auto crc = tornelvox::tools::JamCrcBytes(
         tornelvox::tools::JamCrc(image.data(), tornelvox::tools::kCheckedRange));
+    const bool vendor = crc == expected;
+    if (!vendor && !placeholder) {
+        std::fprintf(stderr,
+                     "error: firmware image %s has the check value %02X %02X %02X %02X, not the "
+                     "%02X %02X %02X %02X of the vendor's image of version %X.%02X: it is not "
+                     "that image\n",
+                     image_path, crc[0], crc[1], crc[2], crc[3], expected[0], expected[1],
+                     expected[2], expected[3], version >> 8, version & 0xFF);
+        return 1;
+    }
+
     std::FILE *out = std::fopen(argv[2], "w");
     if (out == nullptr) {
         std::perror(argv[2]);
@@ -38,10 +121,14 @@ int main(int argc, char **argv) {
     }
     std::fprintf(out,
                  "// Generated by the build from the firmware image; do not edit.\n"
+                 "#include \"firmware/firmware_update.h\"\n"
                  "namespace tornelvox {\n"
-                 "extern const unsigned char FW_CRC[4];\n"
+                 "const int VerNum = 0x%03X;\n"
+                 "const char Ver_Num[8] = \"%X.%02X\";\n"
                  "const unsigned char FW_CRC[4] = {0x%02X, 0x%02X, 0x%02X, 0x%02X};\n"
+                 "const bool kVendorImage = %s;\n"
                  "}  // namespace tornelvox\n",
-                 crc[0], crc[1], crc[2], crc[3]);
+                 version, version >> 8, version & 0xFF, crc[0], crc[1], crc[2], crc[3],
+                 vendor ? "true" : "false");
     return std::fclose(out) == 0 ? 0 : 1;
 }

@@ -3,16 +3,19 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "emulator/emulated_adapter.h"
+#include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
 #include "tests/support/recording_window.h"
 
@@ -37,6 +40,13 @@ class AdapterTest : public ::testing::Test {
         ReadCallTimeoutMs.store(20);
         RetryPause = [this](unsigned seconds) { pauses_.push_back(seconds); };
         window_ = std::make_shared<RecordingWindow>();
+        // Every test keeps its address backups in a folder of its own.
+        state_home_ = std::filesystem::temp_directory_path() /
+                      ("tornelvox-state-" + std::to_string(getpid()) + "-" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(state_home_);
+        std::filesystem::create_directories(state_home_);
+        setenv("XDG_STATE_HOME", state_home_.c_str(), 1);
     }
 
     void TearDown() override {
@@ -46,16 +56,29 @@ class AdapterTest : public ::testing::Test {
             std::this_thread::sleep_for(std::chrono::seconds(seconds));
         };
         if (adapter_) adapter_->Stop();
+        std::error_code ignored;
+        std::filesystem::remove_all(state_home_, ignored);
     }
 
-    // Starts the emulated adapter and points the utility's port at it.
-    emu::EmulatedAdapter &StartAdapter(emu::AdapterConfig config = {}) {
+    // Starts the emulated adapter and points the utility's port at it, then asks its version
+    // as a Check would (so the utility knows the adapter and its version) and forgets that
+    // exchange's frames and log lines. With query_version false, the version stays unknown.
+    emu::EmulatedAdapter &StartAdapter(emu::AdapterConfig config = {}, bool query_version = true) {
         adapter_ = std::make_unique<emu::EmulatedAdapter>(config);
         EXPECT_TRUE(adapter_->Start());
         std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter_->DevicePath().c_str());
         EXPECT_TRUE(InitPort());
+        QueriedAdapter = {};
+        if (query_version) {
+            CheckFMVersion();
+            adapter_->ClearRecords();
+            window_->Clear();
+        }
         return *adapter_;
     }
+
+    // The address backup records, newest first.
+    std::vector<AddressRecord> Backup() const { return ReadAddressRecords(100); }
 
     // The Update action, then a wait until its worker thread is wholly gone. Returns false if
     // it did not end within the timeout.
@@ -74,6 +97,7 @@ class AdapterTest : public ::testing::Test {
 
     std::shared_ptr<RecordingWindow> window_;
     std::vector<unsigned> pauses_;  // the pauses the worker asked for, in seconds
+    std::filesystem::path state_home_;
 
   private:
     std::unique_ptr<emu::EmulatedAdapter> adapter_;

@@ -36,6 +36,29 @@ class RecordingWindow : public WindowLink {
         if (on_dialog_) on_dialog_();
     }
     void OnDialog(std::function<void()> action) { on_dialog_ = std::move(action); }
+
+    // The address question: records it and answers with the test's answer (none set: no answer).
+    AddressAnswer AskForAddress(const AddressQuestion &question) override {
+        std::lock_guard lock(mutex_);
+        questions_.push_back(question);
+        return answer_ ? answer_(question) : AddressAnswer{};
+    }
+    void AnswerAddressQuestions(std::function<AddressAnswer(const AddressQuestion &)> answer) {
+        std::lock_guard lock(mutex_);
+        answer_ = std::move(answer);
+    }
+    std::vector<AddressQuestion> Questions() const {
+        std::lock_guard lock(mutex_);
+        return questions_;
+    }
+
+    // Forgets everything recorded so far.
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        events_.clear();
+        button_posts_ = 0;
+        questions_.clear();
+    }
     bool DialogOpened() const { return dialog_opened_; }
 
     // The whole log text so far.
@@ -106,6 +129,8 @@ class RecordingWindow : public WindowLink {
     std::vector<Event> events_;
     std::size_t button_posts_ = 0;
     std::function<void()> on_dialog_;
+    std::function<AddressAnswer(const AddressQuestion &)> answer_;
+    std::vector<AddressQuestion> questions_;
     bool dialog_opened_ = false;
 };
 
