@@ -180,6 +180,15 @@ AdapterReply AdapterCore::Settings(int code, const std::vector<std::uint8_t> &fr
     return reply;
 }
 
+std::string AdapterCore::PowerCycle() {
+    // After erasing, the restart starts whatever the update left, as a reset does.
+    if (erased_in_session_) return Reset();
+    boot_loader_ = false;
+    handshake_done_ = false;
+    firmware_present_ = !flash_.PageErased(0);
+    return firmware_present_ ? "restart: firmware running" : "restart: no firmware in flash";
+}
+
 std::string AdapterCore::Reset() {
     boot_loader_ = false;
     handshake_done_ = false;

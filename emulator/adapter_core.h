@@ -49,7 +49,7 @@ class AdapterCore {
     bool InBootLoader() const { return boot_loader_; }
     bool FirmwarePresent() const { return firmware_present_; }
     // Power lost and back: restarts from the flash. Returns the event for the record.
-    std::string PowerCycle() { return Reset(); }
+    std::string PowerCycle();
 
   private:
     bool HandshakeAnswered() const;

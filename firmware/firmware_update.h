@@ -58,6 +58,11 @@ int GetVerNum(const char *digits);
 // Digit value of a hexadecimal character ('0'-'9', 'a'-'f', 'A'-'F'); 0 for anything else.
 int char2int(char c);
 
+// Lines the Check action adds after its advice: that the adapter may hold an update that never
+// finished (when its version could not be read) and that Update repairs it, and that this build
+// cannot update it (no vendor image, and not the emulated adapter).
+void ShowCheckNotes(bool version_read);
+
 // ---- Boot loader entry and flash programming ----------------------------------------------
 
 extern unsigned char bParam;  // set when GetParam found a parameter record

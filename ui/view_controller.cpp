@@ -1,7 +1,9 @@
 #include "ui/view_controller.h"
 
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QThread>
@@ -9,6 +11,7 @@
 
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
+#include "ui/address_question_dialog.h"
 #include "ui/device_setting_view_controller.h"
 #include "ui/window_link_impl.h"
 #include "ui_view_controller.h"
@@ -133,6 +136,8 @@ void ViewController::CheckDevice() {
         ShowMsg("\n");
     }
 
+    ShowCheckNotes(version_read);
+
     // The port stays open for the Update or Setting action that follows.
     ui_->bDeviceSetting->show();
     ui_->bUpdateFirmware->show();
@@ -151,10 +156,39 @@ void ViewController::actDeviceSetting() {
     StartDeviceSetting(link_);
 }
 
+bool ViewController::CloseConfirmed() {
+    if (!UpdateFirmwareRunning.load() && !ThreadRunning.load()) return true;
+    QMessageBox question(QMessageBox::Warning, windowTitle(),
+                         "An update is running. Closing now leaves the adapter without working "
+                         "firmware until the next update.\n\nClose anyway?",
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setObjectName("CloseDuringUpdateQuestion");
+    question.setDefaultButton(QMessageBox::No);
+    question.setEscapeButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
+}
+
 void ViewController::Close() {
+    if (!CloseConfirmed()) return;
     // Ends here, without static destructors: a detached worker may still be using the
     // process-wide state, and nothing waits for it.
     std::quick_exit(0);
+}
+
+void ViewController::closeEvent(QCloseEvent *event) {
+    if (!CloseConfirmed()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void ViewController::AskForAddress(const AddressQuestion &question,
+                                   std::shared_ptr<std::promise<AddressAnswer>> answer) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, question, answer] { answer->set_value(AddressQuestionDialog::Ask(question, this)); },
+        Qt::QueuedConnection);
 }
 
 void ViewController::Cancel() {

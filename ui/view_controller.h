@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QWidget>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -41,8 +42,9 @@ class ViewController : public QWidget {
     void UpdateFirmware();
     // The Setting action: reads the settings and opens the dialog, or refuses old firmware.
     void actDeviceSetting();
-    // The Close action: ends the process at once with status 0.
-    [[noreturn]] void Close();
+    // The Close action: ends the process at once with status 0; during an update only once the
+    // user has confirmed that the adapter is left without working firmware.
+    void Close();
     // The Cancel action: stops the update worker and waits until it has reached an end.
     void Cancel();
 
@@ -54,13 +56,20 @@ class ViewController : public QWidget {
     void PostButtons(ButtonState state);
     // Opens a fresh settings dialog, modal over this window, and returns at once.
     void ShowSettingsDialog();
+    // Any thread: queues the address question onto the interface thread, where it is shown
+    // modally and its answer handed to `answer`; returns at once.
+    void AskForAddress(const AddressQuestion &question,
+                       std::shared_ptr<std::promise<AddressAnswer>> answer);
 
   protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
   private:
     void AppendMessage(const QString &text);
     void ApplyButtons(ButtonState state);
+    // True when the program may end now: no update runs, or the user confirmed.
+    bool CloseConfirmed();
 
     std::unique_ptr<Ui::ViewController> ui_;
     std::shared_ptr<ViewControllerLink> link_;

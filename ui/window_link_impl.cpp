@@ -1,5 +1,7 @@
 #include "ui/window_link_impl.h"
 
+#include <future>
+
 #include "ui/view_controller.h"
 
 namespace tornelvox {
@@ -22,6 +24,23 @@ void ViewControllerLink::OpenSettingsDialog() {
     }
     // Only the interface thread opens the dialog, and only it detaches the window.
     if (window != nullptr) window->ShowSettingsDialog();
+}
+
+AddressAnswer ViewControllerLink::AskForAddress(const AddressQuestion &question) {
+    auto answer = std::make_shared<std::promise<AddressAnswer>>();
+    std::future<AddressAnswer> answered = answer->get_future();
+    {
+        std::lock_guard lock(mutex_);
+        if (window_ == nullptr) return {};
+        window_->AskForAddress(question, answer);
+    }
+    answer.reset();  // only the queued question holds it now: a dropped question breaks it
+    if (answered.wait_for(kAddressQuestionLimit) != std::future_status::ready) return {};
+    try {
+        return answered.get();
+    } catch (const std::future_error &) {
+        return {};  // the window went before the question was shown
+    }
 }
 
 void ViewControllerLink::Detach() {

@@ -2,6 +2,7 @@
 // interface thread, and the opening of the settings dialog.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +12,10 @@
 namespace tornelvox {
 
 class ViewController;
+
+// How long an update waits for the user to answer its address question. The adapter waits in
+// its boot loader meanwhile, with nothing erased.
+inline constexpr std::chrono::minutes kAddressQuestionLimit{30};
 
 // Workers keep a copy of this link for as long as they run, also after the window is gone or
 // while the process ends: once the window has detached itself, every call does nothing.
@@ -25,6 +30,9 @@ class ViewControllerLink : public WindowLink {
     void PostButtons(ButtonState state) override;
     // Interface thread: opens the settings dialog over the window and returns at once.
     void OpenSettingsDialog() override;
+    // The update worker's thread: shows the question over the window and waits for the
+    // answer, at most kAddressQuestionLimit; no window, or no answer by then, is kNoAnswer.
+    AddressAnswer AskForAddress(const AddressQuestion &question) override;
 
     // Called by the window's destructor on the interface thread. Waits for a post that another
     // thread is making at that moment; Qt drops the window's posts still queued when it goes.

@@ -25,13 +25,28 @@ TEST_F(MainWindowTest, LoadsWithOnlyCheckAndCloseOfferedAndAReadOnlyLog) {
     EXPECT_EQ(Button("bDeviceSetting")->text().toStdString(), "Setting");
 }
 
+// The adapter a Check meets: the emulated one, the emulated one without firmware (an update
+// that never finished), one whose version query goes unanswered, or one that plays a real
+// adapter, which this build (the placeholder image) may not update.
+enum class Met { kEmulated, kNoFirmware, kSilentVersion, kReal };
+
 struct CheckCase {
     const char *name;
     std::uint32_t version;
-    bool version_unreadable;
+    Met met;
     const char *version_lines;  // what the version query logs
-    const char *advice;
+    std::string advice;         // the advice and the notes after it
 };
+
+constexpr char kNoVersionNote[] =
+    " The adapter answered but reported no firmware version: an earlier update may not have "
+    "finished.\n";
+constexpr char kCannotUpdateNote[] =
+    " This build carries no vendor firmware image: it cannot update this adapter.\n";
+const std::string kOldAdvice =
+    "\n There is newer firmware available.\n"
+    " Click \"Update\" to update firmware.\n"
+    " Update firmware before set parameters.\n\n";
 
 void PrintTo(const CheckCase &c, std::ostream *out) {
     *out << c.name;
@@ -41,10 +56,14 @@ class CheckAdviceTest : public MainWindowTest, public ::testing::WithParamInterf
 
 TEST_P(CheckAdviceTest, LogsSearchVersionAndAdviceAndOffersUpdateAndSetting) {
     const CheckCase &c = GetParam();
-    PlugAdapter({.version = c.version});
-    if (c.version_unreadable) {
+    PlugAdapter({.version = c.version, .identifies_as_emulator = c.met != Met::kReal});
+    if (c.met == Met::kSilentVersion) {
         adapter_->AddFault(
             {.code = 22, .kind = emulator::FaultKind::kSilence, .times = emulator::kAlways});
+    }
+    if (c.met == Met::kNoFirmware) {
+        ASSERT_TRUE(adapter_->WriteFlash(0, std::vector<std::uint8_t>(kPageSize, 0xFF)));
+        adapter_->PowerCycle();
     }
 
     Check();
@@ -53,36 +72,42 @@ TEST_P(CheckAdviceTest, LogsSearchVersionAndAdviceAndOffersUpdateAndSetting) {
     EXPECT_EQ(Log(), "\n Search Device ...\n\t Check port : " + node + "\n Found device on " +
                          node + "\n" + c.version_lines + c.advice);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
-    EXPECT_EQ(CurVerNum, c.version_unreadable ? 0 : static_cast<int>(c.version));
+    const bool unreadable = c.met == Met::kSilentVersion || c.met == Met::kNoFirmware;
+    EXPECT_EQ(CurVerNum, unreadable ? 0 : static_cast<int>(c.version));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, CheckAdviceTest,
     ::testing::Values(
-        CheckCase{"Latest", 0x603, false,
+        CheckCase{"Latest", 0x603, Met::kEmulated,
                   " Device Firmware Version = 603\n Available Firmware for update = 603\n",
                   "\n You have the latest or newer firmware.\n"
                   " Click \"Update\" to update firmware.\n"
                   " Click \"Setting\" to set parameters.\n"},
-        CheckCase{"Newer", 0x604, false,
+        CheckCase{"Newer", 0x604, Met::kEmulated,
                   " Device Firmware Version = 604\n Available Firmware for update = 603\n",
                   "\n You have the latest or newer firmware.\n"
                   " Click \"Update\" to update firmware.\n"
                   " Click \"Setting\" to set parameters.\n"},
-        CheckCase{"OldestWithSettings", 0x200, false,
+        CheckCase{"OldestWithSettings", 0x200, Met::kEmulated,
                   " Device Firmware Version = 200\n Available Firmware for update = 603\n",
                   "\n There is newer firmware available.\n"
                   " Click \"Update\" to update firmware.\n"
                   " Click \"Setting\" to set parameters.\n\n"},
-        CheckCase{"TooOldForSettings", 0x1FF, false,
+        CheckCase{"TooOldForSettings", 0x1FF, Met::kEmulated,
                   " Device Firmware Version = 1FF\n Available Firmware for update = 603\n",
+                  kOldAdvice},
+        CheckCase{"VersionUnreadable", 0x603, Met::kSilentVersion,
+                  "\n Can't get device firmware number\n",
+                  kOldAdvice + kNoVersionNote + kCannotUpdateNote},
+        CheckCase{"NoFirmware", 0x302, Met::kNoFirmware, "\n Can't get device firmware number\n",
+                  kOldAdvice + kNoVersionNote + " Click \"Update\" to repair it.\n"},
+        CheckCase{"RealAdapter", 0x302, Met::kReal,
+                  " Device Firmware Version = 302\n Available Firmware for update = 603\n",
                   "\n There is newer firmware available.\n"
                   " Click \"Update\" to update firmware.\n"
-                  " Update firmware before set parameters.\n\n"},
-        CheckCase{"VersionUnreadable", 0x603, true, "\n Can't get device firmware number\n",
-                  "\n There is newer firmware available.\n"
-                  " Click \"Update\" to update firmware.\n"
-                  " Update firmware before set parameters.\n\n"}),
+                  " Click \"Setting\" to set parameters.\n\n" +
+                      std::string(kCannotUpdateNote)}),
     [](const ::testing::TestParamInfo<CheckCase> &info) { return info.param.name; });
 
 TEST_F(MainWindowTest, CheckWithoutAdapterSaysSoAndKeepsUpdateAndSettingHidden) {

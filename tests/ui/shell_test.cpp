@@ -1,9 +1,11 @@
 // Ending the program while the update worker runs: by the Close button, or by closing the main
-// window with its own control. Each runs in a fresh copy of the test program, which must end at
-// once with status 0, without a crash, a hang or a sanitizer report.
+// window with its own control, each confirmed when the window asks. Each runs in a fresh copy
+// of the test program, which must end at once with status 0, without a crash, a hang or a
+// sanitizer report.
 #include <gmock/gmock.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
 #include <cstdlib>
@@ -27,13 +29,16 @@ void RemoveFolder() {
 class ShellDeathTest : public MainWindowTest {
   protected:
     // In the program that is to end: a running update, its erase slowed down so that it is
-    // still running when the program ends.
+    // still running when the program ends. The question before closing is answered Yes.
     void StartUpdate(ViewController &window) {
         folder_to_remove = folder_;
         std::at_quick_exit(RemoveFolder);
         window.findChild<QPushButton *>("bCheckDevice")->click();
         window.findChild<QPushButton *>("bUpdateFirmware")->click();
         if (!adapter_->WaitForFrames(13, 2, std::chrono::seconds(20))) std::abort();
+        WhenShown(&window, "CloseDuringUpdateQuestion", [](QWidget *question) {
+            static_cast<QMessageBox *>(question)->button(QMessageBox::Yes)->click();
+        });
     }
 
     // The whole program, arguments included, with a script that starts an update and then

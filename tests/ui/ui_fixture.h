@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -56,6 +58,7 @@ class MainWindowTest : public ::testing::Test {
     void SetUp() override {
         ResetSerialLink();
         CurVerNum = 0;
+        std::copy(kBuiltInBtAddress.begin(), kBuiltInBtAddress.end(), BT_ADD);
         ThreadRunning = false;
         UpdateFirmwareRunning = false;
         bDeviceSettingRunning = false;
@@ -70,6 +73,8 @@ class MainWindowTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(folder), nullptr);
         folder_ = folder;
         DeviceDirectory = folder_;
+        // Address backups go to the test's own folder, never the user's.
+        setenv("XDG_STATE_HOME", (folder_ + "/state").c_str(), 1);
 
         window_ = std::make_unique<ViewController>();
         window_->show();
@@ -126,6 +131,24 @@ class MainWindowTest : public ::testing::Test {
                      (button->isEnabled() ? " enabled" : " disabled");
         }
         return state;
+    }
+
+    // Once a top-level widget named `name` is shown (a modal dialog runs its own event loop),
+    // runs act on it, once. The timer belongs to owner (the test's window) and goes with it.
+    void WhenShown(const char *name, std::function<void(QWidget *)> act) {
+        WhenShown(window_.get(), name, std::move(act));
+    }
+    static void WhenShown(QObject *owner, const char *name, std::function<void(QWidget *)> act) {
+        auto *timer = new QTimer(owner);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, name, act] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (widget->objectName() != name || !widget->isVisible()) continue;
+                timer->stop();
+                act(widget);
+                return;
+            }
+        });
+        timer->start(10);
     }
 
     // Check against the adapter: the search, the version and the advice.
