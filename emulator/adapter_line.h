@@ -33,8 +33,9 @@ enum class WaitResult { kInput, kTimeout, kWoken, kLineDown };
 class AdapterLine {
   public:
     ~AdapterLine() { HangUp(); }
-    // Creates the pseudo-terminal, raw, with a non-blocking master.
-    bool Open(const WakePipe &wake);
+    // Creates the pseudo-terminal with a non-blocking master; its line raw, or in the strange
+    // mode of AdapterConfig::strange_line_mode when strange is true.
+    bool Open(const WakePipe &wake, bool strange = false);
     // Closes the master and the adapter's slave descriptor: the utility's side sees a hang-up.
     void HangUp();
     bool Up() const { return master_ >= 0; }

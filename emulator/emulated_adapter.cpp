@@ -282,7 +282,7 @@ EmulatedAdapter::~EmulatedAdapter() {
 
 bool EmulatedAdapter::Start() {
     if (impl_->thread.joinable()) return false;
-    if (!impl_->wake.Open() || !impl_->line.Open(impl_->wake)) {
+    if (!impl_->wake.Open() || !impl_->line.Open(impl_->wake, impl_->config.strange_line_mode)) {
         impl_->line.HangUp();
         impl_->wake.Close();
         return false;
