@@ -137,6 +137,12 @@ bool AdapterLine::SleepUntil(Clock::time_point deadline) {
     }
 }
 
+void AdapterLine::WaitForWake() {
+    pollfd fd = {wake_fd_, POLLIN, 0};
+    while (poll(&fd, 1, -1) < 0 && errno == EINTR) {
+    }
+}
+
 long AdapterLine::ReadAvailable(std::vector<std::uint8_t> &buffer, std::size_t max_bytes) {
     if (master_ < 0) return -1;
     const std::size_t before = buffer.size();

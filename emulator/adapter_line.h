@@ -45,6 +45,8 @@ class AdapterLine {
     WaitResult WaitForInput(std::optional<Clock::time_point> deadline);
     // Waits until the deadline; false when woken first.
     bool SleepUntil(Clock::time_point deadline);
+    // Waits for a wake-up only, without a deadline and without looking at the line.
+    void WaitForWake();
     // Appends what the line holds (at most max_bytes) to buffer. Returns the count, or -1 when
     // the line is down.
     long ReadAvailable(std::vector<std::uint8_t> &buffer, std::size_t max_bytes);

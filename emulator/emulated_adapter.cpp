@@ -119,6 +119,11 @@ void EmulatedAdapter::Impl::Serve() {
             changed.notify_all();
             continue;
         }
+        if (config.never_reads) {
+            // Input stays in the line's buffers; only a stop or an unplug request wakes us.
+            line.WaitForWake();
+            continue;
+        }
         HandleBufferedFrames();
         if (Interrupted()) continue;
         std::optional<Clock::time_point> deadline;

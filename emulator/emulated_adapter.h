@@ -57,6 +57,10 @@ struct AdapterConfig {
     // processing, the utility's frames its output processing. The pseudo-terminal driver itself
     // keeps 8 data bits without parity whatever is asked.
     bool strange_line_mode = false;
+    // The adapter never takes input from the line, like a device whose driver's buffer is full:
+    // whatever the utility writes stays in the line's buffers until they are full, and then its
+    // writes find no room. Nothing is answered. Stop and Unplug still act at once.
+    bool never_reads = false;
 };
 
 enum class FaultKind {
