@@ -15,6 +15,7 @@ char ComPortName[kPortPathSize] = "/dev/";
 int FailCode = 0;
 std::string DeviceDirectory = "/dev";
 std::atomic<int> ReadCallTimeoutMs{100};
+std::atomic<int> WriteDeadlineMs{2000};
 
 namespace {
 

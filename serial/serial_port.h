@@ -31,6 +31,11 @@ extern std::string DeviceDirectory;
 // port's VTIME of one decisecond; tests shorten it so that silent exchanges cost less.
 extern std::atomic<int> ReadCallTimeoutMs;
 
+// Base of the time one frame may take to be written whole, in milliseconds: 2000 (2 s). Each
+// frame gets this plus twice its line time at 115,200 baud (see WriteComm). Tests shorten it so
+// that a device that takes no input fails its write sooner.
+extern std::atomic<int> WriteDeadlineMs;
+
 // Opens path (O_RDWR | O_NOCTTY) unless a port is already open. Returns true if a port is open
 // afterwards. Copies path into ComPortName first, so a failed open leaves it there; on failure
 // hComm stays 0 and FailCode is 1. Never waits for a carrier signal.
