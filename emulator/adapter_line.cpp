@@ -27,6 +27,20 @@ const timespec *TimeLeft(std::optional<Clock::time_point> deadline, timespec &st
     return &storage;
 }
 
+// The line as a careless other program might leave it: every kind of translation and flow
+// control on, 7 data bits with parity, two stop bits, canonical input and signals. Echo stays
+// off, or the adapter would read its own replies back.
+void MakeStrange(termios &attributes) {
+    cfmakeraw(&attributes);
+    attributes.c_iflag |=
+        ISTRIP | INPCK | PARMRK | ICRNL | INLCR | IUCLC | IXON | IXOFF | IXANY | BRKINT;
+    attributes.c_oflag |= OPOST | ONLCR | OCRNL | OLCUC;
+    attributes.c_cflag &= ~(CSIZE | CLOCAL);
+    attributes.c_cflag |= CS7 | PARENB | CSTOPB | CRTSCTS | HUPCL;
+    attributes.c_lflag |= ICANON | ISIG | IEXTEN;
+    attributes.c_lflag &= ~(ECHO | ECHONL);
+}
+
 void CloseDescriptor(int &fd) {
     if (fd >= 0) close(fd);
     fd = -1;
@@ -61,7 +75,7 @@ void WakePipe::Drain() {
     }
 }
 
-bool AdapterLine::Open(const WakePipe &wake) {
+bool AdapterLine::Open(const WakePipe &wake, bool strange) {
     HangUp();
     wake_fd_ = wake.ReadEnd();
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -79,7 +93,11 @@ bool AdapterLine::Open(const WakePipe &wake) {
         HangUp();
         return false;
     }
-    cfmakeraw(&attributes);
+    if (strange) {
+        MakeStrange(attributes);
+    } else {
+        cfmakeraw(&attributes);
+    }
     if (tcsetattr(own_slave_, TCSANOW, &attributes) != 0 || !SetNonBlocking(master_)) {
         HangUp();
         return false;
@@ -116,6 +134,12 @@ bool AdapterLine::SleepUntil(Clock::time_point deadline) {
         if (ready > 0) return false;
         if (ready == 0 || Clock::now() >= deadline) return true;
         if (errno != EINTR) return false;
+    }
+}
+
+void AdapterLine::WaitForWake() {
+    pollfd fd = {wake_fd_, POLLIN, 0};
+    while (poll(&fd, 1, -1) < 0 && errno == EINTR) {
     }
 }
 

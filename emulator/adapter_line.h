@@ -33,8 +33,9 @@ enum class WaitResult { kInput, kTimeout, kWoken, kLineDown };
 class AdapterLine {
   public:
     ~AdapterLine() { HangUp(); }
-    // Creates the pseudo-terminal, raw, with a non-blocking master.
-    bool Open(const WakePipe &wake);
+    // Creates the pseudo-terminal with a non-blocking master; its line raw, or in the strange
+    // mode of AdapterConfig::strange_line_mode when strange is true.
+    bool Open(const WakePipe &wake, bool strange = false);
     // Closes the master and the adapter's slave descriptor: the utility's side sees a hang-up.
     void HangUp();
     bool Up() const { return master_ >= 0; }
@@ -44,6 +45,8 @@ class AdapterLine {
     WaitResult WaitForInput(std::optional<Clock::time_point> deadline);
     // Waits until the deadline; false when woken first.
     bool SleepUntil(Clock::time_point deadline);
+    // Waits for a wake-up only, without a deadline and without looking at the line.
+    void WaitForWake();
     // Appends what the line holds (at most max_bytes) to buffer. Returns the count, or -1 when
     // the line is down.
     long ReadAvailable(std::vector<std::uint8_t> &buffer, std::size_t max_bytes);

@@ -119,6 +119,11 @@ void EmulatedAdapter::Impl::Serve() {
             changed.notify_all();
             continue;
         }
+        if (config.never_reads) {
+            // Input stays in the line's buffers; only a stop or an unplug request wakes us.
+            line.WaitForWake();
+            continue;
+        }
         HandleBufferedFrames();
         if (Interrupted()) continue;
         std::optional<Clock::time_point> deadline;
@@ -282,7 +287,7 @@ EmulatedAdapter::~EmulatedAdapter() {
 
 bool EmulatedAdapter::Start() {
     if (impl_->thread.joinable()) return false;
-    if (!impl_->wake.Open() || !impl_->line.Open(impl_->wake)) {
+    if (!impl_->wake.Open() || !impl_->line.Open(impl_->wake, impl_->config.strange_line_mode)) {
         impl_->line.HangUp();
         impl_->wake.Close();
         return false;

@@ -57,6 +57,18 @@ struct AdapterConfig {
     // A partial frame with no further input for this long is dropped as unexpected bytes;
     // 0 waits for the rest forever.
     int partial_frame_timeout_ms = 1000;
+    // The line is left the way a careless other program might leave it instead of raw: input
+    // processing (ISTRIP, INPCK, PARMRK, ICRNL, INLCR, IUCLC, IXON, IXOFF, IXANY, BRKINT), output
+    // processing (OPOST, ONLCR, OCRNL, OLCUC), 7 data bits with parity and two stop bits, CRTSCTS
+    // on, CLOCAL off, HUPCL on, ICANON, ISIG and IEXTEN on; echo stays off. On a pseudo-terminal
+    // the slave's settings act on both directions: the adapter's replies pass its input
+    // processing, the utility's frames its output processing. The pseudo-terminal driver itself
+    // keeps 8 data bits without parity whatever is asked.
+    bool strange_line_mode = false;
+    // The adapter never takes input from the line, like a device whose driver's buffer is full:
+    // whatever the utility writes stays in the line's buffers until they are full, and then its
+    // writes find no room. Nothing is answered. Stop and Unplug still act at once.
+    bool never_reads = false;
 };
 
 enum class FaultKind {

@@ -1,6 +1,11 @@
 // tornelvox-emulator: plays a Tornelvox adapter on a pseudo-terminal until SIGINT or SIGTERM.
 //
 //   tornelvox-emulator [--version 0x302] [--after-update 0x603] [--link PATH] [--baud N]
+//                      [--strange-line-mode] [--never-reads]
+//
+// --strange-line-mode leaves the line with translation and flow control on instead of raw, as a
+// careless other program might (AdapterConfig::strange_line_mode). --never-reads makes an
+// adapter that never takes input from the line (AdapterConfig::never_reads).
 //
 // Prints the slave path (and the link) and serves; the link is removed on exit.
 #include <signal.h>
@@ -27,7 +32,7 @@ bool ParseNumber(const char *text, unsigned long max, unsigned long &out) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: tornelvox-emulator [--version 0x302] [--after-update 0x603] "
-                 "[--link PATH] [--baud N]\n");
+                 "[--link PATH] [--baud N] [--strange-line-mode] [--never-reads]\n");
     return 2;
 }
 
@@ -40,6 +45,14 @@ int main(int argc, char **argv) {
         const char *option = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         unsigned long number = 0;
+        if (std::strcmp(option, "--strange-line-mode") == 0) {
+            config.strange_line_mode = true;
+            continue;  // takes no value
+        }
+        if (std::strcmp(option, "--never-reads") == 0) {
+            config.never_reads = true;
+            continue;  // takes no value
+        }
         if (std::strcmp(option, "--version") == 0 && ParseNumber(value, 0xFFF, number)) {
             config.version = static_cast<std::uint32_t>(number);
         } else if (std::strcmp(option, "--after-update") == 0 &&

@@ -99,11 +99,12 @@ bool SendCOMM(int code) {
     if (hComm <= 0) InitPort();
 
     // Burst codes only send: the adapter's boot loader answers none of these frames. The 4 us
-    // pause keeps the frames back to back without merging them into one write.
+    // pause keeps the frames back to back without merging them into one write. A frame not
+    // written whole ends the burst: each further frame would wait out its own write deadline.
     if (code == 3 || code == 4 || code == 5) {
         const int frames = code == 3 ? 200 : code == 4 ? 100 : 1;
         for (int i = 0; i < frames; ++i) {
-            WriteComm(code);
+            if (WriteComm(code) == kWriteFailed) return false;
             usleep(4);
         }
         return true;

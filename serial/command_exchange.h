@@ -14,9 +14,12 @@ extern int CapturedCnt;  // bytes the last read put into ReadData (0: it capture
 extern int CmdReadCnt;   // reply length the last exchange waited for
 extern int RealReadCnt;  // reply bytes the last read counted (may exceed CmdReadCnt)
 
-// Sends command code and waits for its reply. Blocks for at most about 1 s of silence per
-// attempt (3 s for an erase, 10 s for a verify), two attempts. Returns true when the reply
-// counts as usable; the reply's first bytes are then in ReadData. Reopens a closed port first.
+// Sends command code and waits for its reply. Blocks for at most the frame's write bound (see
+// WriteComm) and about 1 s of silence per attempt (3 s for an erase, 10 s for a verify), two
+// attempts. Returns true when the reply counts as usable; the reply's first bytes are then in
+// ReadData. A frame not written whole returns false with FailCode 5 at once. The burst codes
+// 3, 4 and 5 only write their frames and return true, or false at the first frame not written
+// whole. Reopens a closed port first.
 bool SendCOMM(int code);
 
 // Reads up to wanted reply bytes in chunks of at most 256, each chunk allowed a fixed number of

@@ -1,8 +1,12 @@
 #include "serial/command_frames.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "serial/serial_port.h"
@@ -93,6 +97,45 @@ const CatalogueEntry *Find(int code) {
 
 // The product name the name page carries after the address.
 constexpr char kProductName[] = "Tornelvox";
+
+// Time the frame may take to be written whole: WriteDeadlineMs plus twice its line time at
+// 115,200 baud, 10 bits per byte.
+std::chrono::milliseconds WriteDeadline(std::size_t length) {
+    constexpr std::size_t kBitsPerSecond = 115200;
+    const std::chrono::milliseconds line_time((length * 10 * 1000 + kBitsPerSecond - 1) /
+                                              kBitsPerSecond);
+    return std::chrono::milliseconds(WriteDeadlineMs.load(std::memory_order_relaxed)) +
+           2 * line_time;
+}
+
+// Writes the whole frame to the open port, through partial writes, until its deadline. The
+// descriptor is non-blocking for the loop and put back afterwards, so a device that never takes
+// its input cannot hold the thread; room is waited for with poll, bounded by the time left.
+// True when every byte went out.
+bool WriteWhole(const unsigned char *frame, std::size_t length) {
+    using Clock = std::chrono::steady_clock;
+    const int flags = fcntl(hComm, F_GETFL);
+    if (flags < 0 || fcntl(hComm, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+    const Clock::time_point deadline = Clock::now() + WriteDeadline(length);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t written = write(hComm, frame + done, length - done);
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;  // the line failed
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) break;
+        pollfd watch{hComm, POLLOUT, 0};
+        const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) break;
+        // A hung-up or failing line: the next write reports it at once.
+    }
+    fcntl(hComm, F_SETFL, flags);
+    return done == length;
+}
 
 void PutAddress(unsigned char *at, std::uint32_t address) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(address >> (8 * i));
@@ -186,8 +229,7 @@ int WriteComm(int code) {
     const std::size_t length = BuildFrame(code, frame);
     if (length == 0) return 0;
     // With no port open, descriptor 0 would be the process's standard input: never write there.
-    const ssize_t written = hComm > 0 ? write(hComm, frame, length) : -1;
-    if (written != static_cast<ssize_t>(length)) {
+    if (hComm <= 0 || !WriteWhole(frame, length)) {
         FailCode = 5;
         return kWriteFailed;
     }

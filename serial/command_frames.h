@@ -32,9 +32,12 @@ void FillNamePage(const unsigned char *address, unsigned char *page);
 // Result of WriteComm when the frame was not written whole.
 inline constexpr int kWriteFailed = 0xFFFFFF;
 
-// Writes the frame of code to hComm in one write. Returns the reply length to wait for (0 when
-// the command has no reply or the code has no frame: 20, below 1, above 24), or kWriteFailed
-// with FailCode 5 when the write did not transfer the whole frame.
+// Writes the frame of code to hComm, continuing through partial writes. Blocks for at most
+// WriteDeadlineMs (2 s) plus twice the frame's line time at 115,200 baud, 10 bits per byte
+// (about 2.7 s for a 4108-byte page frame), waiting for room with poll; the port stays in
+// blocking mode for reads. Returns the reply length to wait for (0 when the command has no
+// reply or the code has no frame: 20, below 1, above 24), or kWriteFailed with FailCode 5 when
+// the whole frame was not written by then, the line failed or no port is open.
 int WriteComm(int code);
 
 // Builds the frame of code into frame (at least kMaxFrameSize bytes) without writing it.

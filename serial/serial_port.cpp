@@ -15,6 +15,7 @@ char ComPortName[kPortPathSize] = "/dev/";
 int FailCode = 0;
 std::string DeviceDirectory = "/dev";
 std::atomic<int> ReadCallTimeoutMs{100};
+std::atomic<int> WriteDeadlineMs{2000};
 
 namespace {
 
@@ -89,9 +90,16 @@ bool SetParameters(int baud) {
     termios attributes{};
     if (tcgetattr(hComm, &attributes) != 0) return false;
 
-    attributes.c_iflag &= ~(INLCR | IGNCR | ICRNL | IXON | IXOFF);
-    attributes.c_oflag &= ~(ONLCR | OCRNL);
-    attributes.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    // Full raw mode, whatever another program left on the line: every byte of a frame or a
+    // reply is data, so nothing may be translated, stripped, marked, held back or taken as a
+    // signal or a flow-control character.
+    attributes.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    attributes.c_cflag |= CS8 | CREAD | CLOCAL;
+    attributes.c_iflag &= ~(IXON | IXOFF | IXANY | IGNBRK | BRKINT | PARMRK | ISTRIP | INPCK |
+                            IGNPAR | INLCR | IGNCR | ICRNL | IUCLC | IMAXBEL);
+    attributes.c_oflag &= ~(OPOST | OLCUC | ONLCR | OCRNL | ONOCR | ONLRET | OFILL);
+    attributes.c_lflag &=
+        ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | XCASE | TOSTOP);
     attributes.c_cc[VMIN] = 0;
     attributes.c_cc[VTIME] = 1;  // a read returns after 0.1 s of silence
 

@@ -32,6 +32,11 @@ extern std::string DeviceDirectory;
 // port's VTIME of one decisecond; tests shorten it so that silent exchanges cost less.
 extern std::atomic<int> ReadCallTimeoutMs;
 
+// Base of the time one frame may take to be written whole, in milliseconds: 2000 (2 s). Each
+// frame gets this plus twice its line time at 115,200 baud (see WriteComm). Tests shorten it so
+// that a device that takes no input fails its write sooner.
+extern std::atomic<int> WriteDeadlineMs;
+
 // Opens path (O_RDWR | O_NOCTTY) unless a port is already open. Returns true if a port is open
 // afterwards. Copies path into ComPortName first, so a failed open leaves it there; on failure
 // hComm stays 0 and FailCode is 1. Never waits for a carrier signal.
@@ -41,9 +46,14 @@ bool OpenPort(const char *path);
 // 999,999 becomes 115,200, anything else stays as asked.
 int EffectiveBaudRate(int baud);
 
-// Puts the open port into raw mode (no translation, no flow control, no echo), VMIN 0 and
-// VTIME 1, at EffectiveBaudRate(baud) for output and input, applied at once. Returns false if
-// no port is open, the attributes cannot be read or applied, or the host has no such rate.
+// Puts the open port into full raw mode, whatever another program left on the line: 8 data
+// bits, no parity, one stop bit, receiver on, modem control lines ignored (CLOCAL), no hardware
+// or software flow control, no input processing (no break, parity, stripping, CR/NL or case
+// translation), no output processing (OPOST off), no echo, canonical input, signals or
+// extensions. Reads return after VMIN 0 / VTIME 1 (0.1 s of silence). Sets
+// EffectiveBaudRate(baud), in bits per second, for output and input; all applied at once
+// (TCSANOW). Returns true when the settings were applied; false if no port is open, the
+// attributes cannot be read, the host has no such rate, or applying them failed.
 bool SetParameters(int baud);
 
 // Reopens the port at ComPortName (an open port stays as it is) at 115,200 baud. Returns true

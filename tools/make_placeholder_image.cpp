@@ -12,7 +12,7 @@ int main(int argc, char **argv) {
     }
     constexpr std::size_t kImageSize = 253 * 4096;
     std::vector<unsigned char> image(kImageSize);
-    std::uint32_t state = 0x7A0E1603u;  // fixed seed: the same file on every machine
+    std::uint32_t state = 0x7A0E1604u;  // fixed seed: the same file on every machine
     for (unsigned char &byte : image) {
         state ^= state << 13;
         state ^= state >> 17;

@@ -75,6 +75,17 @@ TEST_F(EmulatorTest, IdlesWithoutSpinning) {
     EXPECT_LT(CpuWhileIdle(milliseconds(200)), milliseconds(20)) << "after unplugging";
 }
 
+TEST_F(EmulatorTest, NeverReadingAdapterLeavesInputOnTheLineWithoutSpinning) {
+    Begin({.never_reads = true});
+    ASSERT_TRUE(port->Write(kProbe));
+    EXPECT_TRUE(port->Read(8, milliseconds(100)).empty()) << "nothing is answered";
+    EXPECT_LT(CpuWhileIdle(milliseconds(200)), milliseconds(20)) << "input waiting unread";
+    EXPECT_EQ(adapter->BytesReceived(), 0u);
+    EXPECT_TRUE(adapter->Frames().empty()) << adapter->Transcript();
+    adapter->Unplug();
+    EXPECT_FALSE(adapter->Plugged());
+}
+
 TEST_F(EmulatorTest, PacedLineTakesItsLineTime) {
     Begin({.line_baud = 9600});
     const auto start = Clock::now();

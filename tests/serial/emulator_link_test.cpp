@@ -1,9 +1,13 @@
 // The serial link end to end against the emulated adapter: found by the search, probed,
 // reopened and asked for its firmware version.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
@@ -44,6 +48,70 @@ TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
     testing::ResetSerialLink();
     adapter.Stop();
     fs::remove_all(folder);
+}
+
+// An adapter that takes no input: once the line's buffers are full, a frame cannot be written
+// whole. The write must give up with FailCode 5 instead of holding the thread, for page frames
+// and for the handshake bursts alike.
+TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
+    testing::ResetSerialLink();
+    const int saved_deadline = WriteDeadlineMs.load();
+    const int saved_timeout = ReadCallTimeoutMs.load();
+    WriteDeadlineMs = 500;
+    ReadCallTimeoutMs = 1;
+    emulator::EmulatedAdapter adapter({.never_reads = true});
+    ASSERT_TRUE(adapter.Start());
+    std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter.DevicePath().c_str());
+    ASSERT_TRUE(InitPort());
+
+    struct Outcome {
+        int frames_written = 0;
+        int page_fail_code = 0;
+        bool page_exchange = true;
+        int page_exchange_fail_code = 0;
+        bool burst = true;
+        int burst_fail_code = 0;
+    };
+    std::promise<Outcome> done;
+    std::future<Outcome> outcome = done.get_future();
+    std::thread writer([&done] {
+        Outcome result;
+        // 64 page frames are far more than the line's buffers hold.
+        for (fw_write_cnt = 0; fw_write_cnt < 64; ++fw_write_cnt) {
+            FailCode = 0;
+            if (WriteComm(14) == kWriteFailed) break;
+            ++result.frames_written;
+        }
+        result.page_fail_code = FailCode;
+        FailCode = 0;
+        result.page_exchange = SendCOMM(14);
+        result.page_exchange_fail_code = FailCode;
+        FailCode = 0;
+        result.burst = SendCOMM(3);
+        result.burst_fail_code = FailCode;
+        done.set_value(result);
+    });
+    // A generous outer limit: the writes take about a second in all; a write that blocks never
+    // returns, and hanging the line up is what brings the thread back then.
+    const bool returned = outcome.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!returned) adapter.Stop();
+    writer.join();
+    ASSERT_TRUE(returned) << "a write blocked while the adapter took no input";
+
+    const Outcome result = outcome.get();
+    EXPECT_GT(result.frames_written, 0) << "the line's buffers take some frames first";
+    EXPECT_LT(result.frames_written, 64);
+    EXPECT_EQ(result.page_fail_code, 5);
+    EXPECT_FALSE(result.page_exchange);
+    EXPECT_EQ(result.page_exchange_fail_code, 5);
+    EXPECT_FALSE(result.burst);
+    EXPECT_EQ(result.burst_fail_code, 5);
+    // Reads still block as before: the write loop put the descriptor back.
+    EXPECT_EQ(fcntl(hComm, F_GETFL) & O_NONBLOCK, 0);
+
+    testing::ResetSerialLink();
+    WriteDeadlineMs = saved_deadline;
+    ReadCallTimeoutMs = saved_timeout;
 }
 
 }  // namespace
