@@ -1,0 +1,237 @@
+// Updates that never finished: one process is ended in the middle of an update (killed, closed
+// as the window's Close does, or killed with the adapter's power lost), then a fresh process
+// updates the same adapter, with the address backup present, absent or unwritable, and with
+// each answer to the address question.
+//
+// On every row the adapter ends with its own address; with another only when the user chose
+// the built-in one and the log said so; or, when no address was chosen, with nothing more
+// erased.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_adapter.h"
+#include "firmware/firmware_update.h"
+
+extern char **environ;
+
+namespace tornelvox::testing {
+namespace {
+
+namespace emu = tornelvox::emulator;
+using std::chrono::seconds;
+
+enum class Stage { kFirstErase, kLastErase, kImagePages, kNamePage, kVerify };
+enum class End { kKill, kClose, kPowerLost };
+enum class Backup { kPresent, kAbsent, kUnwritable };
+
+struct InterruptCase {
+    const char *name;
+    Stage stage;
+    End end;
+    Backup backup;
+    const char *answer;  // refuse, builtin or backup
+    enum class Outcome { kOwnAddress, kBuiltInAddress, kNothingErased } outcome;
+};
+
+using Outcome = InterruptCase::Outcome;
+
+void PrintTo(const InterruptCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class Process {
+  public:
+    Process(const std::string &device_dir, const std::string &answer, const std::string &output) {
+        const std::string program = UPDATE_PROCESS_PATH;
+        std::vector<std::string> words = {program, "--device-dir", device_dir, "--answer", answer};
+        std::vector<char *> args;
+        for (std::string &word : words) args.push_back(word.data());
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        started_ =
+            posix_spawn(&pid_, program.c_str(), &actions, nullptr, args.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Process() {
+        if (started_ && !reaped_) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    bool Started() const { return started_; }
+    void Signal(int signal) { kill(pid_, signal); }
+    // Waits for the end (bounded by the test's own limits on the adapter); the exit status, or
+    // -1 when the process ended by a signal.
+    int Wait() {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    bool started_ = false;
+    bool reaped_ = false;
+};
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class InterruptedUpdate : public ::testing::TestWithParam<InterruptCase> {
+  protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("tornelvox-interrupted-" + std::to_string(getpid()));
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_ / "dev");
+        std::filesystem::create_directories(folder_ / "state");
+        setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
+    }
+    void TearDown() override {
+        if (adapter_) adapter_->Stop();
+        std::filesystem::remove_all(folder_);
+    }
+
+    std::filesystem::path folder_;
+    std::unique_ptr<emu::EmulatedAdapter> adapter_;
+};
+
+// Waits until the first process has reached the stage.
+bool Reached(const emu::EmulatedAdapter &adapter, Stage stage) {
+    switch (stage) {
+        case Stage::kFirstErase:
+            return adapter.WaitForFrames(13, 1, seconds(20));
+        case Stage::kLastErase:
+            return adapter.WaitForFrames(13, 30, seconds(20));
+        case Stage::kImagePages:
+            return adapter.WaitForFrames(14, 60, seconds(20));
+        case Stage::kNamePage:
+            return adapter.WaitForFrames(15, 1, seconds(20));
+        case Stage::kVerify:
+            return adapter.WaitForFrames(17, 1, seconds(20));
+    }
+    return false;
+}
+
+TEST_P(InterruptedUpdate, AdapterKeepsItsAddressOrTheOneTheUserChose) {
+    const InterruptCase &c = GetParam();
+    // Slow erasing, so that the process is ended where the row says. A frame cut off by the
+    // process's end is dropped after a short silence, before the next process probes.
+    adapter_ = std::make_unique<emu::EmulatedAdapter>(
+        emu::AdapterConfig{.erase_delay_ms = 5, .partial_frame_timeout_ms = 50});
+    ASSERT_TRUE(adapter_->Start());
+    ASSERT_TRUE(adapter_->LinkAt((folder_ / "dev" / "cu.usbserial-1").string()));
+    const auto own = emu::AdapterConfig{}.bt_address;
+    if (c.backup == Backup::kUnwritable) {
+        std::ofstream(folder_ / "blocked") << "a file where the state folder should be";
+        setenv("XDG_STATE_HOME", (folder_ / "blocked").c_str(), 1);
+    }
+
+    {
+        Process first((folder_ / "dev").string(), "refuse", (folder_ / "first.log").string());
+        ASSERT_TRUE(first.Started());
+        ASSERT_TRUE(Reached(*adapter_, c.stage)) << ReadFile(folder_ / "first.log");
+        first.Signal(c.end == End::kClose ? SIGUSR1 : SIGKILL);
+        const int status = first.Wait();
+        EXPECT_EQ(status, c.end == End::kClose ? 0 : -1) << ReadFile(folder_ / "first.log");
+    }
+    if (c.end == End::kPowerLost) adapter_->PowerCycle();
+    if (c.backup == Backup::kAbsent) std::filesystem::remove_all(folder_ / "state");
+    const int erases_before = adapter_->CountOf(13);
+
+    Process second((folder_ / "dev").string(), c.answer, (folder_ / "second.log").string());
+    ASSERT_TRUE(second.Started());
+    const int status = second.Wait();
+    const std::string log = ReadFile(folder_ / "second.log");
+
+    const auto name_page = adapter_->ReadFlash(kNamePageAddress, 6);
+    const std::vector<std::uint8_t> own_bytes(own.begin(), own.end());
+    const std::vector<std::uint8_t> built_in(kBuiltInBtAddress.begin(), kBuiltInBtAddress.end());
+    switch (c.outcome) {
+        case Outcome::kOwnAddress:
+            EXPECT_EQ(status, 0) << log;
+            EXPECT_EQ(name_page, own_bytes) << log;
+            break;
+        case Outcome::kBuiltInAddress:
+            EXPECT_EQ(status, 0) << log;
+            EXPECT_EQ(name_page, built_in) << log;
+            EXPECT_NE(log.find("the adapter gets a new address, and phones paired with it must "
+                               "pair again"),
+                      std::string::npos)
+                << log;
+            break;
+        case Outcome::kNothingErased:
+            EXPECT_EQ(status, 3) << log;
+            EXPECT_EQ(adapter_->CountOf(13), erases_before) << log;
+            EXPECT_NE(name_page, built_in) << log;
+            EXPECT_NE(log.find(" No BT address was chosen: nothing was erased.\n"),
+                      std::string::npos)
+                << log;
+            break;
+    }
+    if (c.backup == Backup::kUnwritable) {
+        const std::string first_log = ReadFile(folder_ / "first.log");
+        EXPECT_NE(first_log.find(" Could not save the BT address backup ("), std::string::npos)
+            << first_log;
+    }
+    if (c.outcome == Outcome::kNothingErased) {
+        EXPECT_EQ(log.find("Success"), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, InterruptedUpdate,
+    ::testing::Values(
+        // Killed before the name page was erased: it is read as ever.
+        InterruptCase{"FirstErase_Kill", Stage::kFirstErase, End::kKill, Backup::kAbsent, "refuse",
+                      Outcome::kOwnAddress},
+        // Erased: only the backup knows the address.
+        InterruptCase{"LastErase_Kill_Backup", Stage::kLastErase, End::kKill, Backup::kPresent,
+                      "backup", Outcome::kOwnAddress},
+        InterruptCase{"LastErase_Close_Backup", Stage::kLastErase, End::kClose, Backup::kPresent,
+                      "backup", Outcome::kOwnAddress},
+        InterruptCase{"LastErase_PowerLost_Backup", Stage::kLastErase, End::kPowerLost,
+                      Backup::kPresent, "backup", Outcome::kOwnAddress},
+        InterruptCase{"ImagePages_Kill_Backup", Stage::kImagePages, End::kKill, Backup::kPresent,
+                      "backup", Outcome::kOwnAddress},
+        InterruptCase{"ImagePages_Kill_BuiltIn", Stage::kImagePages, End::kKill, Backup::kPresent,
+                      "builtin", Outcome::kBuiltInAddress},
+        InterruptCase{"ImagePages_Kill_Refuse", Stage::kImagePages, End::kKill, Backup::kPresent,
+                      "refuse", Outcome::kNothingErased},
+        InterruptCase{"ImagePages_Close_NoBackup", Stage::kImagePages, End::kClose, Backup::kAbsent,
+                      "backup", Outcome::kNothingErased},
+        InterruptCase{"ImagePages_PowerLost_NoBackup_BuiltIn", Stage::kImagePages, End::kPowerLost,
+                      Backup::kAbsent, "builtin", Outcome::kBuiltInAddress},
+        InterruptCase{"ImagePages_Kill_Unwritable", Stage::kImagePages, End::kKill,
+                      Backup::kUnwritable, "backup", Outcome::kNothingErased},
+        InterruptCase{"ImagePages_Close_Unwritable_BuiltIn", Stage::kImagePages, End::kClose,
+                      Backup::kUnwritable, "builtin", Outcome::kBuiltInAddress},
+        // The name page was written before the end: it is read again.
+        InterruptCase{"NamePage_Kill", Stage::kNamePage, End::kKill, Backup::kAbsent, "refuse",
+                      Outcome::kOwnAddress},
+        InterruptCase{"Verify_Close", Stage::kVerify, End::kClose, Backup::kPresent, "refuse",
+                      Outcome::kOwnAddress}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tornelvox::testing
