@@ -1,6 +1,7 @@
 // One whole firmware update against the emulated adapter, twice: with the line unpaced, to show
 // what the utility's side costs, and paced at 115,200 baud, to show how close the update comes
 // to the time its bytes need on the line.
+#include <stdlib.h>
 #include <time.h>
 
 #include <chrono>
@@ -53,6 +54,7 @@ Run UpdateOnce(int line_baud) {
     tornelvox::CurVerNum = 0x302;
     tornelvox::FailCode = 0;
     tornelvox::InitPort();
+    tornelvox::CheckFMVersion();  // as the Check before an Update: the emulator makes itself known
 
     auto window = std::make_shared<SilentWindow>();
     tornelvox::ThreadRunning.store(true);
@@ -70,6 +72,9 @@ Run UpdateOnce(int line_baud) {
 }  // namespace
 
 int main() {
+    // The update's address backups go to a folder of the benchmark's own, never the user's.
+    char state[] = "/tmp/tornelvox-bench-XXXXXX";
+    if (mkdtemp(state) != nullptr) setenv("XDG_STATE_HOME", state, 1);
     std::string log;
     tornelvox::SetMessageSink([&log](const std::string &text) { log += text; });
     constexpr int kPages = tornelvox::kImagePages;

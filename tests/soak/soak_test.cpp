@@ -203,6 +203,7 @@ class Soak : public ::testing::Test {
         char pattern[] = "/tmp/tornelvox-soakXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder_ = pattern;
+        setenv("XDG_STATE_HOME", (folder_ + "/state").c_str(), 1);  // never the user's backups
         DeviceDirectory = folder_;
     }
 
