@@ -27,11 +27,13 @@ constexpr std::size_t kLongestSerial = 128;
 constexpr int kUsbLevels = 4;  // from a tty's device up to the USB device that holds its serial
 
 std::string SystemError(const char *what, const std::string &path) {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
+    char reason[128];
+    return std::string(what) + " " + path + ": " + strerror_r(errno, reason, sizeof reason);
 }
 
 std::string HomeFolder() {
-    const char *home = std::getenv("HOME");
+    // The environment is only read while the program runs.
+    const char *home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
     if (home != nullptr && home[0] == '/') return home;
     const passwd *user = getpwuid(getuid());  // NOLINT(concurrency-mt-unsafe): read once, copied
     return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
@@ -126,7 +128,7 @@ std::string FormatBtAddress(const BtAddress &address) {
 }
 
 std::string AddressBackupFolder() {
-    const char *state = std::getenv("XDG_STATE_HOME");
+    const char *state = std::getenv("XDG_STATE_HOME");  // NOLINT(concurrency-mt-unsafe)
     if (state != nullptr && state[0] == '/') return std::string(state) + "/" + kFolderName;
     const std::string home = HomeFolder();
     if (home.empty()) return "";

@@ -241,41 +241,54 @@ void BackUpAddress(UpdateRun &run) {
         error.c_str());
 }
 
+// The address of an attempt that reads the name page: kSucceeded when BT_ADD holds the address
+// to write back.
+AttemptEnd AddressFromNamePage(UpdateRun &run) {
+    if (GetID(1)) {
+        TrustReadAddress(run);
+        return AttemptEnd::kSucceeded;
+    }
+    if (LastNamePageSearch.Conflict()) {
+        for (const StoredNamePage &page : LastNamePageSearch.valid) {
+            if (!run.trusted || page.address != *run.trusted) continue;
+            Hold(*run.trusted);  // one of them is what this update read before
+            return AttemptEnd::kSucceeded;
+        }
+        return AskForAddress(run, "The adapter holds two different stored BT addresses.")
+                   ? AttemptEnd::kSucceeded
+                   : AttemptEnd::kNoAddress;
+    }
+    // A failed page read, or no page now. When this update read the adapter's address before
+    // it erased, the attempt fails as ever and a later one writes that address back; a first
+    // empty read may have been garbled on the line, and the next attempt reads again. Only
+    // when two attempts in a row found no page and nothing is held is the user asked.
+    const bool ask = LastNamePageSearch.read && !run.trusted &&
+                     ++run.attempts_without_page >= kAttemptsBeforeAsking;
+    if (!ask) return AttemptEnd::kFailed;
+    return AskForAddress(run,
+                         "The adapter holds no stored BT address; an earlier update may not "
+                         "have finished.")
+               ? AttemptEnd::kSucceeded
+               : AttemptEnd::kNoAddress;
+}
+
+// The address of a later attempt, which does not read the name page.
+AttemptEnd AddressHeldForLaterAttempt(UpdateRun &run) {
+    if (run.trusted) {
+        Hold(*run.trusted);
+        return AttemptEnd::kSucceeded;
+    }
+    return AskForAddress(run, "No BT address was read from this adapter in this update.")
+               ? AttemptEnd::kSucceeded
+               : AttemptEnd::kNoAddress;
+}
+
 AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     if (!Set2Boot()) return AttemptEnd::kFailed;
-    if (failed_attempts < kAttemptsWithNameRead) {
-        if (GetID(1)) {
-            TrustReadAddress(run);
-        } else if (!LastNamePageSearch.read) {
-            return AttemptEnd::kFailed;  // the page read failed: the next attempt reads again
-        } else if (LastNamePageSearch.Conflict()) {
-            bool resolved = false;
-            for (const StoredNamePage &page : LastNamePageSearch.valid) {
-                resolved = resolved || (run.trusted && page.address == *run.trusted);
-            }
-            if (resolved) {
-                Hold(*run.trusted);
-            } else if (!AskForAddress(run,
-                                      "The adapter holds two different stored BT addresses.")) {
-                return AttemptEnd::kNoAddress;
-            }
-        } else if (run.trusted || ++run.attempts_without_page < kAttemptsBeforeAsking) {
-            // No page now. Either this update read the adapter's address before it erased, and
-            // as before the attempt fails and a later one writes that address back; or the read
-            // may have been garbled on the line, and the next attempt reads again.
-            return AttemptEnd::kFailed;
-        } else if (!AskForAddress(run,
-                                  "The adapter holds no stored BT address; an earlier "
-                                  "update may not have finished.")) {
-            return AttemptEnd::kNoAddress;
-        }
-    } else if (!run.trusted) {
-        if (!AskForAddress(run, "No BT address was read from this adapter in this update.")) {
-            return AttemptEnd::kNoAddress;
-        }
-    } else {
-        Hold(*run.trusted);
-    }
+    const AttemptEnd address = failed_attempts < kAttemptsWithNameRead
+                                   ? AddressFromNamePage(run)
+                                   : AddressHeldForLaterAttempt(run);
+    if (address != AttemptEnd::kSucceeded) return address;
     BackUpAddress(run);
     return ProgramDevice() != 0 ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
 }
