@@ -1,11 +1,13 @@
 // tornelvox-emulator: plays a Tornelvox adapter on a pseudo-terminal until SIGINT or SIGTERM.
 //
 //   tornelvox-emulator [--version 0x302] [--after-update 0x603] [--link PATH] [--baud N]
-//                      [--strange-line-mode] [--never-reads]
+//                      [--strange-line-mode] [--never-reads] [--no-name-page] [--real]
 //
 // --strange-line-mode leaves the line with translation and flow control on instead of raw, as a
 // careless other program might (AdapterConfig::strange_line_mode). --never-reads makes an
-// adapter that never takes input from the line (AdapterConfig::never_reads).
+// adapter that never takes input from the line (AdapterConfig::never_reads). --no-name-page
+// starts without a name page, as after an update that never finished. --real plays a real
+// adapter: no marker in the version reply, so a build without the vendor's image refuses it.
 //
 // Prints the slave path (and the link) and serves; the link is removed on exit.
 #include <signal.h>
@@ -32,7 +34,8 @@ bool ParseNumber(const char *text, unsigned long max, unsigned long &out) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: tornelvox-emulator [--version 0x302] [--after-update 0x603] "
-                 "[--link PATH] [--baud N] [--strange-line-mode] [--never-reads]\n");
+                 "[--link PATH] [--baud N] [--strange-line-mode] [--never-reads] [--no-name-page] "
+                 "[--real]\n");
     return 2;
 }
 
@@ -51,6 +54,14 @@ int main(int argc, char **argv) {
         }
         if (std::strcmp(option, "--never-reads") == 0) {
             config.never_reads = true;
+            continue;  // takes no value
+        }
+        if (std::strcmp(option, "--no-name-page") == 0) {
+            config.name_page_stored = false;
+            continue;  // takes no value
+        }
+        if (std::strcmp(option, "--real") == 0) {
+            config.identifies_as_emulator = false;
             continue;  // takes no value
         }
         if (std::strcmp(option, "--version") == 0 && ParseNumber(value, 0xFFF, number)) {

@@ -32,6 +32,13 @@ AddressQuestionDialog::AddressQuestionDialog(const AddressQuestion &question, QW
         ui_->lvAddresses->addItem(Describe(candidate));
         if (candidate.same_usb_device && marked < 0) marked = ui_->lvAddresses->count() - 1;
     }
+    if (question.candidates.empty()) {
+        auto *none = new QListWidgetItem(
+            "No address of this adapter was found: none on the adapter, none in the address "
+            "backup.",
+            ui_->lvAddresses);
+        none->setFlags(Qt::NoItemFlags);
+    }
     // Only the address saved from this very USB device is chosen in advance; any other choice
     // is the user's own.
     if (marked >= 0) ui_->lvAddresses->setCurrentRow(marked);
