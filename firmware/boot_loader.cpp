@@ -49,6 +49,12 @@ bool ReadNamePage(std::uint32_t at, std::optional<StoredNamePage> &page) {
 
 unsigned char Set2Boot() {
     if (!SendCOMM(1)) {
+        if (ForeignReply) {
+            // Not the adapter's chip: no reset, no boot loader, no page frame goes there.
+            ShowMsg(" The device on %s does not answer like the adapter.\n", ComPortName);
+            FailCode = 7;
+            return 0;
+        }
         // The chip may be running its firmware rather than waiting in the boot loader: a reset
         // brings it back to the point where it answers the probe.
         ReBootSystem();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "serial/command_frames.h"
@@ -13,6 +14,7 @@
 namespace tornelvox {
 
 unsigned char ReadData[kCaptureSize] = {};
+bool ForeignReply = false;
 int CapturedCnt = 0;
 int CmdReadCnt = 0;
 int RealReadCnt = 0;
@@ -55,6 +57,10 @@ int ReadOnce(unsigned char *into, int size) {
     if (ready > 0 && (watch.revents & POLLIN)) {
         const ssize_t got = read(hComm, into, static_cast<size_t>(size));
         if (got > 0) return static_cast<int>(got);
+        // End of file or an I/O error on a line that said it had input: it is hung up.
+        if (got == 0 || errno == EIO || errno == ENXIO) NoteHangup();
+    } else if (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        NoteHangup();
     }
     // A hung-up or failing line answers at once with nothing; waiting out the call's time keeps
     // every loop of read calls as slow as silence, so an unplugged adapter never spins a core.
@@ -95,7 +101,18 @@ int ReadCOMM(int wanted) {
     }
 }
 
-bool SendCOMM(int code) {
+namespace {
+
+// A reply the catalogue wants shaped like the chip's (an HCI Command Complete event, 04 0E)
+// that this reply's own bytes do not start like.
+bool NotShapedLikeTheChip(int code) {
+    if (!ReplyMustBeCommandComplete(code)) return false;
+    return CapturedCnt < 2 || ReadData[0] != 0x04 || ReadData[1] != 0x0E;
+}
+
+bool ExchangeOnce(int code) {
+    LineHungUp = false;
+    ForeignReply = false;
     if (hComm <= 0) InitPort();
 
     // Burst codes only send: the adapter's boot loader answers none of these frames. The 4 us
@@ -121,6 +138,11 @@ bool SendCOMM(int code) {
         if (CmdReadCnt == kWriteFailed) return false;
         if (CmdReadCnt <= 0) return true;
         RealReadCnt = ReadCOMM(CmdReadCnt);
+        if (RealReadCnt > 0 && NotShapedLikeTheChip(code)) {
+            // An echo, a stream of text, another device's answer: not the adapter.
+            ForeignReply = true;
+            continue;
+        }
         if (RealReadCnt >= CmdReadCnt) return true;
         if (RealReadCnt == 0) continue;
         if (code == 7) {
@@ -136,6 +158,18 @@ bool SendCOMM(int code) {
     }
     FailCode = 6;
     return false;
+}
+
+}  // namespace
+
+bool SendCOMM(int code) {
+    const bool done = ExchangeOnce(code);
+    if (done || !LineHungUp || !ReopenAfterHangup.load()) return done;
+    // The adapter was unplugged (and maybe plugged back in): the descriptor is dead for good,
+    // and the node at the same path may be a new one. Once, a fresh open and the same exchange.
+    ClosePort();
+    if (!InitPort()) return false;
+    return ExchangeOnce(code);
 }
 
 }  // namespace tornelvox

@@ -19,8 +19,14 @@ extern int RealReadCnt;  // reply bytes the last read counted (may exceed CmdRea
 // attempts. Returns true when the reply counts as usable; the reply's first bytes are then in
 // ReadData. A frame not written whole returns false with FailCode 5 at once. The burst codes
 // 3, 4 and 5 only write their frames and return true, or false at the first frame not written
-// whole. Reopens a closed port first.
+// whole. Reopens a closed port first. When the line turns out hung up (the adapter unplugged,
+// maybe plugged back in) and ReopenAfterHangup is set, closes the port, reopens it by its path
+// and runs the exchange once more, so the blocking time can double.
 bool SendCOMM(int code);
+
+// Set by the last exchange when bytes came back that are not shaped as the catalogue wants a
+// reply to its code (the probe's: an HCI Command Complete event): another device answered.
+extern bool ForeignReply;
 
 // Reads up to wanted reply bytes in chunks of at most 256, each chunk allowed a fixed number of
 // read calls (100 for a verify, 30 for an erase, 10 otherwise). Returns the bytes received,

@@ -42,6 +42,12 @@ enum class Fill {
     SettingWrite,
 };
 
+// What a reply must look like to count as the adapter's.
+enum class Reply {
+    kAny,              // the exchange's length rules decide
+    kCommandComplete,  // an HCI Command Complete event, 04 0E: the chip and nothing else
+};
+
 struct CatalogueEntry {
     int code;
     unsigned char head[13];  // fixed leading bytes of the frame
@@ -49,6 +55,7 @@ struct CatalogueEntry {
     Fill fill;               // what follows or replaces them
     int frame_length;        // whole frame in bytes (0: no frame)
     int reply_length;        // reply bytes to wait for (0: none)
+    Reply reply_shape;       // what a reply must look like to count
 };
 
 // The adapter's whole command vocabulary. Codes 1-19 are vendor commands in the shape of HCI
@@ -56,37 +63,37 @@ struct CatalogueEntry {
 // 23 and 24 are the "XS" settings frames. Variable bytes are filled in by BuildFrame.
 // clang-format off
 constexpr CatalogueEntry kCatalogue[] = {
-    // code  head bytes                                                       len fill               frame  reply
-    {1,  {0x01, 0xE0, 0xFC, 0x01, 0x00},                                       5, Fill::None,         5,     8},
-    {2,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     8},
-    {3,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0},
-    {4,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0},
-    {5,  {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27},               9, Fill::None,         9,     0},
-    {6,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x0F},        10, Fill::None,        10,    12},
-    {7,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F},        10, Fill::None,        10,    12},
+    // code  head bytes                                                       len fill               frame  reply  reply shape
+    {1,  {0x01, 0xE0, 0xFC, 0x01, 0x00},                                       5, Fill::None,         5,     8, Reply::kCommandComplete},
+    {2,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     8, Reply::kAny},
+    {3,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0, Reply::kAny},
+    {4,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0, Reply::kAny},
+    {5,  {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27},               9, Fill::None,         9,     0, Reply::kAny},
+    {6,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x0F},        10, Fill::None,        10,    12, Reply::kAny},
+    {7,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F},        10, Fill::None,        10,    12, Reply::kAny},
     {8,  {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x0E, 0x9F, 0x00, 0x00, 0x00, 0x00},
-                                                                               13, Fill::None,        13,    15},
+                                                                               13, Fill::None,        13,    15, Reply::kAny},
     {9,  {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00},
-                                                                               13, Fill::None,        13,    15},
+                                                                               13, Fill::None,        13,    15, Reply::kAny},
     {10, {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00},
-                                                                               13, Fill::None,        13,     5},
-    {11, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05},                9, Fill::None,         9,    13},
-    {12, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00},         10, Fill::None,        10,    13},
-    {13, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F},                      8, Fill::EraseRegion, 13,    16},
-    {14, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07},                      8, Fill::ImagePage, 4108,    15},
+                                                                               13, Fill::None,        13,     5, Reply::kAny},
+    {11, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05},                9, Fill::None,         9,    13, Reply::kAny},
+    {12, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00},         10, Fill::None,        10,    13, Reply::kAny},
+    {13, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F},                      8, Fill::EraseRegion, 13,    16, Reply::kAny},
+    {14, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07},                      8, Fill::ImagePage, 4108,    15, Reply::kAny},
     {15, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xD0, 0x0F, 0x00},
-                                                                               12, Fill::NamePage,  4108,    15},
+                                                                               12, Fill::NamePage,  4108,    15, Reply::kAny},
     {16, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xE0, 0x07, 0x00},
-                                                                               12, Fill::ParamPage, 4108,    15},
+                                                                               12, Fill::ParamPage, 4108,    15, Reply::kAny},
     {17, {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00},
-                                                                               13, Fill::None,        13,    11},
-    {18, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110},
-    {19, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110},
-    {20, {},                                                                    0, Fill::None,         0,     0},
-    {21, {0x2F, 0x71},                                                          2, Fill::None,         2,     0},
-    {22, {0x2F, 0x76},                                                          2, Fill::None,         2,    33},
-    {23, {0x58, 0x53, 0x03},                                                    3, Fill::SettingRead,  7,    10},
-    {24, {0x58, 0x53, 0x07},                                                    3, Fill::SettingWrite,10,    10},
+                                                                               13, Fill::None,        13,    11, Reply::kAny},
+    {18, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110, Reply::kAny},
+    {19, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110, Reply::kAny},
+    {20, {},                                                                    0, Fill::None,         0,     0, Reply::kAny},
+    {21, {0x2F, 0x71},                                                          2, Fill::None,         2,     0, Reply::kAny},
+    {22, {0x2F, 0x76},                                                          2, Fill::None,         2,    33, Reply::kAny},
+    {23, {0x58, 0x53, 0x03},                                                    3, Fill::SettingRead,  7,    10, Reply::kAny},
+    {24, {0x58, 0x53, 0x07},                                                    3, Fill::SettingWrite,10,    10, Reply::kAny},
 };
 // clang-format on
 
@@ -125,7 +132,10 @@ bool WriteWhole(const unsigned char *frame, std::size_t length) {
             continue;
         }
         if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;  // the line failed
+        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (errno == EIO || errno == ENXIO || errno == EPIPE) NoteHangup();
+            break;  // the line failed
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) break;
         pollfd watch{hComm, POLLOUT, 0};
@@ -159,6 +169,11 @@ char Int2Char(unsigned value) {
     return value < 10   ? static_cast<char>('0' + value)
            : value < 16 ? static_cast<char>('A' + value - 10)
                         : '0';
+}
+
+bool ReplyMustBeCommandComplete(int code) {
+    const CatalogueEntry *entry = Find(code);
+    return entry != nullptr && entry->reply_shape == Reply::kCommandComplete;
 }
 
 int ReplyLength(int code) {

@@ -47,6 +47,10 @@ std::size_t BuildFrame(int code, unsigned char *frame);
 // Reply length the catalogue waits for after code (0 for none).
 int ReplyLength(int code);
 
+// True when a reply to code counts only if it has the shape the adapter's chip answers with, an
+// HCI Command Complete event (04 0E): the probe (1), which tells the adapter from other devices.
+bool ReplyMustBeCommandComplete(int code);
+
 // ASCII hexadecimal digit of value: 0-9 give '0'-'9', 10-15 give 'A'-'F', anything else '0'.
 char Int2Char(unsigned value);
 

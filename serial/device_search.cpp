@@ -2,8 +2,11 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "serial/command_exchange.h"
 #include "serial/message_log.h"
@@ -21,6 +24,9 @@ bool ReBootSystem() {
 }
 
 namespace {
+
+// Candidate nodes a search looks at, at most; a folder with more is not a device folder.
+constexpr std::size_t kMostCandidates = 256;
 
 // "cu." then "usb" with at least one character after it (the call-out nodes of USB serial
 // adapters on hosts that name them so).
@@ -61,10 +67,18 @@ bool CheckCOMM(const char *path) {
         return false;
     }
     bool found = SendCOMM(1);
-    if (!found) {
+    if (!found && !ForeignReply) {
+        // Silent: it may be the adapter, hung; a reset may bring it back.
         ReBootSystem();
         SetParameters(115200);
         found = SendCOMM(1);
+    }
+    if (ForeignReply) {
+        // Something answered, but not as the adapter's chip does: another device, which gets
+        // no reset frames either.
+        ShowMsg("\t   Not the adapter: the device answered with bytes of another kind.\n");
+        ClosePort();
+        return false;
     }
     ReBootSystem();
     ClosePort();
@@ -72,25 +86,41 @@ bool CheckCOMM(const char *path) {
 }
 
 bool SearchCOMM() {
-    char candidate[kPortPathSize];
+    // Every candidate is probed through its own freshly opened node: a descriptor left open by
+    // an earlier Check may belong to an adapter that has since been unplugged.
+    ClosePort();
     ShowMsg("\n Search Device ...\n");
     DIR *listing = opendir(DeviceDirectory.c_str());
     if (listing == nullptr) return false;
+    std::vector<std::string> candidates;
     // readdir is safe here: the listing is this call's own, and only one search runs at a time.
     while (const dirent *entry = readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
+        if (candidates.size() >= kMostCandidates) break;
         if (!CheckName(entry->d_name)) continue;
         // An entry whose path would not fit the candidate buffer or ComPortName is skipped.
+        char candidate[kPortPathSize];
         const int length = std::snprintf(candidate, sizeof candidate, "%s/%s",
                                          DeviceDirectory.c_str(), entry->d_name);
         if (length < 0 || static_cast<std::size_t>(length) >= sizeof candidate) continue;
-        ShowMsg("\t Check port : %s\n", candidate);
-        if (CheckCOMM(candidate)) {
-            ShowMsg(" Found device on %s\n", ComPortName);
-            closedir(listing);
-            return true;
-        }
+        candidates.emplace_back(candidate);
     }
     closedir(listing);
+    // In the order of their names, so that the same machine always takes the same adapter.
+    std::sort(candidates.begin(), candidates.end());
+
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        ShowMsg("\t Check port : %s\n", candidates[i].c_str());
+        if (!CheckCOMM(candidates[i].c_str())) continue;
+        ShowMsg(" Found device on %s\n", ComPortName);
+        if (i + 1 < candidates.size()) {
+            for (std::size_t rest = i + 1; rest < candidates.size(); ++rest) {
+                ShowMsg("\t Not checked : %s\n", candidates[rest].c_str());
+            }
+            ShowMsg(" The first adapter found is used. To use another, unplug this one and "
+                    "click Check again.\n");
+        }
+        return true;
+    }
     return false;
 }
 

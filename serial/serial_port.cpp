@@ -15,6 +15,14 @@ char ComPortName[kPortPathSize] = "/dev/";
 int FailCode = 0;
 std::string DeviceDirectory = "/dev";
 std::atomic<int> ReadCallTimeoutMs{100};
+bool LineHungUp = false;
+std::atomic<unsigned> HangupsSeen{0};
+std::atomic<bool> ReopenAfterHangup{true};
+
+void NoteHangup() {
+    LineHungUp = true;
+    HangupsSeen.fetch_add(1);
+}
 std::atomic<int> WriteDeadlineMs{2000};
 
 namespace {

@@ -37,6 +37,17 @@ extern std::atomic<int> ReadCallTimeoutMs;
 // that a device that takes no input fails its write sooner.
 extern std::atomic<int> WriteDeadlineMs;
 
+// Set when the last exchange found the line hung up: end of file or a hang-up on read, an I/O
+// error on write. HangupsSeen counts every such finding, for whoever must know that one came.
+extern bool LineHungUp;
+extern std::atomic<unsigned> HangupsSeen;
+void NoteHangup();
+
+// Whether an exchange that finds the line hung up reopens the port by its path and tries once
+// more (true: the Check and the settings; the update clears it, since it never resumes page
+// writes on an adapter that may have restarted, and retries whole attempts instead).
+extern std::atomic<bool> ReopenAfterHangup;
+
 // Opens path (O_RDWR | O_NOCTTY) unless a port is already open. Returns true if a port is open
 // afterwards. Copies path into ComPortName first, so a failed open leaves it there; on failure
 // hComm stays 0 and FailCode is 1. Never waits for a carrier signal.
