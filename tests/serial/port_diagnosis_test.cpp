@@ -25,8 +25,11 @@ namespace fs = std::filesystem;
 void ExpectLogLines(const std::string &text) {
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n') << text;
-    for (std::size_t start = 0; start < text.size(); start = text.find('\n', start) + 1) {
+    for (std::size_t start = 0; start < text.size();) {
         EXPECT_EQ(text[start], '\t') << "line at " << start << " of:\n" << text;
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) break;
+        start = end + 1;
     }
 }
 
