@@ -1,5 +1,6 @@
 // The update worker: whole attempts of boot loader entry, name page read and programming, up to
 // ten, and the Update and Cancel actions that start and stop it.
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,7 @@ void CountWorkerEnd() {
 // new Update may set the flag, and a late clear from this worker would cancel that new update.
 // The posting is asynchronous, so what the user sees is the same either way.
 int EndRun(WindowLink &window, UpdateEnd end) {
+    ReopenAfterHangup.store(true);
     LastUpdateEnd.store(end);
     UpdateFirmwareRunning.store(false);
     UpdateFirmwareRunning.notify_all();
@@ -302,10 +304,15 @@ int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
     UpdateFirmwareRunning.store(true);
     if (!ImageMayUpdateAdapter()) return RefusedEnd(*window);
     CheckValueMismatchStood = false;
+    // An adapter that hangs up in the middle of an attempt may have restarted: its page writes
+    // are never resumed on a reopened port. The attempt fails, and the next one starts over.
+    ReopenAfterHangup.store(false);
     ShowMsg("\n Start the programming: \n");
     UpdateRun run{*window, std::nullopt, "", false, false, 0};
     int failed_attempts = 0;
+    bool disconnection_told = false;
     for (;;) {
+        const unsigned hangups_before = HangupsSeen.load();
         const AttemptEnd attempt = RunAttempt(run, failed_attempts);
         if (attempt == AttemptEnd::kSucceeded) return SuccessEnd(*window);
         if (attempt == AttemptEnd::kNoAddress) return CancelEnd(*window, UpdateEnd::kRefused);
@@ -313,7 +320,15 @@ int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
         // A fresh port for the next attempt: whatever the adapter sent late is discarded.
         ClosePort();
         ++failed_attempts;
-        InitPort();
+        const bool reopened = InitPort();
+        const bool disconnected =
+            HangupsSeen.load() != hangups_before || (!reopened && OpenError == ENOENT);
+        if (disconnected && !disconnection_told) {
+            disconnection_told = true;
+            ShowMsg(" The adapter was disconnected. Plug it back in at %s, and the next attempt "
+                    "goes on.\n",
+                    ComPortName);
+        }
         // Only this update's own check value errors end it at once: a FailCode 20 left by an
         // earlier update, or by a first check that the second cleared, does not.
         if (failed_attempts >= kMaxAttempts || CheckValueMismatchStood) {

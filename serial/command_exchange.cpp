@@ -104,10 +104,11 @@ int ReadCOMM(int wanted) {
 namespace {
 
 // A reply the catalogue wants shaped like the chip's (an HCI Command Complete event, 04 0E)
-// that this reply's own bytes do not start like.
+// whose own bytes do not start like one. Only delivered bytes are judged: a lone 04 may be the
+// start of the chip's answer, cut short.
 bool NotShapedLikeTheChip(int code) {
     if (!ReplyMustBeCommandComplete(code)) return false;
-    return CapturedCnt < 2 || ReadData[0] != 0x04 || ReadData[1] != 0x0E;
+    return (CapturedCnt >= 1 && ReadData[0] != 0x04) || (CapturedCnt >= 2 && ReadData[1] != 0x0E);
 }
 
 bool ExchangeOnce(int code) {

@@ -10,6 +10,7 @@
 
 #include "serial/command_exchange.h"
 #include "serial/message_log.h"
+#include "serial/port_diagnosis.h"
 #include "serial/serial_port.h"
 
 namespace tornelvox {
@@ -61,7 +62,10 @@ bool CheckName(const char *name) {
 }
 
 bool CheckCOMM(const char *path) {
-    if (!OpenPort(path)) return false;
+    if (!OpenPort(path)) {
+        ShowMsg("%s", ExplainOpenFailure(path, OpenError).c_str());
+        return false;
+    }
     if (!SetParameters(115200)) {
         ClosePort();
         return false;
@@ -85,7 +89,10 @@ bool CheckCOMM(const char *path) {
     return found;
 }
 
+std::size_t SearchCandidates = 0;
+
 bool SearchCOMM() {
+    SearchCandidates = 0;
     // Every candidate is probed through its own freshly opened node: a descriptor left open by
     // an earlier Check may belong to an adapter that has since been unplugged.
     ClosePort();
@@ -105,6 +112,7 @@ bool SearchCOMM() {
         candidates.emplace_back(candidate);
     }
     closedir(listing);
+    SearchCandidates = candidates.size();
     // In the order of their names, so that the same machine always takes the same adapter.
     std::sort(candidates.begin(), candidates.end());
 

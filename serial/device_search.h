@@ -1,6 +1,8 @@
 // Finding the adapter among the serial device nodes, and its reboot sequence.
 #pragma once
 
+#include <cstddef>
+
 namespace tornelvox {
 
 // Reset request (commands 9 and 10) at both line rates. Returns the result of the last exchange.
@@ -11,11 +13,17 @@ bool ReBootSystem();
 bool CheckName(const char *name);
 
 // Probes the device at path with command 1 (rebooting and asking again when it is silent),
-// reboots it and closes the port. Returns true if it answered. Blocks up to about 20 s.
+// reboots it and closes the port. Returns true if it answered as the adapter's chip does. A
+// device that answered otherwise is not the adapter: it gets no reset frames, and the log says
+// so; a node that cannot be opened gets the reason in the log. Blocks up to about 20 s.
 bool CheckCOMM(const char *path);
 
-// Lists DeviceDirectory and probes each candidate in listing order until one answers. Returns
-// true with its path in ComPortName and the port closed. Logs its progress.
+// Candidate nodes the last search found (0: none at all, probed or not).
+extern std::size_t SearchCandidates;
+
+// Closes any open port, lists DeviceDirectory and probes each candidate in the order of their
+// names until one answers as the adapter. Returns true with its path in ComPortName and the
+// port closed; the candidates after it are named in the log, unprobed. Logs its progress.
 bool SearchCOMM();
 
 }  // namespace tornelvox

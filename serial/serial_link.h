@@ -5,5 +5,6 @@
 #include "serial/command_frames.h"
 #include "serial/device_search.h"
 #include "serial/message_log.h"
+#include "serial/port_diagnosis.h"
 #include "serial/serial_port.h"
 #include "serial/window_link.h"

@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace tornelvox {
@@ -15,6 +17,7 @@ char ComPortName[kPortPathSize] = "/dev/";
 int FailCode = 0;
 std::string DeviceDirectory = "/dev";
 std::atomic<int> ReadCallTimeoutMs{100};
+int OpenError = 0;
 bool LineHungUp = false;
 std::atomic<unsigned> HangupsSeen{0};
 std::atomic<bool> ReopenAfterHangup{true};
@@ -51,6 +54,22 @@ speed_t SpeedConstant(int baud) {
     }
 }
 
+// The terminal's exclusive mode belongs to the node, not to our descriptor: a program that
+// ends with the port open (Close ends the program at once) gives it back, or the next opener
+// of the same node is refused while anyone else keeps it open.
+void GiveBackExclusiveMode() {
+    if (hComm > 0) ioctl(hComm, TIOCNXCL);
+}
+
+void GiveBackExclusiveModeAtExit() {
+    static const bool registered = [] {
+        std::at_quick_exit(GiveBackExclusiveMode);
+        std::atexit(GiveBackExclusiveMode);
+        return true;
+    }();
+    (void)registered;
+}
+
 }  // namespace
 
 bool OpenPort(const char *path) {
@@ -60,6 +79,7 @@ bool OpenPort(const char *path) {
     const std::size_t length = strnlen(path, kPortPathSize);
     if (length >= kPortPathSize) {
         FailCode = 1;
+        OpenError = ENAMETOOLONG;
         return false;
     }
     std::memmove(ComPortName, path, length + 1);  // path may be ComPortName itself
@@ -68,6 +88,7 @@ bool OpenPort(const char *path) {
     // an adapter never raises; open without blocking, then go back to blocking reads and writes.
     const int fd = open(ComPortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        OpenError = errno;
         hComm = 0;
         FailCode = 1;
         return false;
@@ -80,12 +101,14 @@ bool OpenPort(const char *path) {
     const int flags = fcntl(fd, F_GETFL);
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || flags < 0 ||
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        OpenError = errno;
         close(fd);
         hComm = 0;
         FailCode = 1;
         return false;
     }
     hComm = fd;
+    GiveBackExclusiveModeAtExit();
     return true;
 }
 

@@ -37,6 +37,10 @@ extern std::atomic<int> ReadCallTimeoutMs;
 // that a device that takes no input fails its write sooner.
 extern std::atomic<int> WriteDeadlineMs;
 
+// The system's reason (errno) of the last open that failed: of the node, or of the exclusive
+// hold when another program holds it (EWOULDBLOCK, EBUSY).
+extern int OpenError;
+
 // Set when the last exchange found the line hung up: end of file or a hang-up on read, an I/O
 // error on write. HangupsSeen counts every such finding, for whoever must know that one came.
 extern bool LineHungUp;

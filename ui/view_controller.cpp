@@ -105,6 +105,7 @@ void ViewController::CheckDevice() {
 
     if (!SearchCOMM()) {
         ShowMsg("\n Can't find Tornelvox device.\n Please check USB connection\n\n");
+        if (SearchCandidates == 0) ShowMsg("%s", BrlttyHint().c_str());
         ui_->bDeviceSetting->hide();
         ui_->bUpdateFirmware->hide();
         return;

@@ -203,6 +203,8 @@ TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
     peer.ThenHangUp(FrameOf(18));
     peer.Start();
     Open();
+    // The exchange itself, as the update runs it: no reopening after the hang-up.
+    ReopenAfterHangup = false;
     const auto start = std::chrono::steady_clock::now();
     const double cpu_start = ThreadCpuSeconds();
     FailCode = 0;
@@ -216,6 +218,8 @@ TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
     EXPECT_LT(cpu, 0.1 + wall / 4);
     // The second attempt cannot write its frame to the hung-up line.
     EXPECT_EQ(FailCode, 5);
+    EXPECT_TRUE(LineHungUp);
+    ReopenAfterHangup = true;
 }
 
 }  // namespace
