@@ -52,6 +52,9 @@ struct EmulatedAdapter::Impl {
 
     std::atomic<bool> stop_requested{false};
     std::atomic<bool> unplug_requested{false};
+    std::atomic<bool> replug_requested{false};
+    std::string replug_link;  // guarded by mutex; empty: the links stay where they are
+    bool replugged = false;   // guarded by mutex; the outcome of the last replug
     std::atomic<std::uint64_t> bytes_received{0};
     std::atomic<std::uint64_t> bytes_sent{0};
     WakePipe wake;
@@ -69,7 +72,8 @@ struct EmulatedAdapter::Impl {
         return std::chrono::nanoseconds(10'000'000'000LL / baud);
     }
     bool Paced() const { return config.line_baud > 0; }
-    bool Interrupted() const { return stop_requested || unplug_requested; }
+    bool Interrupted() const { return stop_requested || unplug_requested || replug_requested; }
+    void PlugBackIn();
 
     void Serve();
     void HangUp(const char *why);
@@ -108,6 +112,31 @@ void EmulatedAdapter::Impl::HangUp(const char *why) {
     changed.notify_all();
 }
 
+// Serving thread: a new line, as a USB serial adapter plugged in again gets a new node; the
+// links follow it (or move to the new path asked for), and the chip restarts from its flash.
+void EmulatedAdapter::Impl::PlugBackIn() {
+    if (line.Up()) HangUp("unplugged");
+    input.clear();
+    const bool opened = line.Open(wake, config.strange_line_mode);
+    std::lock_guard lock(mutex);
+    replugged = opened;
+    if (opened) {
+        slave_path = line.SlavePath();
+        plugged = true;
+        if (!replug_link.empty()) {
+            for (const std::string &link : links) unlink(link.c_str());
+            links = {replug_link};
+        }
+        for (const std::string &link : links) {
+            unlink(link.c_str());
+            if (symlink(slave_path.c_str(), link.c_str()) != 0) replugged = false;
+        }
+        records.push_back({RecordKind::kEvent, 0, {}, "plugged in again; " + core.PowerCycle()});
+    }
+    replug_requested = false;
+    changed.notify_all();
+}
+
 void EmulatedAdapter::Impl::Serve() {
     while (!stop_requested) {
         wake.Drain();
@@ -117,6 +146,10 @@ void EmulatedAdapter::Impl::Serve() {
             std::lock_guard lock(mutex);
             unplug_requested = false;
             changed.notify_all();
+            continue;
+        }
+        if (replug_requested) {
+            PlugBackIn();
             continue;
         }
         if (config.never_reads) {
@@ -344,6 +377,20 @@ void EmulatedAdapter::Unplug() {
     impl_->wake.Wake();
     std::unique_lock lock(impl_->mutex);
     impl_->changed.wait_for(lock, kUnplugWait, [this] { return !impl_->unplug_requested; });
+}
+
+bool EmulatedAdapter::Replug(const std::string &new_link) {
+    if (!impl_->thread.joinable()) return false;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->replug_link = new_link;
+        impl_->replugged = false;
+    }
+    impl_->replug_requested = true;
+    impl_->wake.Wake();
+    std::unique_lock lock(impl_->mutex);
+    impl_->changed.wait_for(lock, kUnplugWait, [this] { return !impl_->replug_requested; });
+    return impl_->replugged;
 }
 
 void EmulatedAdapter::PowerCycle() {

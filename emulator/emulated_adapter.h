@@ -136,6 +136,11 @@ class EmulatedAdapter {
     bool LinkAt(const std::string &link_path);
     // Hangs the line up at once: the utility's reads return 0 or fail and its writes fail.
     void Unplug();
+    // Unplugs the adapter if it is plugged, then plugs it back in: a new pseudo-terminal, as a
+    // real adapter gets a new node, with the links pointing at it; with new_link, the only link
+    // is at that path instead (the node appears elsewhere). The chip restarts from its flash.
+    // False when the new line or a link cannot be made.
+    bool Replug(const std::string &new_link = "");
     // Power lost and back: the chip restarts from its flash (no boot loader; firmware only if
     // page 0 holds some). The line and the flash stay.
     void PowerCycle();

@@ -325,9 +325,10 @@ int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
             HangupsSeen.load() != hangups_before || (!reopened && OpenError == ENOENT);
         if (disconnected && !disconnection_told) {
             disconnection_told = true;
-            ShowMsg(" The adapter was disconnected. Plug it back in at %s, and the next attempt "
-                    "goes on.\n",
-                    ComPortName);
+            ShowMsg(
+                " The adapter was disconnected. Plug it back in at %s, and the next attempt "
+                "goes on.\n",
+                ComPortName);
         }
         // Only this update's own check value errors end it at once: a FailCode 20 left by an
         // earlier update, or by a first check that the second cleared, does not.

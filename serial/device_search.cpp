@@ -124,8 +124,9 @@ bool SearchCOMM() {
             for (std::size_t rest = i + 1; rest < candidates.size(); ++rest) {
                 ShowMsg("\t Not checked : %s\n", candidates[rest].c_str());
             }
-            ShowMsg(" The first adapter found is used. To use another, unplug this one and "
-                    "click Check again.\n");
+            ShowMsg(
+                " The first adapter found is used. To use another, unplug this one and "
+                "click Check again.\n");
         }
         return true;
     }

@@ -1,0 +1,214 @@
+// The search over folders of real-looking serial devices: echoing, streaming, silent and stuck
+// devices, nodes that are gone or held by another program, and one or two adapters. Only a
+// device that answers as the adapter's chip does counts; the others are passed over with a word
+// in the log, and none of them gets a boot loader, erase or page frame, nor any reset frame once
+// it has answered with bytes of another kind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "emulator/emulated_adapter.h"
+#include "emulator/foreign_device.h"
+#include "firmware/firmware_update.h"
+#include "serial/serial_link.h"
+#include "support/recording_window.h"
+
+namespace tornelvox {
+namespace {
+
+namespace fs = std::filesystem;
+using emulator::AdapterConfig;
+using emulator::EmulatedAdapter;
+using emulator::ForeignDevice;
+using emulator::ForeignKind;
+
+enum class Node { kEcho, kStream, kSilent, kStuck, kGone, kHeld, kAdapter };
+
+struct FolderCase {
+    const char *name;
+    std::vector<Node> nodes;  // in the order of their names
+    int found;                // index of the node found; -1 for none
+    // What the log says right after a node's "Check port" line, by index ("" for nothing).
+    std::vector<std::string> said;
+};
+
+void PrintTo(const FolderCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+// Frames no device but the adapter may ever get: boot loader entry, write enable, erase, pages.
+bool ForbiddenForAForeignDevice(int code) {
+    return (code >= 2 && code <= 8) || (code >= 11 && code <= 19);
+}
+
+class DeviceFolder : public ::testing::TestWithParam<FolderCase> {
+  protected:
+    void SetUp() override {
+        testing::ResetSerialLink();
+        ReadCallTimeoutMs = 5;
+        char pattern[] = "/tmp/tornelvox-devices-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        DeviceDirectory = folder_;
+    }
+    void TearDown() override {
+        ClosePort();
+        if (held_ >= 0) close(held_);
+        for (auto &device : foreign_) device->Stop();
+        for (auto &adapter : adapters_) adapter->Stop();
+        ReadCallTimeoutMs = 100;
+        testing::ResetSerialLink();
+        fs::remove_all(folder_);
+    }
+
+    // Node i's path: names that sort in the row's order.
+    std::string PathOf(std::size_t i) const {
+        return folder_ + "/cu.usbserial-" + static_cast<char>('A' + i);
+    }
+
+    void Plug(Node node, std::size_t i) {
+        const std::string path = PathOf(i);
+        switch (node) {
+            case Node::kEcho:
+            case Node::kStream:
+            case Node::kSilent: {
+                const ForeignKind kind = node == Node::kEcho     ? ForeignKind::kEcho
+                                         : node == Node::kStream ? ForeignKind::kStream
+                                                                 : ForeignKind::kSilent;
+                foreign_.push_back(std::make_unique<ForeignDevice>(kind));
+                ASSERT_TRUE(foreign_.back()->Start());
+                ASSERT_TRUE(foreign_.back()->LinkAt(path));
+                foreign_at_.push_back(i);
+                break;
+            }
+            case Node::kStuck:
+            case Node::kHeld:
+            case Node::kAdapter: {
+                adapters_.push_back(std::make_unique<EmulatedAdapter>(
+                    AdapterConfig{.never_reads = node == Node::kStuck}));
+                ASSERT_TRUE(adapters_.back()->Start());
+                ASSERT_TRUE(adapters_.back()->LinkAt(path));
+                adapter_at_.push_back(i);
+                if (node == Node::kHeld) {
+                    // Another program holds it: its own open, with the lock careful openers take.
+                    held_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                    ASSERT_GE(held_, 0);
+                    ASSERT_EQ(flock(held_, LOCK_EX | LOCK_NB), 0);
+                }
+                break;
+            }
+            case Node::kGone:
+                fs::create_symlink(folder_ + "/no-such-node", path);  // unplugged
+                break;
+        }
+    }
+
+    std::string folder_;
+    std::vector<std::unique_ptr<ForeignDevice>> foreign_;
+    std::vector<std::size_t> foreign_at_;
+    std::vector<std::unique_ptr<EmulatedAdapter>> adapters_;
+    std::vector<std::size_t> adapter_at_;
+    int held_ = -1;
+};
+
+TEST_P(DeviceFolder, OnlyTheAdapterCountsAndOthersGetNoFlashFrames) {
+    const FolderCase &c = GetParam();
+    for (std::size_t i = 0; i < c.nodes.size(); ++i) Plug(c.nodes[i], i);
+    testing::RecordingWindow window;
+
+    EXPECT_EQ(SearchCOMM(), c.found >= 0);
+
+    const std::string log = window.Log();
+    if (c.found >= 0) {
+        EXPECT_STREQ(ComPortName, PathOf(static_cast<std::size_t>(c.found)).c_str());
+        EXPECT_NE(log.find(" Found device on " + PathOf(static_cast<std::size_t>(c.found)) + "\n"),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_EQ(hComm, 0) << "the search leaves the port closed";
+    for (std::size_t i = 0; i < c.said.size(); ++i) {
+        if (c.said[i].empty()) continue;
+        const std::string line = "\t Check port : " + PathOf(i) + "\n" + c.said[i];
+        EXPECT_NE(log.find(line), std::string::npos) << "node " << i << "\n" << log;
+    }
+    // Candidates after the one found are named, not probed.
+    for (std::size_t i = static_cast<std::size_t>(c.found) + 1; c.found >= 0 && i < c.nodes.size();
+         ++i) {
+        EXPECT_NE(log.find("\t Not checked : " + PathOf(i) + "\n"), std::string::npos) << log;
+    }
+
+    for (std::size_t d = 0; d < foreign_.size(); ++d) {
+        const std::vector<int> codes = foreign_[d]->ReceivedCodes();
+        const Node kind = c.nodes[foreign_at_[d]];
+        for (int code : codes) EXPECT_FALSE(ForbiddenForAForeignDevice(code)) << code;
+        if (kind == Node::kSilent) {
+            // It may be the adapter, hung: probed, reset, probed again, reset; every frame twice,
+            // as each exchange makes two attempts.
+            EXPECT_EQ(codes, (std::vector<int>{1, 1, 9, 9, 10, 10, 9, 9, 10, 10,
+                                               1, 1, 9, 9, 10, 10, 9, 9, 10, 10}))
+                << "node " << d;
+        } else if (static_cast<int>(foreign_at_[d]) < c.found || c.found < 0) {
+            // Answered with bytes of another kind: two probes, and no reset at all.
+            EXPECT_EQ(codes, (std::vector<int>{1, 1})) << "node " << foreign_at_[d];
+        }
+    }
+}
+
+const std::string kNotTheAdapter =
+    "\t   Not the adapter: the device answered with bytes of another kind.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, DeviceFolder,
+    ::testing::Values(
+        FolderCase{"EchoThenAdapter", {Node::kEcho, Node::kAdapter}, 1, {kNotTheAdapter}},
+        FolderCase{"StreamThenAdapter", {Node::kStream, Node::kAdapter}, 1, {kNotTheAdapter}},
+        FolderCase{"SilentThenAdapter", {Node::kSilent, Node::kAdapter}, 1, {}},
+        FolderCase{"StuckThenAdapter", {Node::kStuck, Node::kAdapter}, 1, {}},
+        FolderCase{"GoneThenAdapter", {Node::kGone, Node::kAdapter}, 1, {"\t   Not found: "}},
+        FolderCase{"HeldThenAdapter", {Node::kHeld, Node::kAdapter}, 1, {"\t   Port busy: "}},
+        FolderCase{"TwoAdaptersTheFirstByName", {Node::kAdapter, Node::kAdapter}, 0, {}},
+        FolderCase{
+            "EveryKindBeforeTheAdapter",
+            {Node::kEcho, Node::kStream, Node::kGone, Node::kHeld, Node::kAdapter, Node::kAdapter},
+            4,
+            {kNotTheAdapter, kNotTheAdapter, "\t   Not found: ", "\t   Port busy: "}},
+        FolderCase{
+            "NoAdapter", {Node::kEcho, Node::kStream}, -1, {kNotTheAdapter, kNotTheAdapter}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The boot loader entry starts with the same probe: a device that answers otherwise gets
+// nothing more, not even a reset.
+TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
+    testing::ResetSerialLink();
+    ReadCallTimeoutMs = 5;
+    for (ForeignKind kind : {ForeignKind::kEcho, ForeignKind::kStream}) {
+        ForeignDevice device(kind);
+        ASSERT_TRUE(device.Start());
+        char folder[] = "/tmp/tornelvox-foreign-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        const std::string path = std::string(folder) + "/cu.usbserial-X";
+        ASSERT_TRUE(device.LinkAt(path));
+        std::snprintf(ComPortName, sizeof ComPortName, "%s", path.c_str());
+        ASSERT_TRUE(InitPort());
+
+        FailCode = 0;
+        EXPECT_EQ(Set2Boot(), 0);
+        EXPECT_EQ(FailCode, 7);
+        ClosePort();
+        device.Stop();
+        fs::remove_all(folder);
+        EXPECT_EQ(device.ReceivedCodes(), (std::vector<int>{1, 1}));
+    }
+    ReadCallTimeoutMs = 100;
+    testing::ResetSerialLink();
+}
+
+}  // namespace
+}  // namespace tornelvox
