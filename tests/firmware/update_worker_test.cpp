@@ -224,6 +224,10 @@ TEST_F(UpdateWorker, UnplugWhileWritingEndsAtTheFailureEnd) {
 
     const std::string log = Log();
     EXPECT_NE(log.find("\n Fail to write flash add 64\n"), std::string::npos) << log;
+    // Said once, in the attempt where the line went down.
+    const std::string gone = " The adapter was disconnected. Plug it back in at ";
+    EXPECT_NE(log.find("\n Fail to write flash add 64\n" + gone), std::string::npos) << log;
+    EXPECT_EQ(log.find(gone), log.rfind(gone)) << log;
     // The later attempts find no port to open and fail at once.
     EXPECT_EQ(pauses_.size(), 9u);
     EXPECT_EQ(log.find("Success"), std::string::npos);

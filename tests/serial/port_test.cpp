@@ -2,9 +2,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -122,6 +126,30 @@ TEST_F(Port, OpenPortHoldsThePortExclusively) {
     EXPECT_EQ(hComm, 0);
     close(next);
     EXPECT_TRUE(OpenPort(peer.Path().c_str()));
+}
+
+// A program that ends with the port open (Close ends it at once) gives the terminal's exclusive
+// mode back: it belongs to the node, and would refuse the next opener while anyone else keeps
+// the node open.
+TEST_F(Port, EndingTheProgramWithThePortOpenGivesExclusiveModeBack) {
+    const int watcher = open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(watcher, 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!OpenPort(peer.Path().c_str())) _exit(3);
+        int exclusive = 0;
+        if (ioctl(hComm, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) _exit(4);
+        std::quick_exit(0);  // as Close does, port still open
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(watcher, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(watcher);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The main window: its state when loaded, its title, and the Check action against the emulated
 // adapter with every kind of advice.
 #include <QPlainTextEdit>
+#include <fstream>
 
 #include "tests/ui/ui_fixture.h"
 
@@ -109,6 +110,17 @@ INSTANTIATE_TEST_SUITE_P(
                   " Click \"Setting\" to set parameters.\n\n" +
                       std::string(kCannotUpdateNote)}),
     [](const ::testing::TestParamInfo<CheckCase> &info) { return info.param.name; });
+
+// No serial node at all, and brltty installed: it may have claimed the adapter.
+TEST_F(MainWindowTest, CheckWithoutAnyNodeNamesBrlttyWhenInstalled) {
+    BrlttyProgramPaths = folder_ + "/brltty";
+    std::ofstream(BrlttyProgramPaths) << "";
+    Check();
+    EXPECT_EQ(Log().find("\n Can't find Tornelvox device.\n Please check USB connection\n\n\t   "
+                         "brltty is installed;"),
+              std::string("\n Search Device ...\n").size())
+        << Log();
+}
 
 TEST_F(MainWindowTest, CheckWithoutAdapterSaysSoAndKeepsUpdateAndSettingHidden) {
     Check();

@@ -73,6 +73,8 @@ class MainWindowTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(folder), nullptr);
         folder_ = folder;
         DeviceDirectory = folder_;
+        // Whether this machine has brltty installed decides nothing here.
+        BrlttyProgramPaths = folder_ + "/no-brltty";
         // Address backups go to the test's own folder, never the user's.
         setenv("XDG_STATE_HOME", (folder_ + "/state").c_str(), 1);
 
