@@ -36,6 +36,8 @@ struct AdapterIdentity {
     std::string port;           // ComPortName when the query ran; empty before any query
     bool version_read = false;  // the reply held a version: CurVerNum is this adapter's
     bool emulated = false;      // the reply carried the emulated adapter's marker
+    unsigned hangups = 0;       // HangupsSeen when the query ran: a later hang-up may mean
+                                // another device is behind the same path now
 };
 extern AdapterIdentity QueriedAdapter;
 
@@ -49,8 +51,15 @@ unsigned char CheckFMVersion();
 bool VersionKnown();
 
 // True when the built-in image may be written to the adapter at ComPortName: the image is the
-// vendor's, or the adapter said in its last version query that it is the emulated one.
+// vendor's, or the adapter said in its last version query that it is the emulated one and the
+// line has not hung up since (a device plugged in since is not known).
 bool ImageMayUpdateAdapter();
+
+// Asks the version again without logging anything (command 22), only to learn whether the
+// device at ComPortName is the emulated adapter; updates QueriedAdapter.emulated. For an update
+// in a build without the vendor image after the line hung up. Blocks like one exchange.
+// Returns false when nothing answered (no port, or silence).
+bool IdentifyAdapterQuietly();
 
 // Version number of three characters: (v(d0) << 8) | (v(d1) << 4) | v(d2), with char2int as v.
 int GetVerNum(const char *digits);

@@ -313,7 +313,15 @@ int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
     bool disconnection_told = false;
     for (;;) {
         const unsigned hangups_before = HangupsSeen.load();
-        const AttemptEnd attempt = RunAttempt(run, failed_attempts);
+        AttemptEnd attempt = AttemptEnd::kFailed;
+        if (ImageMayUpdateAdapter()) {
+            attempt = RunAttempt(run, failed_attempts);
+        } else if (IdentifyAdapterQuietly()) {
+            // The line hung up since the adapter was last known, and something answers now: it
+            // gets a frame more only if it says again that it is the emulated adapter.
+            if (!ImageMayUpdateAdapter()) return RefusedEnd(*window);
+            attempt = RunAttempt(run, failed_attempts);
+        }  // else nothing answers: the attempt fails as any attempt on a missing adapter
         if (attempt == AttemptEnd::kSucceeded) return SuccessEnd(*window);
         if (attempt == AttemptEnd::kNoAddress) return CancelEnd(*window, UpdateEnd::kRefused);
 

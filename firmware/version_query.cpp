@@ -26,7 +26,7 @@ AdapterIdentity QueriedAdapter;
 
 unsigned char CheckFMVersion() {
     std::fill_n(Ver, 3, '0');
-    QueriedAdapter = {ComPortName, false, false};
+    QueriedAdapter = {ComPortName, false, false, HangupsSeen.load()};
     if (!SendCOMM(22)) return 0;
 
     // Only bytes this reply delivered count: what an earlier reply left in the capture window
@@ -50,7 +50,17 @@ bool VersionKnown() {
 }
 
 bool ImageMayUpdateAdapter() {
-    return kVendorImage || (QueriedAdapter.emulated && QueriedAdapter.port == ComPortName);
+    return kVendorImage || (QueriedAdapter.emulated && QueriedAdapter.port == ComPortName &&
+                            QueriedAdapter.hangups == HangupsSeen.load());
+}
+
+bool IdentifyAdapterQuietly() {
+    const bool answered = SendCOMM(22);
+    QueriedAdapter.port = ComPortName;
+    QueriedAdapter.hangups = HangupsSeen.load();
+    QueriedAdapter.emulated =
+        answered && Holds(ReadData, CapturedCnt, kEmulatorMarker, kEmulatorMarkerLength);
+    return answered;
 }
 
 }  // namespace tornelvox

@@ -373,6 +373,36 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterBeforeTheFirstFrame) {
     EXPECT_EQ(CurVerNum, 0x302);
 }
 
+// The emulated adapter was checked, then unplugged, and a real adapter came in at the same
+// path: it must say again what it is before it gets a frame that could flash it.
+TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterPluggedInSinceTheCheck) {
+    if (kVendorImage) GTEST_SKIP() << "built with the vendor's image, which updates any adapter";
+    char folder[] = "/tmp/tvx-XXXXXX";  // a short path: it must fit the port name
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/cu.usbserial-1";
+    emu::EmulatedAdapter emulated;
+    ASSERT_TRUE(emulated.Start());
+    ASSERT_TRUE(emulated.LinkAt(link));
+    std::snprintf(ComPortName, sizeof ComPortName, "%s", link.c_str());
+    ASSERT_TRUE(InitPort());
+    ASSERT_EQ(CheckFMVersion(), 1);
+    ASSERT_TRUE(ImageMayUpdateAdapter());
+
+    emulated.Unplug();
+    emu::EmulatedAdapter real({.identifies_as_emulator = false});
+    ASSERT_TRUE(real.Start());
+    ASSERT_TRUE(real.LinkAt(link));
+
+    ASSERT_TRUE(RunUpdate());
+
+    EXPECT_EQ(real.ReceivedCodes(), std::vector<int>{22}) << real.Transcript();
+    EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused);
+    EXPECT_TRUE(Contains(Log(), " This build carries no vendor firmware image")) << Log();
+    real.Stop();
+    emulated.Stop();
+    std::filesystem::remove_all(folder);
+}
+
 // One update ends on a check value error; the next one's first attempt fails on a short name
 // page reply, which records no failure code of its own. The retries go on.
 TEST_F(AddressSafety, AnEarlierUpdatesCheckValueErrorDoesNotEndALaterOne) {
