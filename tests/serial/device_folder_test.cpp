@@ -4,11 +4,16 @@
 // in the log, and none of them gets a boot loader, erase or page frame, nor any reset frame once
 // it has answered with bytes of another kind.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <variant>
@@ -48,7 +53,7 @@ bool ForbiddenForAForeignDevice(int code) {
     return (code >= 2 && code <= 8) || (code >= 11 && code <= 19);
 }
 
-class DeviceFolder : public ::testing::TestWithParam<FolderCase> {
+class DeviceFolder : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::ResetSerialLink();
@@ -118,7 +123,9 @@ class DeviceFolder : public ::testing::TestWithParam<FolderCase> {
     int held_ = -1;
 };
 
-TEST_P(DeviceFolder, OnlyTheAdapterCountsAndOthersGetNoFlashFrames) {
+class DeviceFolders : public DeviceFolder, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(DeviceFolders, OnlyTheAdapterCountsAndOthersGetNoFlashFrames) {
     const FolderCase &c = GetParam();
     for (std::size_t i = 0; i < c.nodes.size(); ++i) Plug(c.nodes[i], i);
     testing::RecordingWindow window;
@@ -165,7 +172,7 @@ const std::string kNotTheAdapter =
     "\t   Not the adapter: the device answered with bytes of another kind.\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Folders, DeviceFolder,
+    Folders, DeviceFolders,
     ::testing::Values(
         FolderCase{"EchoThenAdapter", {Node::kEcho, Node::kAdapter}, 1, {kNotTheAdapter}},
         FolderCase{"StreamThenAdapter", {Node::kStream, Node::kAdapter}, 1, {kNotTheAdapter}},
@@ -182,6 +189,50 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{
             "NoAdapter", {Node::kEcho, Node::kStream}, -1, {kNotTheAdapter, kNotTheAdapter}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A node the user may not open is passed over with the reason, and the search goes on. Run as
+// an ordinary user: a child process that drops its privileges.
+TEST_F(DeviceFolder, UnreadableNodeIsExplainedAndPassedOver) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges in a child";
+    Plug(Node::kAdapter, 0);
+    Plug(Node::kAdapter, 1);
+    // The first node belongs to root alone; the second anyone may use.
+    ASSERT_EQ(chmod(adapters_[0]->DevicePath().c_str(), 0600), 0);
+    ASSERT_EQ(chown(adapters_[0]->DevicePath().c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(adapters_[1]->DevicePath().c_str(), 0666), 0);
+    ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+    const std::string log_path = folder_ + "/child.log";
+    std::ofstream(log_path).close();  // the child may write it, not make it
+    ASSERT_EQ(chmod(log_path.c_str(), 0666), 0);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const gid_t none[] = {65534};
+        if (setgroups(1, none) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        std::string log;
+        SetMessageSink([&log](const std::string &text) { log += text; });
+        const bool found = SearchCOMM();
+        SetMessageSink(nullptr);
+        FILE *out = std::fopen(log_path.c_str(), "w");
+        if (out == nullptr) _exit(3);
+        std::fputs(log.c_str(), out);
+        std::fputs(ComPortName, out);
+        std::fclose(out);
+        _exit(found ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot drop privileges here";
+    std::ifstream in(log_path);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(WEXITSTATUS(status), 0) << log;
+    EXPECT_NE(log.find("\t Check port : " + PathOf(0) + "\n\t   Permission denied: "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(" Found device on " + PathOf(1) + "\n"), std::string::npos) << log;
+}
 
 // The boot loader entry starts with the same probe: a device that answers otherwise gets
 // nothing more, not even a reset.
