@@ -57,8 +57,13 @@ speed_t SpeedConstant(int baud) {
 // The terminal's exclusive mode belongs to the node, not to our descriptor: a program that
 // ends with the port open (Close ends the program at once) gives it back, or the next opener
 // of the same node is refused while anyone else keeps it open.
+// The descriptor that holds exclusive mode now, or -1. Atomic, unlike hComm: the program may
+// end on any thread while a worker opens or closes the port.
+std::atomic<int> exclusive_descriptor{-1};
+
 void GiveBackExclusiveMode() {
-    if (hComm > 0) ioctl(hComm, TIOCNXCL);
+    const int fd = exclusive_descriptor.load();
+    if (fd > 0) ioctl(fd, TIOCNXCL);
 }
 
 void GiveBackExclusiveModeAtExit() {
@@ -108,6 +113,7 @@ bool OpenPort(const char *path) {
         return false;
     }
     hComm = fd;
+    exclusive_descriptor.store(fd);
     GiveBackExclusiveModeAtExit();
     return true;
 }
@@ -152,6 +158,7 @@ void ClosePort() {
         // Exclusive mode belongs to the terminal, not to our descriptor: give it back, or the
         // next open of the same node would be refused.
         ioctl(hComm, TIOCNXCL);
+        exclusive_descriptor.store(-1);
         close(hComm);
     }
     hComm = 0;
