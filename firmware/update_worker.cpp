@@ -92,8 +92,9 @@ int CancelEnd(WindowLink &window, UpdateEnd end = UpdateEnd::kCancelled) {
     return EndRun(window, end);
 }
 
-// Before the first frame: a build without the vendor's image must never write it to a real
-// adapter. Nothing has been sent, so the adapter and CurVerNum stay as they are.
+// A build without the vendor's image never writes it to a real adapter: it refuses before the
+// first frame, or, after the line hung up, before anything more reaches whatever answers now.
+// CurVerNum stays as it is.
 int RefusedEnd(WindowLink &window) {
     ShowMsg(
         " This build carries no vendor firmware image: it updates only the emulated adapter.\n");
