@@ -69,19 +69,14 @@ bool WriteWhole(int fd, const std::string &text) {
     return true;
 }
 
-std::string AddressHex(const BtAddress &address) {
-    char text[13];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", address[5], address[4], address[3],
-                  address[2], address[1], address[0]);
-    return text;
-}
-
-bool ParseAddressHex(const std::string &text, BtAddress &address) {
-    if (text.size() != 12) return false;
+// An address as FormatBtAddress prints it: six pairs of hexadecimal digits, colon separated.
+bool ParseBtAddress(const std::string &text, BtAddress &address) {
+    if (text.size() != 17) return false;
     for (std::size_t i = 0; i < 6; ++i) {
+        if (i > 0 && text[3 * i - 1] != ':') return false;
         unsigned value = 0;
         for (std::size_t k = 0; k < 2; ++k) {
-            const char c = text[2 * i + k];
+            const char c = text[3 * i + k];
             const int digit = c >= '0' && c <= '9'   ? c - '0'
                               : c >= 'A' && c <= 'F' ? c - 'A' + 10
                               : c >= 'a' && c <= 'f' ? c - 'a' + 10
@@ -157,9 +152,12 @@ bool AppendAddressRecord(const AddressRecord &record, std::string &error) {
     }
     if (!MakeFolders(folder, error)) return false;
 
-    const nlohmann::json line = {
-        {"time", record.time}, {"address", AddressHex(record.address)}, {"name", record.name},
-        {"port", record.port}, {"usb_serial", record.usb_serial},       {"source", record.source}};
+    const nlohmann::json line = {{"time", record.time},
+                                 {"address", FormatBtAddress(record.address)},
+                                 {"name", record.name},
+                                 {"port", record.port},
+                                 {"usb_serial", record.usb_serial},
+                                 {"source", record.source}};
     // Bytes that are not UTF-8 (a port name, a name read from the adapter) are replaced, never
     // thrown over.
     const std::string text =
@@ -217,7 +215,7 @@ std::vector<AddressRecord> ReadAddressRecords(std::size_t limit) {
         const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
         if (!object.is_object()) continue;
         AddressRecord record;
-        if (!ParseAddressHex(StringField(object, "address"), record.address)) continue;
+        if (!ParseBtAddress(StringField(object, "address"), record.address)) continue;
         record.time = StringField(object, "time");
         record.name = StringField(object, "name");
         record.port = StringField(object, "port");
