@@ -11,6 +11,7 @@
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
+#include "workflow/workflow.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using tornelvox::emulator::AdapterConfig;
 using tornelvox::emulator::EmulatedAdapter;
 
 // The main window's part: nothing to show here.
-class SilentWindow : public tornelvox::WindowLink {
+class SilentWindow : public tornelvox::FrontEnd {
   public:
     void PostButtons(tornelvox::ButtonState) override {}
     void OpenSettingsDialog() override {}

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/window_link.h"
+#include "serial/bt_address.h"
 
 namespace tornelvox {
 

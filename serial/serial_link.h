@@ -7,4 +7,3 @@
 #include "serial/message_log.h"
 #include "serial/port_diagnosis.h"
 #include "serial/serial_port.h"
-#include "serial/window_link.h"

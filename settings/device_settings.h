@@ -4,4 +4,4 @@
 
 #include "settings/settings_model.h"
 #include "settings/settings_protocol.h"
-#include "settings/settings_workflow.h"
+#include "settings/settings_transfer.h"

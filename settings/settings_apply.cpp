@@ -1,20 +1,13 @@
-// The settings-apply worker: waits for the dialog, writes the changed settings, reports.
+// Writing the settings whose applied value differs from the device value.
 #include <cstdint>
 
 #include "firmware/firmware_update.h"
 #include "serial/message_log.h"
 #include "settings/settings_model.h"
 #include "settings/settings_protocol.h"
-#include "settings/settings_workflow.h"
+#include "settings/settings_transfer.h"
 
 namespace tornelvox {
-
-std::atomic<bool> bDeviceSettingRunning{false};
-
-void ClearDeviceSettingRunning() {
-    bDeviceSettingRunning.store(false, std::memory_order_release);
-    bDeviceSettingRunning.notify_all();
-}
 
 namespace {
 
@@ -56,21 +49,6 @@ bool ApplyChangedSettings() {
         if (!WriteSetting(*setting, applied)) all_written = false;
     }
     return all_written;
-}
-
-void RunSettingsApply(const std::shared_ptr<WindowLink> &window) {
-    // The dialog fills in the applied values before it clears the flag with release; the
-    // acquire here makes them visible.
-    while (bDeviceSettingRunning.load(std::memory_order_acquire)) {
-        bDeviceSettingRunning.wait(true, std::memory_order_acquire);
-    }
-    ShowMsg("\n ====> Device Setting \n");
-    if (ApplyChangedSettings()) {
-        ShowMsg("\n Set Device parameters done. \n\n");
-    } else {
-        ShowMsg("\n WARMING: Set Device error. Please try again\n\n");
-    }
-    if (window) window->PostButtons(ButtonState::Restored);
 }
 
 }  // namespace tornelvox

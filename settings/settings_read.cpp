@@ -4,7 +4,7 @@
 #include "serial/message_log.h"
 #include "settings/settings_model.h"
 #include "settings/settings_protocol.h"
-#include "settings/settings_workflow.h"
+#include "settings/settings_transfer.h"
 
 namespace tornelvox {
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "serial/window_link.h"
+#include "workflow/front_end.h"
 
 namespace Ui {
 class AddressQuestionDialog;

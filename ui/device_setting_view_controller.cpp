@@ -10,6 +10,7 @@
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
 #include "ui_device_setting_view_controller.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox {
 

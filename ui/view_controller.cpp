@@ -15,16 +15,11 @@
 #include "ui/device_setting_view_controller.h"
 #include "ui/window_link_impl.h"
 #include "ui_view_controller.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox {
 
 namespace {
-
-// The two attempt limits of the Check action.
-constexpr int kOpenAttempts = 10;
-constexpr int kVersionAttempts = 2;
-// Below this version the settings cannot be used; the advice says to update first.
-constexpr int kSettingsVersion = 0x200;
 
 // Shows a busy cursor while the interface thread is held by a blocking action.
 class BusyCursor {
@@ -72,7 +67,7 @@ int ViewController::tornelvox_main() {
 void ViewController::viewDidLoad() {
     // From here on every message, from any thread, reaches this window's log. The sink keeps
     // the link, not the window: a worker that logs after the window is gone reaches nothing.
-    SetMessageSink([link = link_](const std::string &text) { link->AddMessage(text); });
+    RouteMessagesTo(link_);
     ui_->txMessage->setReadOnly(true);
     ui_->bDeviceSetting->hide();
     ui_->bUpdateFirmware->hide();
@@ -103,45 +98,10 @@ void ViewController::CheckDevice() {
     if (ThreadRunning.load()) return;
     BusyCursor busy;
 
-    if (!SearchCOMM()) {
-        ShowMsg("\n Can't find Tornelvox device.\n Please check USB connection\n\n");
-        if (SearchCandidates == 0) ShowMsg("%s", BrlttyHint().c_str());
-        ui_->bDeviceSetting->hide();
-        ui_->bUpdateFirmware->hide();
-        return;
-    }
-
-    // Whether the port opened shows in the version query that follows.
-    for (int attempt = 0; attempt < kOpenAttempts && !InitPort(); ++attempt) {
-    }
-
-    bool version_read = false;
-    for (int attempt = 0; attempt < kVersionAttempts && !version_read; ++attempt) {
-        version_read = CheckFMVersion() != 0;
-    }
-    if (!version_read) ShowMsg("\n Can't get device firmware number\n");
-
-    if (CurVerNum >= VerNum) {
-        ShowMsg("\n You have the latest or newer firmware.\n");
-        ShowMsg(" Click \"Update\" to update firmware.\n");
-        ShowMsg(" Click \"Setting\" to set parameters.\n");
-    } else if (CurVerNum >= kSettingsVersion) {
-        ShowMsg("\n There is newer firmware available.\n");
-        ShowMsg(" Click \"Update\" to update firmware.\n");
-        ShowMsg(" Click \"Setting\" to set parameters.\n");
-        ShowMsg("\n");
-    } else {
-        ShowMsg("\n There is newer firmware available.\n");
-        ShowMsg(" Click \"Update\" to update firmware.\n");
-        ShowMsg(" Update firmware before set parameters.\n");
-        ShowMsg("\n");
-    }
-
-    ShowCheckNotes(version_read);
-
+    const CheckResult result = RunCheck();
     // The port stays open for the Update or Setting action that follows.
-    ui_->bDeviceSetting->show();
-    ui_->bUpdateFirmware->show();
+    ui_->bDeviceSetting->setVisible(result.found);
+    ui_->bUpdateFirmware->setVisible(result.found);
 }
 
 void ViewController::PollMessage() {
@@ -197,7 +157,7 @@ void ViewController::Cancel() {
     CancelUpdate();
 }
 
-std::shared_ptr<WindowLink> ViewController::Link() const {
+std::shared_ptr<FrontEnd> ViewController::Link() const {
     return link_;
 }
 

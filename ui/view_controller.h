@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "serial/window_link.h"
+#include "workflow/front_end.h"
 
 namespace Ui {
 class ViewController;
@@ -49,7 +49,7 @@ class ViewController : public QWidget {
     void Cancel();
 
     // This window as the core's workflows hold it; valid after the window is gone.
-    std::shared_ptr<WindowLink> Link() const;
+    std::shared_ptr<FrontEnd> Link() const;
 
     // Applies a button state at once on the interface thread; from any other thread queues it
     // behind the messages already queued.

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "serial/window_link.h"
+#include "workflow/front_end.h"
 
 namespace tornelvox {
 
@@ -19,12 +19,12 @@ inline constexpr std::chrono::minutes kAddressQuestionLimit{30};
 
 // Workers keep a copy of this link for as long as they run, also after the window is gone or
 // while the process ends: once the window has detached itself, every call does nothing.
-class ViewControllerLink : public WindowLink {
+class ViewControllerLink : public FrontEnd {
   public:
     explicit ViewControllerLink(ViewController *window) : window_(window) {}
 
     // Any thread: queues the text onto the interface thread, behind everything queued before.
-    void AddMessage(const std::string &text);
+    void AddMessage(const std::string &text) override;
     // Any thread: on the interface thread the state applies at once; from a worker it is
     // queued through the same queue as the log texts, so it lands after the worker's messages.
     void PostButtons(ButtonState state) override;

@@ -18,6 +18,7 @@
 #include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
 #include "tests/support/recording_window.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 

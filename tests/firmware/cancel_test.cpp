@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/firmware/adapter_fixture.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 namespace {

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "tests/firmware/adapter_fixture.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 namespace {

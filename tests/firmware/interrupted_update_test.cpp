@@ -22,6 +22,7 @@
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
+#include "workflow/workflow.h"
 
 extern char **environ;
 

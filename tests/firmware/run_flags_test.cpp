@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "tests/firmware/adapter_fixture.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 namespace {

@@ -17,12 +17,13 @@
 #include <thread>
 
 #include "firmware/firmware_update.h"
+#include "workflow/workflow.h"
 
 namespace {
 
 using namespace tornelvox;
 
-class ConsoleLink : public WindowLink {
+class ConsoleLink : public FrontEnd {
   public:
     explicit ConsoleLink(std::string answer) : answer_(std::move(answer)) {}
     void PostButtons(ButtonState) override {}

@@ -1,13 +1,17 @@
 cmake_minimum_required(VERSION 3.25)
 # Layers point down only: the serial link includes nothing above it; firmware and settings
-# include only the serial link, firmware and (settings) themselves; nothing outside the window
-# folder and its tests includes Qt. Run as: cmake -DSOURCE_DIR=<top> -P check_layers.cmake
+# include only the serial link, firmware and (settings) themselves; the workflows include those
+# and themselves; the command-line program includes the workflows and what lies under them, never
+# the window; nothing outside the window folder and its tests includes Qt.
+# Run as: cmake -DSOURCE_DIR=<top> -P check_layers.cmake
 set(allowed_serial "serial")
 set(allowed_firmware "serial;firmware")
 set(allowed_settings "serial;firmware;settings")
+set(allowed_workflow "serial;firmware;settings;workflow")
+set(allowed_cli "serial;firmware;settings;workflow;cli")
 
 set(violations "")
-foreach(layer serial firmware settings)
+foreach(layer serial firmware settings workflow cli)
   file(GLOB_RECURSE files "${SOURCE_DIR}/${layer}/*.h" "${SOURCE_DIR}/${layer}/*.cpp")
   foreach(file ${files})
     file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")

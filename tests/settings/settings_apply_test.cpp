@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "settings_workflow_fixture.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "firmware_gate_cases.h"
 #include "settings_workflow_fixture.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox {
 namespace {

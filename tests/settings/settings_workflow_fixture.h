@@ -16,6 +16,7 @@
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
 #include "support/recording_window.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 

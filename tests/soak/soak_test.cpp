@@ -31,6 +31,7 @@
 #include "serial/serial_link.h"
 #include "settings/device_settings.h"
 #include "tests/support/recording_window.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 namespace {

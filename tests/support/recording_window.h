@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "serial/serial_link.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 
-class RecordingWindow : public WindowLink {
+class RecordingWindow : public FrontEnd {
   public:
     // One entry of the window's queue: a log text, or a button state.
     struct Event {
@@ -52,12 +53,23 @@ class RecordingWindow : public WindowLink {
         return questions_;
     }
 
+    // The update's progress reports, in the order they came.
+    void ReportProgress(const UpdateProgress &progress) override {
+        std::lock_guard lock(mutex_);
+        progress_.push_back(progress);
+    }
+    std::vector<UpdateProgress> Progress() const {
+        std::lock_guard lock(mutex_);
+        return progress_;
+    }
+
     // Forgets everything recorded so far.
     void Clear() {
         std::lock_guard lock(mutex_);
         events_.clear();
         button_posts_ = 0;
         questions_.clear();
+        progress_.clear();
     }
     bool DialogOpened() const { return dialog_opened_; }
 
@@ -131,6 +143,7 @@ class RecordingWindow : public WindowLink {
     std::function<void()> on_dialog_;
     std::function<AddressAnswer(const AddressQuestion &)> answer_;
     std::vector<AddressQuestion> questions_;
+    std::vector<UpdateProgress> progress_;
     bool dialog_opened_ = false;
 };
 

@@ -72,7 +72,7 @@ TEST_F(MessageLogTest, MessageLoggedWhileNoWindowExistsIsLost) {
 }
 
 TEST_F(MessageLogTest, ThreadMayKeepLoggingAndPostingWhileTheWindowGoes) {
-    std::shared_ptr<WindowLink> link = window_->Link();
+    std::shared_ptr<FrontEnd> link = window_->Link();
     std::atomic<bool> stop{false};
     std::thread worker([&, link] {
         while (!stop) {

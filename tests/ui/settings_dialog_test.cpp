@@ -12,6 +12,7 @@
 
 #include "tests/ui/ui_fixture.h"
 #include "ui/device_setting_view_controller.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 namespace {

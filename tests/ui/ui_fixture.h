@@ -24,6 +24,7 @@
 #include "settings/device_settings.h"
 #include "tests/support/recording_window.h"
 #include "ui/view_controller.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 

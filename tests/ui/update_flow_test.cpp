@@ -1,6 +1,7 @@
 // The update flow through the main window's buttons: locked while the worker runs, the worker's
 // last lines in the log before the buttons come back, and a cancel through the Cancel button.
 #include "tests/ui/ui_fixture.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "firmware/address_backup.h"
 #include "tests/ui/ui_fixture.h"
+#include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 namespace {

@@ -1,16 +1,17 @@
-// What the core asks of the main window besides the message log: button changes posted to the
-// interface thread, and the opening of the settings dialog.
+// What the workflows ask of the front end that drives them (the main window, the command-line
+// program, a test): the message log, button changes, the settings dialog, the address question
+// and the update's progress.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
-namespace tornelvox {
+#include "firmware/update_progress.h"
+#include "serial/bt_address.h"
 
-// A Bluetooth address as the name page stores it: byte 0 is the least significant.
-using BtAddress = std::array<unsigned char, 6>;
+namespace tornelvox {
 
 // One address the user may give the adapter when the update has none it can trust.
 struct AddressCandidate {
@@ -40,33 +41,54 @@ struct AddressAnswer {
     std::size_t index = 0;
 };
 
-// The button states the workflows move the main window between (Close never changes).
+// The button states the workflows move a front end between (Close never changes).
 enum class ButtonState {
     LockedForUpdate,    // Check, Update, Setting disabled; Cancel shown
     LockedForSettings,  // Check, Update, Setting disabled; Cancel hidden
     Restored,           // Check, Update, Setting enabled; Cancel hidden
 };
 
-class WindowLink {
-  public:
-    virtual ~WindowLink() = default;
+// How far the running update has come: attempt 1 to 10, and the flash programming's report.
+// A retried attempt starts again from erasing.
+struct UpdateProgress {
+    int attempt = 1;
+    UpdateStage stage = UpdateStage::kErasing;
+    int done = 0;   // steps of this stage finished
+    int total = 0;  // steps of this stage in all
+};
 
-    // Applies a button state. Workers call it from their own thread: the window queues the change
-    // onto the interface thread's first-in, first-out queue behind the messages already logged,
-    // and returns without waiting. Called on the interface thread it may apply at once.
+class FrontEnd {
+  public:
+    virtual ~FrontEnd() = default;
+
+    // One text of the message log, as ShowMsg formatted it. Any thread; must not block on the
+    // line. Reached through ShowMsg once RouteMessagesTo names this front end.
+    virtual void AddMessage(const std::string &text) { (void)text; }
+
+    // Applies a button state. Workers call it from their own thread: a window queues the change
+    // onto its interface thread behind the messages already logged, and returns without waiting.
     virtual void PostButtons(ButtonState state) = 0;
 
-    // Shows the settings dialog over the main window. Interface thread only. It may return at
-    // once or after the dialog has closed; the dialog clears bDeviceSettingRunning when it closes.
+    // Shows the settings dialog, which fills in the applied values. Called on the thread that
+    // started the Setting action. It may return at once or after the dialog has closed; the
+    // dialog clears bDeviceSettingRunning when it closes.
     virtual void OpenSettingsDialog() = 0;
 
     // Asks the user which address the adapter is to keep. Called on the update worker's thread;
-    // blocks until the user answers, the question is closed, or the window gives up waiting.
+    // blocks until the user answers, the question is closed, or the front end gives up waiting.
     // A front end that cannot ask answers kNoAnswer, which erases nothing.
     virtual AddressAnswer AskForAddress(const AddressQuestion &question) {
         (void)question;
         return {};
     }
+
+    // The update's progress, after each step of flash programming. Called on the update
+    // worker's thread; must return at once.
+    virtual void ReportProgress(const UpdateProgress &progress) { (void)progress; }
 };
+
+// Sends every message the process logs with ShowMsg to front_end's AddMessage, from any thread;
+// nullptr sends them nowhere. The sink holds front_end for as long as it is routed there.
+void RouteMessagesTo(std::shared_ptr<FrontEnd> front_end);
 
 }  // namespace tornelvox

@@ -12,10 +12,10 @@
 
 #include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
+#include "workflow/update_flow.h"
 
 namespace tornelvox {
 
-std::atomic<bool> ThreadRunning{false};
 std::atomic<bool> UpdateFirmwareRunning{false};
 
 std::function<void(unsigned seconds)> RetryPause = [](unsigned seconds) {
@@ -58,50 +58,51 @@ void CountWorkerEnd() {
 // cleared before the buttons are posted, not after: once the Update button is enabled again a
 // new Update may set the flag, and a late clear from this worker would cancel that new update.
 // The posting is asynchronous, so what the user sees is the same either way.
-int EndRun(WindowLink &window, UpdateEnd end) {
+int EndRun(FrontEnd &front_end, UpdateEnd end) {
+    FlashProgressSink = nullptr;
     ReopenAfterHangup.store(true);
     LastUpdateEnd.store(end);
     UpdateFirmwareRunning.store(false);
     UpdateFirmwareRunning.notify_all();
     ThreadRunning.store(false);
-    window.PostButtons(ButtonState::Restored);
+    front_end.PostButtons(ButtonState::Restored);
     return end == UpdateEnd::kSuccess ? 1 : 0;
 }
 
-int SuccessEnd(WindowLink &window) {
+int SuccessEnd(FrontEnd &front_end) {
     ShowMsg(" Reboot MCU \n");
     ReBootSystem();
     ClosePort();
     ShowMsg("\n            Success                           \n\n");
     CurVerNum = VerNum;
     QueriedAdapter.version_read = true;
-    return EndRun(window, UpdateEnd::kSuccess);
+    return EndRun(front_end, UpdateEnd::kSuccess);
 }
 
-int FailureEnd(WindowLink &window) {
+int FailureEnd(FrontEnd &front_end) {
     ShowMsg("\n          WARMING !!! FAILED !!!                      \n");
     ShowMsg("  Please remove the device then plug-in and try again.  \n\n");
     CurVerNum = 0;
     QueriedAdapter.version_read = false;
-    return EndRun(window, UpdateEnd::kFailure);
+    return EndRun(front_end, UpdateEnd::kFailure);
 }
 
-int CancelEnd(WindowLink &window, UpdateEnd end = UpdateEnd::kCancelled) {
+int CancelEnd(FrontEnd &front_end, UpdateEnd end = UpdateEnd::kCancelled) {
     CurVerNum = 0;
     QueriedAdapter.version_read = false;
-    return EndRun(window, end);
+    return EndRun(front_end, end);
 }
 
 // A build without the vendor's image never writes it to a real adapter: it refuses before the
 // first frame, or, after the line hung up, before anything more reaches whatever answers now.
 // CurVerNum stays as it is.
-int RefusedEnd(WindowLink &window) {
+int RefusedEnd(FrontEnd &front_end) {
     ShowMsg(
         " This build carries no vendor firmware image: it updates only the emulated adapter.\n");
     ShowMsg(
         " To update this adapter, build the utility with the vendor's image (see \"The "
         "firmware image\" in the README).\n\n");
-    return EndRun(window, UpdateEnd::kRefused);
+    return EndRun(front_end, UpdateEnd::kRefused);
 }
 
 // The saved time of a backup record in the user's local time, "2026-12-10 17:34".
@@ -119,7 +120,7 @@ std::string LocalTime(const std::string &utc) {
 
 // One update: what it knows of the adapter's address so far.
 struct UpdateRun {
-    WindowLink &window;
+    FrontEnd &front_end;
     // The address to write back without asking: read from this adapter in an earlier attempt
     // of this update, or chosen by the user in this update.
     std::optional<BtAddress> trusted;
@@ -127,6 +128,7 @@ struct UpdateRun {
     bool trusted_chosen = false;  // chosen by the user rather than read
     bool backup_failure_told = false;
     int attempts_without_page = 0;  // attempts that found no valid name page
+    int attempt = 1;                // the attempt running now, from 1
 };
 
 enum class AttemptEnd { kSucceeded, kFailed, kNoAddress };
@@ -180,7 +182,7 @@ AddressQuestion BuildQuestion(const std::string &reason) {
 // it); false when nobody answered or the user refused.
 bool AskForAddress(UpdateRun &run, const std::string &reason) {
     const AddressQuestion question = BuildQuestion(reason);
-    const AddressAnswer answer = run.window.AskForAddress(question);
+    const AddressAnswer answer = run.front_end.AskForAddress(question);
     switch (answer.kind) {
         case AddressAnswer::Kind::kCandidate:
             if (answer.index < question.candidates.size()) {
@@ -301,15 +303,19 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
 const BtAddress kBuiltInBtAddress = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
 std::atomic<UpdateEnd> LastUpdateEnd{UpdateEnd::kNone};
 
-int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
+int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
     UpdateFirmwareRunning.store(true);
-    if (!ImageMayUpdateAdapter()) return RefusedEnd(*window);
+    if (!ImageMayUpdateAdapter()) return RefusedEnd(*front_end);
     CheckValueMismatchStood = false;
     // An adapter that hangs up in the middle of an attempt may have restarted: its page writes
     // are never resumed on a reopened port. The attempt fails, and the next one starts over.
     ReopenAfterHangup.store(false);
     ShowMsg("\n Start the programming: \n");
-    UpdateRun run{*window, std::nullopt, "", false, false, 0};
+    UpdateRun run{*front_end, std::nullopt, "", false, false, 0, 1};
+    // Each step of programming reaches the front end with the attempt it belongs to.
+    FlashProgressSink = [&run](const FlashProgress &step) {
+        run.front_end.ReportProgress({run.attempt, step.stage, step.done, step.total});
+    };
     int failed_attempts = 0;
     bool disconnection_told = false;
     for (;;) {
@@ -320,11 +326,11 @@ int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
         } else if (IdentifyAdapterQuietly()) {
             // The line hung up since the adapter was last known, and something answers now: it
             // gets a frame more only if it says again that it is the emulated adapter.
-            if (!ImageMayUpdateAdapter()) return RefusedEnd(*window);
+            if (!ImageMayUpdateAdapter()) return RefusedEnd(*front_end);
             attempt = RunAttempt(run, failed_attempts);
         }  // else nothing answers: the attempt fails as any attempt on a missing adapter
-        if (attempt == AttemptEnd::kSucceeded) return SuccessEnd(*window);
-        if (attempt == AttemptEnd::kNoAddress) return CancelEnd(*window, UpdateEnd::kRefused);
+        if (attempt == AttemptEnd::kSucceeded) return SuccessEnd(*front_end);
+        if (attempt == AttemptEnd::kNoAddress) return CancelEnd(*front_end, UpdateEnd::kRefused);
 
         // A fresh port for the next attempt: whatever the adapter sent late is discarded.
         ClosePort();
@@ -342,29 +348,30 @@ int RunUpdateWorker(const std::shared_ptr<WindowLink> &window) {
         // Only this update's own check value errors end it at once: a FailCode 20 left by an
         // earlier update, or by a first check that the second cleared, does not.
         if (failed_attempts >= kMaxAttempts || CheckValueMismatchStood) {
-            return FailureEnd(*window);
+            return FailureEnd(*front_end);
         }
         ShowMsg(" Try again. Try count = %d\n", failed_attempts);
+        run.attempt = failed_attempts + 1;
         RetryPause(kPauseSeconds);
-        if (!ThreadRunning.load()) return CancelEnd(*window);
+        if (!ThreadRunning.load()) return CancelEnd(*front_end);
     }
 }
 
-void StartUpdateWorker(std::shared_ptr<WindowLink> window) {
+void StartUpdateWorker(std::shared_ptr<FrontEnd> front_end) {
     ThreadRunning.store(true);
-    window->PostButtons(ButtonState::LockedForUpdate);
+    front_end->PostButtons(ButtonState::LockedForUpdate);
     try {
-        // The thread holds its own reference to the window, so the window outlives the worker's
-        // last posted change even if its owner lets go first.
-        std::thread([window]() mutable {
-            RunUpdateWorker(window);
-            window.reset();
+        // The thread holds its own reference to the front end, so the front end outlives the
+        // worker's last posted change even if its owner lets go first.
+        std::thread([front_end]() mutable {
+            RunUpdateWorker(front_end);
+            front_end.reset();
             CountWorkerEnd();
         }).detach();
     } catch (const std::system_error &) {
         // No thread could be started: nothing runs, so the buttons go back at once.
         ThreadRunning.store(false);
-        window->PostButtons(ButtonState::Restored);
+        front_end->PostButtons(ButtonState::Restored);
     }
 }
 

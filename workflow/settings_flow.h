@@ -1,0 +1,31 @@
+// The Setting action and the settings-apply worker that writes what the dialog changed.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "settings/device_settings.h"
+#include "workflow/front_end.h"
+
+namespace tornelvox {
+
+// Set by the Setting action before the dialog opens; cleared once by the dialog when it closes,
+// after it has filled in the applied values. The worker waits for it to clear.
+extern std::atomic<bool> bDeviceSettingRunning;
+
+// The dialog's last step on every way of closing: clears bDeviceSettingRunning with release
+// semantics (publishing the applied values) and wakes the waiting worker.
+void ClearDeviceSettingRunning();
+
+// The Setting action. Refuses (three log lines, returns false, nothing else touched) when
+// CurVerNum is 0x1FF or lower. Otherwise opens the port if needed, sets bDeviceSettingRunning,
+// locks the buttons, flushes the port, reads all settings, opens the dialog through front_end
+// and starts a detached worker running RunSettingsApply; returns true.
+bool StartDeviceSetting(const std::shared_ptr<FrontEnd> &front_end);
+
+// The worker's body: waits without spinning until bDeviceSettingRunning is clear, logs the
+// header, writes the changed settings, logs the verdict and then posts the restored buttons.
+// Returns true when every changed setting was written.
+bool RunSettingsApply(const std::shared_ptr<FrontEnd> &front_end);
+
+}  // namespace tornelvox
