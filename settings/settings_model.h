@@ -107,16 +107,9 @@ struct SettingDescription {
     // Log labels by level index (flags: "FALSE", "TRUE"); an index beyond them takes the last.
     std::span<const char *const> labels;
 
-    // The dialog: the control's name and that of its label (nullptr: none), the items of a level
-    // box by index, the Restore defaults value, the option whose checkbox enables this box (0:
-    // none), and the orders in which Confirm and Cancel fill the applied values (1 to 16).
-    const char *control;
-    const char *label_control;
+    // The items of a level's box in the dialog, by index (empty for a flag); the command line
+    // accepts them as well as the log labels.
     std::span<const char *const> items;
-    int default_value;
-    std::uint8_t enabled_by;
-    int confirm_rank;
-    int cancel_rank;
 };
 
 // The two lines logged after a Media Audio write (the adapter applies it after a restart).
@@ -133,8 +126,6 @@ const SettingDescription *FindSetting(std::uint8_t option);
 using SettingOrder = std::array<const SettingDescription *, kSettingCount>;
 SettingOrder SettingsInReadOrder();
 SettingOrder SettingsInWriteOrder();
-SettingOrder SettingsInConfirmOrder();
-SettingOrder SettingsInCancelOrder();
 
 // True when firmware version has this setting.
 bool SettingAvailable(const SettingDescription &setting, int version);

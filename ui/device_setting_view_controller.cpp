@@ -9,6 +9,7 @@
 
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
+#include "ui/setting_controls.h"
 #include "ui_device_setting_view_controller.h"
 #include "workflow/workflow.h"
 
@@ -26,6 +27,14 @@ QString LabelNameFor(const QString &box_name) {
     return QStringLiteral("tx") + box_name.mid(prefix);
 }
 
+// Cancel, and any close other than Confirm: every applied value becomes its device value, in
+// the dialog's cancel order.
+void CopyDeviceToAppliedInCancelOrder() {
+    for (const SettingDescription *setting : SettingsInCancelOrder()) {
+        setting->applied.Set(setting->device.Get());
+    }
+}
+
 }  // namespace
 
 DeviceSettingViewController::DeviceSettingViewController(QWidget *parent)
@@ -33,9 +42,12 @@ DeviceSettingViewController::DeviceSettingViewController(QWidget *parent)
     ui_->setupUi(this);
 
     for (const SettingDescription &setting : AllSettings()) {
-        const QString name = QString::fromLatin1(setting.control);
+        const SettingControl *entry = SettingControlFor(setting.option);
+        if (entry == nullptr) continue;
+        const QString name = QString::fromLatin1(entry->control);
         Control control;
         control.setting = &setting;
+        control.entry = entry;
         if (setting.kind == SettingKind::Flag) {
             control.check = findChild<QCheckBox *>(name);
             if (control.check == nullptr) continue;
@@ -71,7 +83,7 @@ void DeviceSettingViewController::viewDidLoad() {
     }
     for (const Control &control : controls_) Show(control, control.setting->device.Get());
     for (const Control &control : controls_) {
-        if (control.setting->enabled_by != 0) ApplyDependency(control);
+        if (control.entry->enabled_by != 0) ApplyDependency(control);
     }
 
     // Settings the adapter's firmware lacks are shown off or disabled.
@@ -92,9 +104,9 @@ void DeviceSettingViewController::viewDidAppear() {
 }
 
 void DeviceSettingViewController::pDefault() {
-    for (const Control &control : controls_) Show(control, control.setting->default_value);
+    for (const Control &control : controls_) Show(control, control.entry->default_value);
     for (const Control &control : controls_) {
-        if (control.setting->enabled_by != 0) ApplyDependency(control);
+        if (control.entry->enabled_by != 0) ApplyDependency(control);
     }
 }
 
@@ -111,12 +123,12 @@ void DeviceSettingViewController::pOK() {
 
 void DeviceSettingViewController::viewDidDisappear() {
     if (!bDeviceSettingRunning.load(std::memory_order_acquire)) return;
-    CopyDeviceToApplied();
+    CopyDeviceToAppliedInCancelOrder();
     ClearDeviceSettingRunning();
 }
 
 void DeviceSettingViewController::pCancel() {
-    CopyDeviceToApplied();
+    CopyDeviceToAppliedInCancelOrder();
     ClearDeviceSettingRunning();
     reject();
 }
@@ -160,7 +172,7 @@ void DeviceSettingViewController::ApplyDependentsOf(const QCheckBox *check) {
     const Control *clicked = ControlFor(check);
     if (clicked == nullptr) return;
     for (const Control &control : controls_) {
-        if (control.setting->enabled_by == clicked->setting->option) ApplyDependency(control);
+        if (control.entry->enabled_by == clicked->setting->option) ApplyDependency(control);
     }
 }
 
@@ -177,7 +189,7 @@ void DeviceSettingViewController::Show(const Control &control, int value) {
 }
 
 void DeviceSettingViewController::ApplyDependency(const Control &dependent) {
-    const Control *checkbox = ControlFor(dependent.setting->enabled_by);
+    const Control *checkbox = ControlFor(dependent.entry->enabled_by);
     if (checkbox == nullptr || checkbox->check == nullptr) return;
     const bool enabled = checkbox->check->isChecked();
     dependent.box->setEnabled(enabled);

@@ -19,6 +19,7 @@ class DeviceSettingViewController;
 namespace tornelvox {
 
 struct SettingDescription;
+struct SettingControl;
 
 class DeviceSettingViewController : public QDialog {
     Q_OBJECT
@@ -58,6 +59,7 @@ class DeviceSettingViewController : public QDialog {
     // One setting's control: a checkbox for a flag, a box with its label for a level.
     struct Control {
         const SettingDescription *setting = nullptr;
+        const SettingControl *entry = nullptr;  // the dialog's own facts about it
         QCheckBox *check = nullptr;
         QComboBox *box = nullptr;
         QLabel *label = nullptr;

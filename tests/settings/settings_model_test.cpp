@@ -21,8 +21,7 @@ std::vector<int> Options(const SettingOrder &order) {
 }
 
 TEST(SettingsTable, EveryOrderHoldsEachSettingOnce) {
-    for (const SettingOrder &order : {SettingsInReadOrder(), SettingsInWriteOrder(),
-                                      SettingsInConfirmOrder(), SettingsInCancelOrder()}) {
+    for (const SettingOrder &order : {SettingsInReadOrder(), SettingsInWriteOrder()}) {
         const std::vector<int> options = Options(order);
         EXPECT_EQ(std::set<int>(options.begin(), options.end()).size(), 16u);
         EXPECT_EQ(std::count(options.begin(), options.end(), -1), 0);
@@ -41,7 +40,6 @@ TEST(SettingsTable, LevelsHaveAsManyLabelsItemsAndBytesAsNumbers) {
         EXPECT_EQ(setting.items.size(), setting.reported.size());
         EXPECT_TRUE(setting.written.empty() || setting.written.size() == setting.reported.size());
         EXPECT_LT(setting.fallback, static_cast<int>(setting.reported.size()));
-        EXPECT_LT(setting.default_value, static_cast<int>(setting.reported.size()));
         EXPECT_NE(setting.unknown_name, nullptr);
         EXPECT_NE(setting.unwritable_name, nullptr);
     }

@@ -12,6 +12,7 @@
 
 #include "tests/ui/ui_fixture.h"
 #include "ui/device_setting_view_controller.h"
+#include "ui/setting_controls.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox::testing {
@@ -117,15 +118,16 @@ TEST_P(DialogGateTest, ShowsDeviceValuesUnderTheFirmwareGatesAndConfirmUnchanged
     EXPECT_TRUE(dialog->isModal());
 
     for (const SettingDescription &setting : AllSettings()) {
-        SCOPED_TRACE(setting.control);
-        const bool gated = c.disabled.count(setting.control) != 0;
+        const char *control = SettingControlFor(setting.option)->control;
+        SCOPED_TRACE(control);
+        const bool gated = c.disabled.count(control) != 0;
         if (setting.kind == SettingKind::Flag) {
-            QCheckBox *check = Control<QCheckBox>(dialog, setting.control);
+            QCheckBox *check = Control<QCheckBox>(dialog, control);
             ASSERT_NE(check, nullptr);
             EXPECT_EQ(check->isEnabled(), !gated);
             EXPECT_EQ(check->isChecked(), !gated);  // every flag the adapter has is on
         } else {
-            QComboBox *box = Control<QComboBox>(dialog, setting.control);
+            QComboBox *box = Control<QComboBox>(dialog, control);
             ASSERT_NE(box, nullptr);
             EXPECT_EQ(box->isEnabled(), !gated);
             ASSERT_EQ(box->count(), static_cast<int>(setting.items.size()));
@@ -280,6 +282,24 @@ TEST_F(SettingsDialogTest, ClosingByTheWindowControlBehavesLikeCancel) {
     EXPECT_FALSE(bDeviceSettingRunning);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     EXPECT_TRUE(WaitFor([&] { return watched.isNull(); }));  // a fresh dialog at each opening
+}
+
+// The dialog's own table: an entry for every setting, both of its orders hold each setting once,
+// and every level's default is one of its levels.
+TEST(SettingControls, EveryOrderHoldsEachSettingOnceAndDefaultsAreLevels) {
+    for (const SettingOrder &order : {SettingsInConfirmOrder(), SettingsInCancelOrder()}) {
+        std::set<const SettingDescription *> settings(order.begin(), order.end());
+        EXPECT_EQ(settings.size(), 16u);
+        EXPECT_EQ(settings.count(nullptr), 0u);
+    }
+    for (const SettingDescription &setting : AllSettings()) {
+        SCOPED_TRACE(setting.name);
+        const SettingControl *entry = SettingControlFor(setting.option);
+        ASSERT_NE(entry, nullptr);
+        if (setting.kind == SettingKind::Level) {
+            EXPECT_LT(entry->default_value, static_cast<int>(setting.reported.size()));
+        }
+    }
 }
 
 }  // namespace
