@@ -7,7 +7,7 @@
 namespace tornelvox {
 
 // Receives each finished message text. Called on the thread that logged the message; it must
-// not block on the interface thread (the main window queues the text and returns at once).
+// not block (a front end with an interface thread queues the text and returns at once).
 using MessageSink = std::function<void(const std::string &text)>;
 
 // Installs the process-wide sink; an empty sink drops every message. Safe to call while other
@@ -16,7 +16,7 @@ void SetMessageSink(MessageSink sink);
 
 // Formats a message with printf conversions on the calling thread and hands the text, exactly as
 // formatted (no line break, time stamp or prefix added), to the installed sink. Never blocks on
-// the interface thread, never fails; with no sink installed the message is dropped.
+// the front end, never fails; with no sink installed the message is dropped.
 void ShowMsg(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace tornelvox

@@ -32,7 +32,7 @@ struct AddressQuestion {
 
 struct AddressAnswer {
     enum class Kind {
-        kNoAnswer,        // nobody answered (no window, the question was closed or timed out)
+        kNoAnswer,        // nobody answered (none could ask, the question was closed or timed out)
         kRefused,         // the user chose not to go on
         kCandidate,       // the user picked candidates[index]
         kBuiltInAddress,  // the user chose the built-in default: a new address for the adapter
