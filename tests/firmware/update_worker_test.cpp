@@ -111,6 +111,43 @@ TEST_F(UpdateWorker, CleanUpdateProgramsKeepsTheAddressAndReboots) {
     EXPECT_TRUE(pauses_.empty());
 }
 
+// The progress a front end sees: within each attempt the stages come in order, each from 0 up
+// to its total one step at a time; a retried attempt starts again from erasing with its number.
+TEST_F(UpdateWorker, ProgressRisesThroughTheStagesAndStartsAgainWithARetriedAttempt) {
+    auto &adapter = StartAdapter();
+    adapter.AddFault({.code = 14, .page = 100, .times = 2});  // both tries of page 100 go silent
+
+    ASSERT_TRUE(RunUpdate());
+
+    const std::vector<UpdateProgress> reports = window_->Progress();
+    ASSERT_FALSE(reports.empty());
+    struct Expected {
+        UpdateStage stage;
+        int total;
+    };
+    const Expected stages[] = {{UpdateStage::kErasing, 30},
+                               {UpdateStage::kWriting, 254},
+                               {UpdateStage::kVerifying, 2}};
+    // The first attempt: all of erasing, then writing up to the page that failed.
+    std::size_t at = 0;
+    for (int attempt : {1, 2}) {
+        for (const Expected &expected : stages) {
+            for (int done = 0; done <= expected.total; ++done) {
+                if (attempt == 1 && expected.stage == UpdateStage::kWriting && done == 100) break;
+                ASSERT_LT(at, reports.size()) << "attempt " << attempt << " done " << done;
+                const UpdateProgress &report = reports[at++];
+                EXPECT_EQ(report.attempt, attempt);
+                EXPECT_EQ(report.stage, expected.stage);
+                EXPECT_EQ(report.done, done);
+                EXPECT_EQ(report.total, expected.total);
+            }
+            if (attempt == 1 && expected.stage == UpdateStage::kWriting) break;
+        }
+    }
+    EXPECT_EQ(at, reports.size());
+    EXPECT_EQ(reports.back().done, 2);  // verifying finished: the update reached 100 %
+}
+
 TEST_F(UpdateWorker, FailedAttemptIsRetriedAfterThePause) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = 11, .times = 2});
