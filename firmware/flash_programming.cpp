@@ -26,42 +26,42 @@ unsigned char ForceStop() {
 }
 
 bool EnableFlashWriting() {
-    if (!SendCOMM(11)) {
+    if (!SendCOMM(kCmdWriteEnableFirst)) {
         ShowMsg(" Fail on EN_FLASH_WR_1\n");
-        FailCode = 11;
+        FailCode = kFailWriteEnableFirst;
         return false;
     }
-    if (!SendCOMM(12)) {
+    if (!SendCOMM(kCmdWriteEnableSecond)) {
         ShowMsg(" Fail on EN_FLASH_WR_2\n");
-        FailCode = 12;
+        FailCode = kFailWriteEnableSecond;
         return false;
     }
-    if (!SendCOMM(11)) {
+    if (!SendCOMM(kCmdWriteEnableFirst)) {
         ShowMsg(" Fail on EN_FLASH_WR_1\n");
-        FailCode = 13;
+        FailCode = kFailWriteEnableRepeated;
         return false;
     }
     return true;
 }
 
-// Asks for the check value (command 17) and compares it with FW_CRC. Returns -1 when the
-// exchange failed, else the number of differing bytes; each difference sets FailCode 20.
+// Asks for the check value and compares it with FW_CRC. Returns -1 when the exchange failed,
+// else the number of differing bytes; each difference sets FailCode kFailCheckValueMismatch.
 int VerifyOnce() {
-    if (!SendCOMM(17)) {
+    if (!SendCOMM(kCmdReadCheckValue)) {
         ShowMsg(" Fail to verify flash\n");
-        FailCode = 19;
+        FailCode = kFailCheckValueRead;
         return -1;
     }
     const int mismatches = CheckValueMismatches(ReadData, CapturedCnt);
-    if (mismatches > 0) FailCode = 20;
+    if (mismatches > 0) FailCode = kFailCheckValueMismatch;
     return mismatches;
 }
 
-// Reads the name page back (command 18 at 0xFD000, the same read as the name page read). True
+// Reads the name page back (kCmdReadPage at 0xFD000, the same read as the name page read). True
 // when the reply delivered the page's head and it holds exactly what was written from BT_ADD.
 bool NamePageReadsBackAsWritten() {
     dwReadAdd = kNamePageAddress;
-    if (!SendCOMM(18)) return false;
+    if (!SendCOMM(kCmdReadPage)) return false;
     constexpr int kPageInReply = 15;
     if (CapturedCnt < kPageInReply + static_cast<int>(kNamePageHead)) return false;
     unsigned char written[kPageSize];
@@ -77,7 +77,7 @@ unsigned char VerifyNamePage() {
     ShowMsg(" BT info does not read back as written, reading it again\n");
     if (NamePageReadsBackAsWritten()) return 1;
     ShowMsg(" Fail to verify BT info\n");
-    FailCode = 21;
+    FailCode = kFailNamePageReadBack;
     return 0;
 }
 
@@ -99,9 +99,9 @@ unsigned char ProgramDevice() {
     for (flash_cnt = 0; flash_cnt < kEraseSteps; ++flash_cnt) {
         if (CancelRequested()) return ForceStop();
         ShowMsg(".");
-        if (!SendCOMM(13)) {
+        if (!SendCOMM(kCmdEraseStep)) {
             ShowMsg("\n Fail on flash %d\n", flash_cnt);
-            FailCode = 14;
+            FailCode = kFailEraseStep;
             return 0;
         }
     }
@@ -115,22 +115,22 @@ unsigned char ProgramDevice() {
     for (fw_write_cnt = 1; fw_write_cnt <= kLastImagePage; ++fw_write_cnt) {
         if (CancelRequested()) return ForceStop();
         if (fw_write_cnt % kPagesPerDot == 0) ShowMsg(".");
-        if (!SendCOMM(14)) {
+        if (!SendCOMM(kCmdWriteImagePage)) {
             ShowMsg("\n Fail to write flash add %x\n", fw_write_cnt);
-            FailCode = 15;
+            FailCode = kFailImagePage;
             return 0;
         }
     }
-    if (!SendCOMM(15)) {
+    if (!SendCOMM(kCmdWriteNamePage)) {
         ShowMsg(" Fail to write BT info\n");
-        FailCode = 16;
+        FailCode = kFailNamePage;
         return 0;
     }
     if (CancelRequested()) return ForceStop();
     fw_write_cnt = 0;
-    if (!SendCOMM(14)) {
+    if (!SendCOMM(kCmdWriteImagePage)) {
         ShowMsg("\n Fail to write flash add %x\n", 0);
-        FailCode = 18;
+        FailCode = kFailPageZero;
         return 0;
     }
     ShowMsg(" Done\n");
@@ -143,7 +143,8 @@ unsigned char ProgramDevice() {
     if (mismatches == 0) return VerifyNamePage();
     ShowCheckValueDump(" !!!!! CRC error !!!!! \n");
 
-    // The check value is asked for once more: a match now counts, though FailCode keeps the 20.
+    // The check value is asked for once more: a match now counts, though FailCode keeps
+    // kFailCheckValueMismatch.
     mismatches = VerifyOnce();
     if (mismatches < 0) return 0;
     if (mismatches == 0) return VerifyNamePage();
