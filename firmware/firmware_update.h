@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/update_progress.h"
 #include "serial/serial_link.h"
 
 namespace tornelvox {
@@ -110,7 +111,8 @@ unsigned char GetID(int copy_flag);
 
 // Enables flash writing, erases, writes pages 1 to 252, the name page and page 0, verifies the
 // check value and reads the name page back. 1 on success; 0 on failure (FailCode
-// kFailWriteEnableFirst to kFailNamePageReadBack) or cancellation.
+// kFailWriteEnableFirst to kFailNamePageReadBack) or cancellation. Tells FlashProgressSink how
+// far it got.
 unsigned char ProgramDevice();
 
 // Set by the last ProgramDevice when its check value differed at both checks: the image on the

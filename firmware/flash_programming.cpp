@@ -7,12 +7,23 @@
 namespace tornelvox {
 
 bool CheckValueMismatchStood = false;
+std::function<void(const FlashProgress &)> FlashProgressSink;
 
 namespace {
 
 constexpr int kEraseSteps = 30;  // 16 blocks of 64 KiB, then 14 sectors of 4 KiB
 constexpr int kLastImagePage = kImagePages - 1;
 constexpr int kPagesPerDot = 4;
+// Pages the writing stage writes: image pages 1 to 252, the name page, then page 0.
+constexpr int kNamePageWritten = kLastImagePage + 1;
+constexpr int kPagesWritten = kNamePageWritten + 1;
+// What the verifying stage checks: the check value, then the name page read back.
+constexpr int kCheckValueChecked = 1;
+constexpr int kVerifySteps = 2;
+
+void ReportProgress(UpdateStage stage, int done, int total) {
+    if (FlashProgressSink) FlashProgressSink(FlashProgress{stage, done, total});
+}
 
 // The Cancel action clears ThreadRunning; programming looks at it between its steps, so a
 // cancellation takes effect before the next erase step or page, never inside an exchange. True,
@@ -44,6 +55,7 @@ bool EnableFlashWriting() {
 
 bool EraseFlash() {
     ShowMsg(" Erase flash ");
+    ReportProgress(UpdateStage::kErasing, 0, kEraseSteps);
     for (flash_cnt = 0; flash_cnt < kEraseSteps; ++flash_cnt) {
         if (StopRequested()) return false;
         ShowMsg(".");
@@ -52,6 +64,7 @@ bool EraseFlash() {
             FailCode = kFailEraseStep;
             return false;
         }
+        ReportProgress(UpdateStage::kErasing, flash_cnt + 1, kEraseSteps);
     }
     ShowMsg(" Done\n");
     return true;
@@ -62,6 +75,7 @@ bool EraseFlash() {
 bool WriteImagePages() {
     ShowMsg(" Start to write to Flash. It may take up to 5 minutes. \n");
     ShowMsg(" Write flash ");
+    ReportProgress(UpdateStage::kWriting, 0, kPagesWritten);
     for (fw_write_cnt = 1; fw_write_cnt <= kLastImagePage; ++fw_write_cnt) {
         if (StopRequested()) return false;
         if (fw_write_cnt % kPagesPerDot == 0) ShowMsg(".");
@@ -70,6 +84,7 @@ bool WriteImagePages() {
             FailCode = kFailImagePage;
             return false;
         }
+        ReportProgress(UpdateStage::kWriting, fw_write_cnt, kPagesWritten);
     }
     return true;
 }
@@ -80,6 +95,7 @@ bool WriteNamePageAndPageZero() {
         FailCode = kFailNamePage;
         return false;
     }
+    ReportProgress(UpdateStage::kWriting, kNamePageWritten, kPagesWritten);
     if (StopRequested()) return false;
     fw_write_cnt = 0;
     if (!SendCOMM(kCmdWriteImagePage)) {
@@ -87,6 +103,7 @@ bool WriteNamePageAndPageZero() {
         FailCode = kFailPageZero;
         return false;
     }
+    ReportProgress(UpdateStage::kWriting, kPagesWritten, kPagesWritten);
     ShowMsg(" Done\n");
     return true;
 }
@@ -155,7 +172,12 @@ bool VerifyNamePage() {
 }
 
 bool Verify() {
-    return CheckValueMatches() && VerifyNamePage();
+    ReportProgress(UpdateStage::kVerifying, 0, kVerifySteps);
+    if (!CheckValueMatches()) return false;
+    ReportProgress(UpdateStage::kVerifying, kCheckValueChecked, kVerifySteps);
+    if (!VerifyNamePage()) return false;
+    ReportProgress(UpdateStage::kVerifying, kVerifySteps, kVerifySteps);
+    return true;
 }
 
 }  // namespace
