@@ -53,7 +53,7 @@ Run UpdateOnce(int line_baud) {
     std::snprintf(tornelvox::ComPortName, sizeof tornelvox::ComPortName, "%s",
                   adapter.DevicePath().c_str());
     tornelvox::CurVerNum = 0x302;
-    tornelvox::FailCode = 0;
+    tornelvox::FailCode = tornelvox::kFailNone;
     tornelvox::InitPort();
     tornelvox::CheckFMVersion();  // as the Check before an Update: the emulator makes itself known
 

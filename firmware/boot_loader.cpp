@@ -26,7 +26,7 @@ constexpr char kNameStart[2] = {'T', 'o'};
 bool ReadNamePage(std::uint32_t at, std::optional<StoredNamePage> &page) {
     page.reset();
     dwReadAdd = at;
-    if (!SendCOMM(18)) return false;
+    if (!SendCOMM(kCmdReadPage)) return false;
     // The name and the address count only when this reply delivered them; the capture window
     // may still hold bytes of an earlier reply beyond what arrived.
     const int delivered = CapturedCnt;
@@ -48,33 +48,33 @@ bool ReadNamePage(std::uint32_t at, std::optional<StoredNamePage> &page) {
 }  // namespace
 
 unsigned char Set2Boot() {
-    if (!SendCOMM(1)) {
+    if (!SendCOMM(kCmdProbe)) {
         if (ForeignReply) {
             // Not the adapter's chip: no reset, no boot loader, no page frame goes there.
             ShowMsg(" The device on %s does not answer like the adapter.\n", ComPortName);
-            FailCode = 7;
+            FailCode = kFailProbe;
             return 0;
         }
         // The chip may be running its firmware rather than waiting in the boot loader: a reset
         // brings it back to the point where it answers the probe.
         ReBootSystem();
         SetParameters(115200);
-        if (!SendCOMM(1)) {
-            FailCode = 7;
+        if (!SendCOMM(kCmdProbe)) {
+            FailCode = kFailProbe;
             return 0;
         }
     }
-    if (!SendCOMM(2)) {
+    if (!SendCOMM(kCmdHandshake)) {
         // The recovery bursts wake a boot loader that missed the first handshake.
-        SendCOMM(3);
-        SendCOMM(5);
-        SendCOMM(4);
-        if (!SendCOMM(2)) {
-            FailCode = 8;
+        SendCOMM(kCmdHandshakeBurstBeforeWake);
+        SendCOMM(kCmdWakeUp);
+        SendCOMM(kCmdHandshakeBurstAfterWake);
+        if (!SendCOMM(kCmdHandshake)) {
+            FailCode = kFailHandshake;
             return 0;
         }
     }
-    return SendCOMM(6) ? 1 : 0;
+    return SendCOMM(kCmdEnterBootLoader) ? 1 : 0;
 }
 
 unsigned char GetID(int copy_flag) {

@@ -3,7 +3,7 @@
 
 namespace tornelvox {
 
-// Position of the four check value bytes in the reply to the verify command (17).
+// Position of the four check value bytes in the reply to kCmdReadCheckValue.
 inline constexpr int kCheckValueOffset = 7;
 inline constexpr int kCheckValueSize = 4;
 

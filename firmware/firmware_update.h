@@ -43,9 +43,9 @@ struct AdapterIdentity {
 };
 extern AdapterIdentity QueriedAdapter;
 
-// Asks the adapter for its firmware version (command 22). Returns 1 and logs two lines when the
-// reply holds "KQ Version" and three digits; 0 otherwise, leaving CurVerNum unchanged. Either way
-// QueriedAdapter records what the reply said about the adapter at ComPortName.
+// Asks the adapter for its firmware version (kCmdQueryVersion). Returns 1 and logs two lines when
+// the reply holds "KQ Version" and three digits; 0 otherwise, leaving CurVerNum unchanged. Either
+// way QueriedAdapter records what the reply said about the adapter at ComPortName.
 unsigned char CheckFMVersion();
 
 // True when CurVerNum is the version of the adapter at ComPortName: read by its last version
@@ -57,7 +57,7 @@ bool VersionKnown();
 // line has not hung up since (a device plugged in since is not known).
 bool ImageMayUpdateAdapter();
 
-// Asks the version again without logging anything (command 22), only to learn whether the
+// Asks the version again without logging anything (kCmdQueryVersion), only to learn whether the
 // device at ComPortName is the emulated adapter; updates QueriedAdapter.emulated. For an update
 // in a build without the vendor image after the line hung up. Blocks like one exchange.
 // Returns false when nothing answered (no port, or silence).
@@ -78,8 +78,9 @@ void ShowCheckNotes(bool version_read);
 
 extern unsigned char bParam;  // set when GetParam found a parameter record
 
-// Brings the adapter's chip into its boot loader (commands 1, 2, 6). 1 on success; FailCode
-// 7 or 8 when the probe or the handshake failed twice.
+// Brings the adapter's chip into its boot loader (kCmdProbe, kCmdHandshake, kCmdEnterBootLoader).
+// 1 on success; FailCode kFailProbe or kFailHandshake when the probe or the handshake failed
+// twice.
 unsigned char Set2Boot();
 
 // Where adapters keep their name page: firmware before 0x300 at 0x7D000, later at 0xFD000. The
@@ -110,8 +111,9 @@ extern NamePageSearch LastNamePageSearch;
 unsigned char GetID(int copy_flag);
 
 // Enables flash writing, erases, writes pages 1 to 252, the name page and page 0, verifies the
-// check value and reads the name page back. 1 on success; 0 on failure (FailCode 11 to 21) or
-// cancellation.
+// check value and reads the name page back. 1 on success; 0 on failure (FailCode
+// kFailWriteEnableFirst to kFailNamePageReadBack) or cancellation. Tells FlashProgressSink how
+// far it got.
 unsigned char ProgramDevice();
 
 // Set by the last ProgramDevice when its check value differed at both checks: the image on the

@@ -26,7 +26,7 @@ unsigned char GetParam() {
     std::memset(Params, 0xFF, sizeof Params);
     bParam = 0;
     dwReadAdd = kParameterPage;
-    if (!SendCOMM(19)) return 0;
+    if (!SendCOMM(kCmdReadParameterPage)) return 0;
     for (const int start : kRecordStarts) {
         if (!MarkerAt(start)) continue;
         std::memcpy(Params, ReadData + start, sizeof Params);

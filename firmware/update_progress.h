@@ -1,24 +1,26 @@
-// How far flash programming has come, reported step by step while an update runs.
+// How far the flash programming of an update has got, for whoever shows it.
 #pragma once
 
 #include <functional>
 
 namespace tornelvox {
 
-// The three stages of programming the adapter's flash, in their order.
+// The stages of programming the flash, in the order they run.
 enum class UpdateStage { kErasing, kWriting, kVerifying };
 
-// One report: `done` of `total` steps of `stage` are finished (0 when the stage starts).
-// Erasing has 30 steps, writing 254 (252 image pages, the name page, page 0), verifying 2 (the
-// check value, the name page read back).
+// done of total steps of stage are finished. Erasing has 30 steps (the erase steps), writing
+// 254 (image pages 1 to 252, the name page, page 0), verifying 2 (the check value, the name
+// page read back).
 struct FlashProgress {
-    UpdateStage stage = UpdateStage::kErasing;
-    int done = 0;
-    int total = 0;
+    UpdateStage stage;
+    int done;
+    int total;
 };
 
-// Called by ProgramDevice on the updating thread after each step. Empty: nothing is called.
-// Set it only while no update runs.
+// Told by ProgramDevice, on the thread that runs the update: done 0 when a stage starts, then
+// after each of its steps that succeeded. A failure or a cancellation ends the reports where it
+// happens. Empty by default: nothing is told. Set it only while no update runs; it must return
+// soon and never throw, since programming waits for it between its steps.
 extern std::function<void(const FlashProgress &)> FlashProgressSink;
 
 }  // namespace tornelvox

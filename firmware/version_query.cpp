@@ -27,7 +27,7 @@ AdapterIdentity QueriedAdapter;
 unsigned char CheckFMVersion() {
     std::fill_n(Ver, 3, '0');
     QueriedAdapter = {ComPortName, false, false, HangupsSeen.load()};
-    if (!SendCOMM(22)) return 0;
+    if (!SendCOMM(kCmdQueryVersion)) return 0;
 
     // Only bytes this reply delivered count: what an earlier reply left in the capture window
     // is not this adapter's answer. The digits must lie within the delivered bytes too.
@@ -55,7 +55,7 @@ bool ImageMayUpdateAdapter() {
 }
 
 bool IdentifyAdapterQuietly() {
-    const bool answered = SendCOMM(22);
+    const bool answered = SendCOMM(kCmdQueryVersion);
     QueriedAdapter.port = ComPortName;
     QueriedAdapter.hangups = HangupsSeen.load();
     QueriedAdapter.emulated =

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The right check value left from an earlier reply must never pass a later one.
     std::memset(ReadData, 0, sizeof ReadData);
     std::memcpy(ReadData + kCheckValueOffset, FW_CRC, 4);
-    if (!SendCOMM(17)) return 0;
+    if (!SendCOMM(kCmdReadCheckValue)) return 0;
     const int mismatches = CheckValueMismatches(ReadData, CapturedCnt);
     if (mismatches < 0 || mismatches > 4) std::abort();
     if (mismatches == 0 && (CapturedCnt < kCheckValueOffset + kCheckValueSize ||

@@ -6,7 +6,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     using namespace tornelvox;
     if (size < 1) return 0;
-    const int code = data[0] % 26;  // 0 and 25 stand for codes without a frame
+    // Every catalogue code, and one code without a row on either side of them.
+    const int code = kFirstCommand - 1 + data[0] % (kLastCommand - kFirstCommand + 3);
     fuzzing::FuzzLine line(data + 1, size - 1);
     if (!line.Ready()) return 0;
     CapturedCnt = 0;

@@ -26,26 +26,6 @@ namespace {
 constexpr int kChunkSize = 256;
 constexpr int kChunkBufferSize = 2 * kChunkSize;
 
-// Read calls a chunk may use, each waiting at most ReadCallTimeoutMs for its first byte: a
-// verify lets the adapter compute its check value (about 10 s), an erase step lets it erase a
-// block (about 3 s), everything else gets about 1 s.
-int ReadCallsPerChunk(int code) {
-    switch (code) {
-        case 17:
-            return 100;
-        case 13:
-            return 30;
-        default:
-            return 10;
-    }
-}
-
-// The chunk whose first bytes the capture window keeps: the parameter-page read (19) keeps the
-// third chunk, where its record lies; every other command keeps the first.
-int CaptureChunk(int code) {
-    return code == 19 ? 2 : 0;
-}
-
 // One read call: waits up to ReadCallTimeoutMs for input, then reads what is there, at most size
 // bytes. Returns the bytes delivered; an error, a timeout or a hang-up deliver 0. A hung-up line
 // answers at once, so each call stays bounded and the callers' call limits end the read.
@@ -111,6 +91,27 @@ bool NotShapedLikeTheChip(int code) {
     return (CapturedCnt >= 1 && ReadData[0] != 0x04) || (CapturedCnt >= 2 && ReadData[1] != 0x0E);
 }
 
+// What a reply that came, but shorter than the catalogue's length, means for the exchange.
+enum class ShortOutcome { kUsable, kUnusable, kTryAgain };
+
+// A short reply that starts like a Command Complete (04 0E 05): the chip refused the request.
+bool IsRefusal() {
+    return CapturedCnt >= 3 && ReadData[0] == 0x04 && ReadData[1] == 0x0E && ReadData[2] == 0x05;
+}
+
+// Judges the short reply of the last read by the catalogue's rule for code.
+ShortOutcome JudgeShortReply(int code) {
+    switch (ShortReplyRule(code)) {
+        case ShortReply::kAcceptUnlessRefused:
+            return IsRefusal() ? ShortOutcome::kTryAgain : ShortOutcome::kUsable;
+        case ShortReply::kFails:
+            return ShortOutcome::kUnusable;
+        case ShortReply::kAtLeastTwoBytes:
+            break;
+    }
+    return RealReadCnt >= 2 ? ShortOutcome::kUsable : ShortOutcome::kUnusable;
+}
+
 bool ExchangeOnce(int code) {
     LineHungUp = false;
     ForeignReply = false;
@@ -119,8 +120,7 @@ bool ExchangeOnce(int code) {
     // Burst codes only send: the adapter's boot loader answers none of these frames. The 4 us
     // pause keeps the frames back to back without merging them into one write. A frame not
     // written whole ends the burst: each further frame would wait out its own write deadline.
-    if (code == 3 || code == 4 || code == 5) {
-        const int frames = code == 3 ? 200 : code == 4 ? 100 : 1;
+    if (const int frames = BurstFrames(code); frames > 0) {
         for (int i = 0; i < frames; ++i) {
             if (WriteComm(code) == kWriteFailed) return false;
             usleep(4);
@@ -146,18 +146,16 @@ bool ExchangeOnce(int code) {
         }
         if (RealReadCnt >= CmdReadCnt) return true;
         if (RealReadCnt == 0) continue;
-        if (code == 7) {
-            // A short Command Complete (04 0E 05) to the rate change means it was refused.
-            if (CapturedCnt >= 3 && ReadData[0] == 0x04 && ReadData[1] == 0x0E &&
-                ReadData[2] == 0x05) {
+        switch (JudgeShortReply(code)) {
+            case ShortOutcome::kUsable:
+                return true;
+            case ShortOutcome::kUnusable:
+                return false;
+            case ShortOutcome::kTryAgain:
                 continue;
-            }
-            return true;
         }
-        if (code == 18 || code == 19) return false;
-        return RealReadCnt >= 2;
     }
-    FailCode = 6;
+    FailCode = kFailNoReply;
     return false;
 }
 

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include "serial/command_codes.h"
+#include "serial/fail_codes.h"
+
 namespace tornelvox {
 
 // Reply capture window: the first up to 64 bytes of the capture chunk of the last reply. Not
@@ -15,22 +18,25 @@ extern int CmdReadCnt;   // reply length the last exchange waited for
 extern int RealReadCnt;  // reply bytes the last read counted (may exceed CmdReadCnt)
 
 // Sends command code and waits for its reply. Blocks for at most the frame's write bound (see
-// WriteComm) and about 1 s of silence per attempt (3 s for an erase, 10 s for a verify), two
-// attempts. Returns true when the reply counts as usable; the reply's first bytes are then in
-// ReadData. A frame not written whole returns false with FailCode 5 at once. The burst codes
-// 3, 4 and 5 only write their frames and return true, or false at the first frame not written
-// whole. Reopens a closed port first. When the line turns out hung up (the adapter unplugged,
-// maybe plugged back in) and ReopenAfterHangup is set, closes the port, reopens it by its path
-// and runs the exchange once more, so the blocking time can double.
+// WriteComm) and about 1 s of silence per attempt (3 s for an erase step, 10 s for the check
+// value), two attempts. Returns true when the reply counts as usable by the catalogue's rules
+// for code; the reply's first bytes are then in ReadData. Both attempts used up without a
+// usable reply set FailCode kFailNoReply; a frame not written whole returns false with FailCode
+// kFailFrameNotWritten at once. The burst codes (BurstFrames) only write their frames and
+// return true, or false at the first frame not written whole. Reopens a closed port first. When
+// the line turns out hung up (the adapter unplugged, maybe plugged back in) and
+// ReopenAfterHangup is set, closes the port, reopens it by its path and runs the exchange once
+// more, so the blocking time can double.
 bool SendCOMM(int code);
 
 // Set by the last exchange when bytes came back that are not shaped as the catalogue wants a
 // reply to its code (the probe's: an HCI Command Complete event): another device answered.
 extern bool ForeignReply;
 
-// Reads up to wanted reply bytes in chunks of at most 256, each chunk allowed a fixed number of
-// read calls (100 for a verify, 30 for an erase, 10 otherwise). Returns the bytes received,
-// which may exceed wanted by up to 255. Blocks.
+// Reads up to wanted reply bytes in chunks of at most 256, each chunk allowed the read calls the
+// catalogue gives the last code written (ReadCallsPerChunk of WriteComm_op); the capture window
+// keeps that code's CaptureChunk. Returns the bytes received, which may exceed wanted by up to
+// 255. Blocks.
 int ReadCOMM(int wanted);
 
 // Copies the first min(count, 64) bytes of data into ReadData when count is positive.

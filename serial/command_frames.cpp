@@ -50,56 +50,95 @@ enum class Reply {
 
 struct CatalogueEntry {
     int code;
-    unsigned char head[13];  // fixed leading bytes of the frame
-    int head_length;         // how many of them
+    int head_length;         // how many fixed leading bytes the frame has
+    unsigned char head[13];  // those bytes
     Fill fill;               // what follows or replaces them
     int frame_length;        // whole frame in bytes (0: no frame)
     int reply_length;        // reply bytes to wait for (0: none)
     Reply reply_shape;       // what a reply must look like to count
+    int read_calls;          // read calls per chunk of the reply
+    int capture_chunk;       // the chunk the capture window keeps
+    int burst_frames;        // frames written back to back without a reply (0: an exchange)
+    ShortReply short_reply;  // what a reply shorter than reply_length counts as
 };
 
 // The adapter's whole command vocabulary. Codes 1-19 are vendor commands in the shape of HCI
 // command packets (indicator 01, opcode FCE0 little-endian); 21 and 22 are text commands;
-// 23 and 24 are the "XS" settings frames. Variable bytes are filled in by BuildFrame.
+// 23 and 24 are the "XS" settings frames. Variable bytes are filled in by BuildFrame. Each row
+// spans two lines: the code and the frame's fixed head, then how the frame is completed and how
+// its exchange runs.
 // clang-format off
 constexpr CatalogueEntry kCatalogue[] = {
-    // code  head bytes                                                       len fill               frame  reply  reply shape
-    {1,  {0x01, 0xE0, 0xFC, 0x01, 0x00},                                       5, Fill::None,         5,     8, Reply::kCommandComplete},
-    {2,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     8, Reply::kAny},
-    {3,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0, Reply::kAny},
-    {4,  {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},                                 6, Fill::None,         6,     0, Reply::kAny},
-    {5,  {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27},               9, Fill::None,         9,     0, Reply::kAny},
-    {6,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x0F},        10, Fill::None,        10,    12, Reply::kAny},
-    {7,  {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F},        10, Fill::None,        10,    12, Reply::kAny},
-    {8,  {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x0E, 0x9F, 0x00, 0x00, 0x00, 0x00},
-                                                                               13, Fill::None,        13,    15, Reply::kAny},
-    {9,  {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00},
-                                                                               13, Fill::None,        13,    15, Reply::kAny},
-    {10, {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00},
-                                                                               13, Fill::None,        13,     5, Reply::kAny},
-    {11, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05},                9, Fill::None,         9,    13, Reply::kAny},
-    {12, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00},         10, Fill::None,        10,    13, Reply::kAny},
-    {13, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F},                      8, Fill::EraseRegion, 13,    16, Reply::kAny},
-    {14, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07},                      8, Fill::ImagePage, 4108,    15, Reply::kAny},
-    {15, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xD0, 0x0F, 0x00},
-                                                                               12, Fill::NamePage,  4108,    15, Reply::kAny},
-    {16, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xE0, 0x07, 0x00},
-                                                                               12, Fill::ParamPage, 4108,    15, Reply::kAny},
-    {17, {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00},
-                                                                               13, Fill::None,        13,    11, Reply::kAny},
-    {18, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110, Reply::kAny},
-    {19, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},                      8, Fill::ReadAddress, 12,  4110, Reply::kAny},
-    {20, {},                                                                    0, Fill::None,         0,     0, Reply::kAny},
-    {21, {0x2F, 0x71},                                                          2, Fill::None,         2,     0, Reply::kAny},
-    {22, {0x2F, 0x76},                                                          2, Fill::None,         2,    33, Reply::kAny},
-    {23, {0x58, 0x53, 0x03},                                                    3, Fill::SettingRead,  7,    10, Reply::kAny},
-    {24, {0x58, 0x53, 0x07},                                                    3, Fill::SettingWrite,10,    10, Reply::kAny},
+    // code                        len  head bytes
+    //  fill               frame  reply  reply shape            calls capture burst short reply
+    {kCmdProbe,                      5, {0x01, 0xE0, 0xFC, 0x01, 0x00},
+        Fill::None,            5,     8, Reply::kCommandComplete,   10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdHandshake,                  6, {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},
+        Fill::None,            6,     8, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdHandshakeBurstBeforeWake,   6, {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},
+        Fill::None,            6,     0, Reply::kAny,               10,   0,   200, ShortReply::kAtLeastTwoBytes},
+    {kCmdHandshakeBurstAfterWake,    6, {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55},
+        Fill::None,            6,     0, Reply::kAny,               10,   0,   100, ShortReply::kAtLeastTwoBytes},
+    {kCmdWakeUp,                     9, {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27},
+        Fill::None,            9,     0, Reply::kAny,               10,   0,     1, ShortReply::kAtLeastTwoBytes},
+    {kCmdEnterBootLoader,           10, {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x0F},
+        Fill::None,           10,    12, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdEnterBootLoaderFast,       10, {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F},
+        Fill::None,           10,    12, Reply::kAny,               10,   0,     0, ShortReply::kAcceptUnlessRefused},
+    {kCmdReadFlashId,               13, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x0E, 0x9F, 0x00, 0x00, 0x00, 0x00},
+        Fill::None,           13,    15, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdResetFirst,                13, {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00},
+        Fill::None,           13,    15, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdResetSecond,               13, {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00},
+        Fill::None,           13,     5, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdWriteEnableFirst,           9, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05},
+        Fill::None,            9,    13, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdWriteEnableSecond,         10, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00},
+        Fill::None,           10,    13, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdEraseStep,                  8, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F},
+        Fill::EraseRegion,    13,    16, Reply::kAny,               30,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdWriteImagePage,             8, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07},
+        Fill::ImagePage,    4108,    15, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdWriteNamePage,             12, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xD0, 0x0F, 0x00},
+        Fill::NamePage,     4108,    15, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdWriteParameterPage,        12, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xE0, 0x07, 0x00},
+        Fill::ParamPage,    4108,    15, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdReadCheckValue,            13, {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00},
+        Fill::None,           13,    11, Reply::kAny,              100,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdReadPage,                   8, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},
+        Fill::ReadAddress,    12,  4110, Reply::kAny,               10,   0,     0, ShortReply::kFails},
+    {kCmdReadParameterPage,          8, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09},
+        Fill::ReadAddress,    12,  4110, Reply::kAny,               10,   2,     0, ShortReply::kFails},
+    {kCmdNoFrame,                    0, {},
+        Fill::None,            0,     0, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdQuit,                       2, {0x2F, 0x71},
+        Fill::None,            2,     0, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdQueryVersion,               2, {0x2F, 0x76},
+        Fill::None,            2,    33, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdReadSetting,                3, {0x58, 0x53, 0x03},
+        Fill::SettingRead,     7,    10, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
+    {kCmdWriteSetting,               3, {0x58, 0x53, 0x07},
+        Fill::SettingWrite,   10,    10, Reply::kAny,               10,   0,     0, ShortReply::kAtLeastTwoBytes},
 };
 // clang-format on
 
+// Find takes a code's row by its place: the rows run from the first code to the last in order.
+constexpr bool RowsRunInCodeOrder() {
+    int expected = kFirstCommand;
+    for (const CatalogueEntry &entry : kCatalogue) {
+        if (entry.code != expected++) return false;
+    }
+    return expected == kLastCommand + 1;
+}
+static_assert(RowsRunInCodeOrder());
+
+// The rules a code without a row gets: no reply is waited for, so only the defaults of an
+// ordinary exchange apply.
+constexpr int kDefaultReadCalls = 10;
+
 const CatalogueEntry *Find(int code) {
-    if (code < 1 || code > 24) return nullptr;
-    return &kCatalogue[code - 1];
+    if (code < kFirstCommand || code > kLastCommand) return nullptr;
+    return &kCatalogue[code - kFirstCommand];
 }
 
 // The product name the name page carries after the address.
@@ -181,6 +220,26 @@ int ReplyLength(int code) {
     return entry ? entry->reply_length : 0;
 }
 
+int ReadCallsPerChunk(int code) {
+    const CatalogueEntry *entry = Find(code);
+    return entry ? entry->read_calls : kDefaultReadCalls;
+}
+
+int CaptureChunk(int code) {
+    const CatalogueEntry *entry = Find(code);
+    return entry ? entry->capture_chunk : 0;
+}
+
+int BurstFrames(int code) {
+    const CatalogueEntry *entry = Find(code);
+    return entry ? entry->burst_frames : 0;
+}
+
+ShortReply ShortReplyRule(int code) {
+    const CatalogueEntry *entry = Find(code);
+    return entry ? entry->short_reply : ShortReply::kAtLeastTwoBytes;
+}
+
 std::size_t BuildFrame(int code, unsigned char *frame) {
     const CatalogueEntry *entry = Find(code);
     if (!entry || entry->frame_length == 0) return 0;
@@ -245,7 +304,7 @@ int WriteComm(int code) {
     if (length == 0) return 0;
     // With no port open, descriptor 0 would be the process's standard input: never write there.
     if (hComm <= 0 || !WriteWhole(frame, length)) {
-        FailCode = 5;
+        FailCode = kFailFrameNotWritten;
         return kWriteFailed;
     }
     return ReplyLength(code);

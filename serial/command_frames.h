@@ -1,8 +1,12 @@
-// The adapter's command vocabulary: one frame builder for command codes 1 to 24.
+// The adapter's command vocabulary: one frame builder for command codes 1 to 24, and the rules
+// the exchange follows for each.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "serial/command_codes.h"
+#include "serial/fail_codes.h"
 
 namespace tornelvox {
 
@@ -11,14 +15,14 @@ namespace tornelvox {
 extern int WriteComm_op;
 
 // Values the frame builder reads (set by their owners before they ask for the command).
-extern int flash_cnt;                // erase step 0 to 29 (command 13)
-extern int fw_write_cnt;             // image page 0 to 252 (command 14)
-extern unsigned char BT_ADD[6];      // Bluetooth address as the name page stores it (command 15)
-extern unsigned char Params[10];     // parameter page record (command 16)
-extern std::uint32_t dwReadAdd;      // flash address of the page to read (commands 18, 19)
-extern int g_tx_id;                  // settings transaction id; its low 8 bits are sent (23, 24)
-extern unsigned char bOptions;       // settings option code (23, 24)
-extern unsigned char bOptionsValue;  // settings value to write (24)
+extern int flash_cnt;                // erase step 0 to 29 (kCmdEraseStep)
+extern int fw_write_cnt;             // image page 0 to 252 (kCmdWriteImagePage)
+extern unsigned char BT_ADD[6];      // Bluetooth address as the name page stores it
+extern unsigned char Params[10];     // parameter page record (kCmdWriteParameterPage)
+extern std::uint32_t dwReadAdd;      // flash address of the page to read
+extern int g_tx_id;                  // settings transaction id; its low 8 bits are sent
+extern unsigned char bOptions;       // settings option code (kCmdReadSetting, kCmdWriteSetting)
+extern unsigned char bOptionsValue;  // settings value to write (kCmdWriteSetting)
 
 // A flash page and the longest frame: a 12-byte head and one page.
 inline constexpr std::size_t kPageSize = 4096;
@@ -36,8 +40,9 @@ inline constexpr int kWriteFailed = 0xFFFFFF;
 // WriteDeadlineMs (2 s) plus twice the frame's line time at 115,200 baud, 10 bits per byte
 // (about 2.7 s for a 4108-byte page frame), waiting for room with poll; the port stays in
 // blocking mode for reads. Returns the reply length to wait for (0 when the command has no
-// reply or the code has no frame: 20, below 1, above 24), or kWriteFailed with FailCode 5 when
-// the whole frame was not written by then, the line failed or no port is open.
+// reply or the code has no frame: kCmdNoFrame, below kFirstCommand, above kLastCommand), or
+// kWriteFailed with FailCode kFailFrameNotWritten when the whole frame was not written by then,
+// the line failed or no port is open.
 int WriteComm(int code);
 
 // Builds the frame of code into frame (at least kMaxFrameSize bytes) without writing it.
@@ -48,8 +53,31 @@ std::size_t BuildFrame(int code, unsigned char *frame);
 int ReplyLength(int code);
 
 // True when a reply to code counts only if it has the shape the adapter's chip answers with, an
-// HCI Command Complete event (04 0E): the probe (1), which tells the adapter from other devices.
+// HCI Command Complete event (04 0E): the probe, which tells the adapter from other devices.
 bool ReplyMustBeCommandComplete(int code);
+
+// Read calls one chunk of the reply to code may use, each waiting at most ReadCallTimeoutMs for
+// its first byte: 100 for the check value (the adapter computes it for about 10 s), 30 for an
+// erase step (about 3 s per block), 10 (about 1 s) for everything else, codes without a frame
+// included.
+int ReadCallsPerChunk(int code);
+
+// The chunk of the reply to code whose first bytes the capture window keeps: 2 for the parameter
+// page read, where its record lies; 0 for everything else.
+int CaptureChunk(int code);
+
+// How many times the exchange writes the frame of code back to back without reading a reply:
+// the boot loader's recovery frames (200 handshakes before the wake-up frame, the wake-up frame
+// once, 100 handshakes after it). 0 for a command that is exchanged as request and reply.
+int BurstFrames(int code);
+
+// What a reply that arrived, but shorter than the catalogue's reply length, counts as.
+enum class ShortReply {
+    kAtLeastTwoBytes,      // usable when it holds at least 2 bytes
+    kFails,                // not usable: the exchange fails at once, without a second attempt
+    kAcceptUnlessRefused,  // usable, unless it starts 04 0E 05 (a refusal): then tried again
+};
+ShortReply ShortReplyRule(int code);
 
 // ASCII hexadecimal digit of value: 0-9 give '0'-'9', 10-15 give 'A'-'F', anything else '0'.
 char Int2Char(unsigned value);

@@ -17,11 +17,11 @@ namespace tornelvox {
 
 bool ReBootSystem() {
     SetParameters(1000000);  // becomes 115,200: the adapter's line runs at one rate
-    SendCOMM(9);
-    SendCOMM(10);
+    SendCOMM(kCmdResetFirst);
+    SendCOMM(kCmdResetSecond);
     SetParameters(115200);
-    SendCOMM(9);
-    return SendCOMM(10);
+    SendCOMM(kCmdResetFirst);
+    return SendCOMM(kCmdResetSecond);
 }
 
 namespace {
@@ -70,12 +70,12 @@ bool CheckCOMM(const char *path) {
         ClosePort();
         return false;
     }
-    bool found = SendCOMM(1);
+    bool found = SendCOMM(kCmdProbe);
     if (!found && !ForeignReply) {
         // Silent: it may be the adapter, hung; a reset may bring it back.
         ReBootSystem();
         SetParameters(115200);
-        found = SendCOMM(1);
+        found = SendCOMM(kCmdProbe);
     }
     if (ForeignReply) {
         // Something answered, but not as the adapter's chip does: another device, which gets

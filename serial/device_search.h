@@ -5,14 +5,15 @@
 
 namespace tornelvox {
 
-// Reset request (commands 9 and 10) at both line rates. Returns the result of the last exchange.
+// Reset request (kCmdResetFirst, then kCmdResetSecond) at both line rates. Returns the result of
+// the last exchange.
 bool ReBootSystem();
 
 // True if a directory entry's name looks like a USB serial device: "cu." with "usb" after it
 // and at least one character after that; on Linux also "ttyUSB<n>" and "ttyACM<n>".
 bool CheckName(const char *name);
 
-// Probes the device at path with command 1 (rebooting and asking again when it is silent),
+// Probes the device at path with kCmdProbe (rebooting and asking again when it is silent),
 // reboots it and closes the port. Returns true if it answered as the adapter's chip does. A
 // device that answered otherwise is not the adapter: it gets no reset frames, and the log says
 // so; a node that cannot be opened gets the reason in the log. Blocks up to about 20 s.

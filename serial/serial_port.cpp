@@ -14,7 +14,7 @@ namespace tornelvox {
 
 int hComm = 0;
 char ComPortName[kPortPathSize] = "/dev/";
-int FailCode = 0;
+int FailCode = kFailNone;
 std::string DeviceDirectory = "/dev";
 std::atomic<int> ReadCallTimeoutMs{100};
 int OpenError = 0;
@@ -83,7 +83,7 @@ bool OpenPort(const char *path) {
     // another device.
     const std::size_t length = strnlen(path, kPortPathSize);
     if (length >= kPortPathSize) {
-        FailCode = 1;
+        FailCode = kFailPortOpen;
         OpenError = ENAMETOOLONG;
         return false;
     }
@@ -95,7 +95,7 @@ bool OpenPort(const char *path) {
     if (fd < 0) {
         OpenError = errno;
         hComm = 0;
-        FailCode = 1;
+        FailCode = kFailPortOpen;
         return false;
     }
     // Hold the port exclusively while it is open, so that a second copy of the utility or a
@@ -109,7 +109,7 @@ bool OpenPort(const char *path) {
         OpenError = errno;
         close(fd);
         hComm = 0;
-        FailCode = 1;
+        FailCode = kFailPortOpen;
         return false;
     }
     hComm = fd;

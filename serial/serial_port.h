@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "serial/fail_codes.h"
+
 namespace tornelvox {
 
 // Capacity of ComPortName and of the search's candidate path, terminator included. Every
@@ -19,9 +21,9 @@ extern int hComm;
 // can reopen the same device.
 extern char ComPortName[kPortPathSize];
 
-// Reason of the last recorded failure; never cleared. 1: port could not be opened, 5: frame
-// not written whole, 6: no usable reply in two attempts; 7 to 21 come from flash programming
-// (21: the name page did not read back as written).
+// Reason of the last recorded failure, a FailReason; never cleared. The serial link records
+// kFailPortOpen, kFailFrameNotWritten and kFailNoReply; the others come from the boot loader
+// entry and flash programming.
 extern int FailCode;
 
 // Directory the search lists. "/dev" for the utility; tests point it at a folder of links to
@@ -54,7 +56,7 @@ extern std::atomic<bool> ReopenAfterHangup;
 
 // Opens path (O_RDWR | O_NOCTTY) unless a port is already open. Returns true if a port is open
 // afterwards. Copies path into ComPortName first, so a failed open leaves it there; on failure
-// hComm stays 0 and FailCode is 1. Never waits for a carrier signal.
+// hComm stays 0 and FailCode is kFailPortOpen. Never waits for a carrier signal.
 bool OpenPort(const char *path);
 
 // The rate SetParameters applies for a requested rate in bits per second: any request above

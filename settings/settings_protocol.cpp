@@ -10,9 +10,6 @@ namespace tornelvox {
 
 namespace {
 
-constexpr int kReadSetting = 23;
-constexpr int kWriteSetting = 24;
-
 constexpr unsigned char kMarker0 = 'X';
 constexpr unsigned char kMarker1 = 'S';
 constexpr unsigned char kReplyLength = 7;
@@ -44,7 +41,7 @@ std::uint32_t ParseSettingReply(const unsigned char *bytes, int count) {
 
 std::uint32_t GetDeviceParameters(std::uint8_t option) {
     bOptions = option;
-    if (!SendCOMM(kReadSetting)) return ParamFail;
+    if (!SendCOMM(kCmdReadSetting)) return ParamFail;
     AdvanceTransactionId();
     const int count = RealReadCnt;
     if (count < kSettingReplySize) {
@@ -61,7 +58,7 @@ std::uint32_t GetDeviceParameters(std::uint8_t option) {
 std::uint32_t SetDeviceParameters(std::uint8_t option, std::uint8_t value) {
     bOptions = option;
     bOptionsValue = value;
-    if (!SendCOMM(kWriteSetting)) return ParamFail;
+    if (!SendCOMM(kCmdWriteSetting)) return ParamFail;
     AdvanceTransactionId();
     return 0;
 }

@@ -1,4 +1,5 @@
-// Reading and writing one adapter setting over the "XS" settings frames (commands 23 and 24).
+// Reading and writing one adapter setting over the "XS" settings frames (kCmdReadSetting,
+// kCmdWriteSetting).
 #pragma once
 
 #include <cstddef>
@@ -13,13 +14,13 @@ inline constexpr std::uint32_t ParamFail = 0x58535853;
 // Length of a settings reply: "XS", length byte 7, id, status 0xEE, option, 32-bit value.
 inline constexpr int kSettingReplySize = 10;
 
-// Reads option from the adapter (command 23). Returns its value, or ParamFail. The transaction
+// Reads option from the adapter (kCmdReadSetting). Returns its value, or ParamFail. The transaction
 // id advances for every exchange that brought a usable reply, also when the reply is then
 // rejected. A reply shorter than kSettingReplySize leaves the port closed; the next exchange
 // reopens it. Logs nothing; callers retry a failed read once.
 std::uint32_t GetDeviceParameters(std::uint8_t option);
 
-// Writes value to option (command 24). Returns 0 when the exchange succeeded, ParamFail
+// Writes value to option (kCmdWriteSetting). Returns 0 when the exchange succeeded, ParamFail
 // otherwise; the reply's content is not examined. Logs nothing; never retried.
 std::uint32_t SetDeviceParameters(std::uint8_t option, std::uint8_t value);
 

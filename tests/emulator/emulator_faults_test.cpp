@@ -27,13 +27,13 @@ std::vector<FaultCase> Cases() {
     return {
         {"Silence",
          false,
-         {.code = 1, .kind = FaultKind::kSilence},
+         {.code = kCodeProbe, .kind = FaultKind::kSilence},
          kProbe,
          8,
          [](const Bytes &r, EmulatedAdapter &) { EXPECT_TRUE(r.empty()); }},
         {"ShortReply",
          false,
-         {.code = 22, .kind = FaultKind::kShortReply, .bytes = 5},
+         {.code = kCodeVersion, .kind = FaultKind::kShortReply, .bytes = 5},
          kVersionQuery,
          33,
          [](const Bytes &r, EmulatedAdapter &) {
@@ -41,13 +41,13 @@ std::vector<FaultCase> Cases() {
          }},
         {"OneByteReply",
          false,
-         {.code = 1, .kind = FaultKind::kOneByteReply},
+         {.code = kCodeProbe, .kind = FaultKind::kOneByteReply},
          kProbe,
          8,
          [](const Bytes &r, EmulatedAdapter &) { EXPECT_EQ(r, Bytes{0x04}); }},
         {"ExtraBytes",
          false,
-         {.code = 23, .kind = FaultKind::kExtraBytes, .bytes = 3},
+         {.code = kCodeReadSetting, .kind = FaultKind::kExtraBytes, .bytes = 3},
          SettingsRead(1, 1),
          20,
          [](const Bytes &r, EmulatedAdapter &) {
@@ -57,7 +57,7 @@ std::vector<FaultCase> Cases() {
          }},
         {"Garbage",
          false,
-         {.code = 23, .kind = FaultKind::kGarbage},
+         {.code = kCodeReadSetting, .kind = FaultKind::kGarbage},
          SettingsRead(1, 1),
          20,
          [](const Bytes &r, EmulatedAdapter &) {
@@ -68,7 +68,7 @@ std::vector<FaultCase> Cases() {
          }},
         {"LeadingNoise",
          false,
-         {.code = 23, .kind = FaultKind::kLeadingNoise, .bytes = 2},
+         {.code = kCodeReadSetting, .kind = FaultKind::kLeadingNoise, .bytes = 2},
          SettingsRead(1, 1),
          20,
          [](const Bytes &r, EmulatedAdapter &) {
@@ -79,7 +79,7 @@ std::vector<FaultCase> Cases() {
          }},
         {"WrongCheckValue",
          true,
-         {.code = 17, .kind = FaultKind::kWrongCheckValue},
+         {.code = kCodeVerify, .kind = FaultKind::kWrongCheckValue},
          kVerify,
          11,
          [](const Bytes &r, EmulatedAdapter &a) {
@@ -89,7 +89,7 @@ std::vector<FaultCase> Cases() {
          }},
         {"OutOfRangeNumber",
          false,
-         {.code = 23, .kind = FaultKind::kOutOfRangeNumber, .option = 4, .value = 6},
+         {.code = kCodeReadSetting, .kind = FaultKind::kOutOfRangeNumber, .option = 4, .value = 6},
          SettingsRead(1, 4),
          10,
          [](const Bytes &r, EmulatedAdapter &a) {
@@ -100,7 +100,7 @@ std::vector<FaultCase> Cases() {
          }},
         {"PageWriteFails",
          true,
-         {.code = 14, .kind = FaultKind::kPageWriteFails, .page = 3},
+         {.code = kCodeWriteImagePage, .kind = FaultKind::kPageWriteFails, .page = 3},
          kPage3,
          15,
          [](const Bytes &r, EmulatedAdapter &a) {
@@ -109,7 +109,7 @@ std::vector<FaultCase> Cases() {
          }},
         {"Unplug",
          false,
-         {.code = 22, .kind = FaultKind::kUnplug},
+         {.code = kCodeVersion, .kind = FaultKind::kUnplug},
          kVersionQuery,
          33,
          [](const Bytes &r, EmulatedAdapter &a) {
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Each, FaultKinds, ::testing::ValuesIn(Cases()),
 
 TEST_F(EmulatorTest, LateReplyComesAfterItsDelay) {
     Begin();
-    adapter->AddFault({.code = 1, .kind = FaultKind::kLateReply, .delay_ms = 150});
+    adapter->AddFault({.code = kCodeProbe, .kind = FaultKind::kLateReply, .delay_ms = 150});
     const auto start = Clock::now();
     ASSERT_TRUE(port->Write(kProbe));
     EXPECT_TRUE(port->Read(1, milliseconds(80)).empty());
@@ -147,7 +147,8 @@ TEST_F(EmulatorTest, LateReplyComesAfterItsDelay) {
 
 TEST_F(EmulatorTest, SplitReplyComesInPiecesWithPauses) {
     Begin();
-    adapter->AddFault({.code = 22, .kind = FaultKind::kSplitReply, .bytes = 10, .delay_ms = 80});
+    adapter->AddFault(
+        {.code = kCodeVersion, .kind = FaultKind::kSplitReply, .bytes = 10, .delay_ms = 80});
     ASSERT_TRUE(port->Write(kVersionQuery));
     EXPECT_EQ(port->Read(33, milliseconds(40)).size(), 10u);
     EXPECT_EQ(port->Read(23, milliseconds(200)).size(), 23u);
@@ -186,15 +187,17 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, FaultSelection,
     ::testing::Values(
         Selection{"ThirdFrame",
-                  {.code = 23, .kind = FaultKind::kSilence, .skip = 2},
+                  {.code = kCodeReadSetting, .kind = FaultKind::kSilence, .skip = 2},
                   {false, false, true, false, false}},
-        Selection{"AlwaysAfterOne",
-                  {.code = 23, .kind = FaultKind::kSilence, .skip = 1, .times = kAlways},
-                  {false, true, true, true}},
+        Selection{
+            "AlwaysAfterOne",
+            {.code = kCodeReadSetting, .kind = FaultKind::kSilence, .skip = 1, .times = kAlways},
+            {false, true, true, true}},
         Selection{"OnlyOption5",
-                  {.code = 23, .kind = FaultKind::kSilence, .option = 5, .times = 2},
+                  {.code = kCodeReadSetting, .kind = FaultKind::kSilence, .option = 5, .times = 2},
                   {false, true, false, true, false, false}},
-        Selection{"OtherCode", {.code = 24, .kind = FaultKind::kSilence}, {false, false}}),
+        Selection{
+            "OtherCode", {.code = kCodeWriteSetting, .kind = FaultKind::kSilence}, {false, false}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

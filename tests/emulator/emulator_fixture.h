@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "emulator/emulated_adapter.h"
+#include "emulator/frame_catalogue.h"
 #include "tests/emulator/slave_port.h"
 
 namespace tornelvox::emulator::testing {

@@ -98,7 +98,7 @@ TEST_P(ResetAfterUpdate, StartsWhatTheFlashHolds) {
     }
     EXPECT_EQ(port->Exchange(kResetFirst, 15).size(), 15u);
     EXPECT_EQ(port->Exchange(kResetSecond, 5).size(), 5u);
-    ASSERT_TRUE(adapter->WaitForFrames(10, 1, kHandled));
+    ASSERT_TRUE(adapter->WaitForFrames(kCodeResetSecond, 1, kHandled));
 
     EXPECT_FALSE(adapter->InBootLoader());
     EXPECT_EQ(adapter->Version(), c.version_after);

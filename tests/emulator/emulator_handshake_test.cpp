@@ -24,10 +24,10 @@ void SendRecovery(SlavePort &port) {
 }
 
 std::vector<int> Expected(int burst_before, int burst_after) {
-    std::vector<int> codes(static_cast<std::size_t>(burst_before), 3);
-    codes.push_back(5);
-    codes.insert(codes.end(), static_cast<std::size_t>(burst_after), 4);
-    codes.push_back(2);
+    std::vector<int> codes(static_cast<std::size_t>(burst_before), kCodeBurstBeforeWake);
+    codes.push_back(kCodeWakeUp);
+    codes.insert(codes.end(), static_cast<std::size_t>(burst_after), kCodeBurstAfterWake);
+    codes.push_back(kCodeHandshake);
     return codes;
 }
 
@@ -39,7 +39,7 @@ TEST_F(EmulatorTest, LoneHandshakeIsAnsweredAndBurstsAreNot) {
     SendRecovery(*port);
     const Bytes reply = port->Exchange(kHandshake, 9);
     EXPECT_EQ(reply.size(), 8u) << "only the final handshake is answered";
-    ASSERT_TRUE(adapter->WaitForFrames(2, 1, kHandled));
+    ASSERT_TRUE(adapter->WaitForFrames(kCodeHandshake, 1, kHandled));
     EXPECT_EQ(adapter->ReceivedCodes(), Expected(200, 100)) << adapter->Transcript();
     EXPECT_TRUE(adapter->UnexpectedBytes().empty());
 }

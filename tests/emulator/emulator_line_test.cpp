@@ -91,7 +91,7 @@ TEST_F(EmulatorTest, PacedLineTakesItsLineTime) {
     const auto start = Clock::now();
     EXPECT_EQ(port->Exchange(kVersionQuery, 33).size(), 33u);
     const auto elapsed = Clock::now() - start;
-    ASSERT_TRUE(adapter->WaitForFrames(22, 1, kHandled));
+    ASSERT_TRUE(adapter->WaitForFrames(kCodeVersion, 1, kHandled));
     EXPECT_EQ(adapter->BytesReceived(), 2u);
     EXPECT_EQ(adapter->BytesSent(), 33u);
     const auto line_time = adapter->LineTime();  // 35 bytes at 960 bytes per second
@@ -104,7 +104,7 @@ TEST_F(EmulatorTest, UnpacedLineCountsBytesAtTheReferenceRate) {
     EXPECT_EQ(port->Exchange(PageReadFrame(0), 4110).size(), 0u) << "not in the boot loader";
     EXPECT_EQ(port->Exchange(kVersionQuery, 33).size(), 33u);
     // The reply can be read before the emulator has counted it: wait until it has.
-    ASSERT_TRUE(adapter->WaitForFrames(22, 1, kHandled));
+    ASSERT_TRUE(adapter->WaitForFrames(kCodeVersion, 1, kHandled));
     EXPECT_EQ(adapter->BytesReceived(), 14u);
     EXPECT_EQ(adapter->BytesSent(), 33u);
     EXPECT_NEAR(std::chrono::duration<double>(adapter->LineTime()).count(), 47.0 / 11520.0, 1e-6);

@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(EmulatorTest, ErasedPageReadFaultHidesThePageOnce) {
     Begin({.version = 0x302});
-    adapter->AddFault({.code = 18, .kind = FaultKind::kErasedPageRead});
+    adapter->AddFault({.code = kCodeReadPage, .kind = FaultKind::kErasedPageRead});
     EnterBootLoader();
     const Bytes erased = port->Exchange(PageReadFrame(kNamePageAddress), 4110);
     ASSERT_EQ(erased.size(), 4110u);

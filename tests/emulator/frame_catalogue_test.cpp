@@ -2,6 +2,7 @@
 // of exactly the length the utility waits for.
 #include <gtest/gtest.h>
 
+#include "serial/command_codes.h"
 #include "tests/emulator/emulator_fixture.h"
 
 namespace tornelvox::emulator::testing {
@@ -21,32 +22,36 @@ Bytes Page(std::uint32_t address) {
 
 std::vector<CatalogueCase> Catalogue() {
     return {
-        {1, 1, false, kProbe, 8},
-        {1, 1, true, kProbe, 8},
-        {2, 2, false, kHandshake, 8},
-        {5, 5, false, kWakeUp, 0},
-        {7, 7, true, {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F}, 12},
-        {8,
-         8,
+        {kCmdProbe, kCodeProbe, false, kProbe, 8},
+        {kCmdProbe, kCodeProbe, true, kProbe, 8},
+        {kCmdHandshake, kCodeHandshake, false, kHandshake, 8},
+        {kCmdWakeUp, kCodeWakeUp, false, kWakeUp, 0},
+        {kCmdEnterBootLoaderFast,
+         kCodeEnterBootLoaderFast,
+         true,
+         {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F},
+         12},
+        {kCmdReadFlashId,
+         kCodeFlashId,
          true,
          {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x0E, 0x9F, 0x00, 0x00, 0x00, 0x00},
          15},
-        {9, 9, false, kResetFirst, 15},
-        {10, 10, false, kResetSecond, 5},
-        {11, 11, true, kWriteEnable1, 13},
-        {12, 12, true, kWriteEnable2, 13},
-        {13, 13, true, EraseFrame(15), 16},
-        {13, 13, true, EraseFrame(29), 16},
-        {14, 14, true, Page(252 * 4096), 15},
-        {15, 15, true, Page(0xFD000), 15},
-        {16, 16, true, Page(0x7E000), 15},
-        {17, 17, true, kVerify, 11},
-        {18, 18, true, PageReadFrame(0xFD000), 4110},
-        {19, 18, true, PageReadFrame(0x7E000), 4110},
-        {21, 21, false, {0x2F, 0x71}, 0},
-        {22, 22, false, kVersionQuery, 33},
-        {23, 23, false, SettingsRead(0x00, 1), 10},
-        {24, 24, false, SettingsWrite(0xFF, 2, 1), 10},
+        {kCmdResetFirst, kCodeResetFirst, false, kResetFirst, 15},
+        {kCmdResetSecond, kCodeResetSecond, false, kResetSecond, 5},
+        {kCmdWriteEnableFirst, kCodeWriteEnable1, true, kWriteEnable1, 13},
+        {kCmdWriteEnableSecond, kCodeWriteEnable2, true, kWriteEnable2, 13},
+        {kCmdEraseStep, kCodeErase, true, EraseFrame(15), 16},
+        {kCmdEraseStep, kCodeErase, true, EraseFrame(29), 16},
+        {kCmdWriteImagePage, kCodeWriteImagePage, true, Page(252 * 4096), 15},
+        {kCmdWriteNamePage, kCodeWriteNamePage, true, Page(0xFD000), 15},
+        {kCmdWriteParameterPage, kCodeWriteParameterPage, true, Page(0x7E000), 15},
+        {kCmdReadCheckValue, kCodeVerify, true, kVerify, 11},
+        {kCmdReadPage, kCodeReadPage, true, PageReadFrame(0xFD000), 4110},
+        {kCmdReadParameterPage, kCodeReadPage, true, PageReadFrame(0x7E000), 4110},
+        {kCmdQuit, kCodeQuit, false, {0x2F, 0x71}, 0},
+        {kCmdQueryVersion, kCodeVersion, false, kVersionQuery, 33},
+        {kCmdReadSetting, kCodeReadSetting, false, SettingsRead(0x00, 1), 10},
+        {kCmdWriteSetting, kCodeWriteSetting, false, SettingsWrite(0xFF, 2, 1), 10},
     };
 }
 
@@ -64,7 +69,7 @@ TEST_P(CatalogueTest, IdentifiesFrameAndRepliesWithExpectedLength) {
     EXPECT_EQ(adapter->ReceivedCodes(), std::vector<int>{c.recorded_as}) << adapter->Transcript();
     EXPECT_EQ(reply.size(), c.reply) << adapter->Transcript();
     EXPECT_TRUE(adapter->UnexpectedBytes().empty()) << adapter->Transcript();
-    if (c.reply >= 7 && c.code <= 19) {
+    if (c.reply >= 7 && c.code <= kCmdReadParameterPage) {
         const Bytes head = {0x04, 0x0E};
         EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 2), head);
         EXPECT_EQ(reply[3], 0x01);
@@ -87,7 +92,9 @@ TEST_F(EmulatorTest, FlashCommandsOutsideBootLoaderGetNoReply) {
          {kWriteEnable1, kWriteEnable2, EraseFrame(0), Page(0), kVerify, PageReadFrame(0xFD000)}) {
         EXPECT_TRUE(port->Exchange(frame, 1, std::chrono::milliseconds(60)).empty());
     }
-    EXPECT_EQ(adapter->ReceivedCodes(), (std::vector<int>{11, 12, 13, 14, 17, 18}));
+    EXPECT_EQ(adapter->ReceivedCodes(),
+              (std::vector<int>{kCodeWriteEnable1, kCodeWriteEnable2, kCodeErase,
+                                kCodeWriteImagePage, kCodeVerify, kCodeReadPage}));
     EXPECT_NE(adapter->ReadFlash(0, 4096), Bytes(4096, 0xFF)) << "erase was ignored";
 }
 
@@ -100,9 +107,9 @@ TEST_F(EmulatorTest, BytesThatFitNoFrameAreRecordedAndSkipped) {
     stream.insert(stream.end(), read.begin(), read.end());
     ASSERT_TRUE(port->Write(stream));
     EXPECT_EQ(port->Read(18).size(), 18u);
-    ASSERT_TRUE(adapter->WaitForFrames(23, 1, kHandled));
+    ASSERT_TRUE(adapter->WaitForFrames(kCodeReadSetting, 1, kHandled));
 
-    EXPECT_EQ(adapter->ReceivedCodes(), (std::vector<int>{1, 23}));
+    EXPECT_EQ(adapter->ReceivedCodes(), (std::vector<int>{kCodeProbe, kCodeReadSetting}));
     EXPECT_EQ(adapter->UnexpectedBytes(), (Bytes{0x00, 0x42, 0x58, 0x53, 0x09}));
 }
 
@@ -113,7 +120,7 @@ TEST_F(EmulatorTest, PartialFrameWaitsForTheRestOfItsBytes) {
     EXPECT_TRUE(port->Read(1, std::chrono::milliseconds(80)).empty());
     ASSERT_TRUE(port->Write(Bytes(frame.begin() + 3, frame.end())));
     EXPECT_EQ(port->Read(10).size(), 10u);
-    EXPECT_EQ(adapter->ReceivedCodes(), std::vector<int>{23});
+    EXPECT_EQ(adapter->ReceivedCodes(), std::vector<int>{kCodeReadSetting});
     EXPECT_TRUE(adapter->UnexpectedBytes().empty());
 }
 
@@ -123,7 +130,7 @@ TEST_F(EmulatorTest, PartialFrameLeftSilentIsDroppedAsUnexpected) {
     EXPECT_TRUE(port->Read(1, std::chrono::milliseconds(150)).empty());
     EXPECT_EQ(port->Exchange(kProbe, 8).size(), 8u);
     EXPECT_EQ(adapter->UnexpectedBytes(), (Bytes{0x58, 0x53, 0x03}));
-    EXPECT_EQ(adapter->ReceivedCodes(), std::vector<int>{1});
+    EXPECT_EQ(adapter->ReceivedCodes(), std::vector<int>{kCodeProbe});
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ BtAddress Held() {
 std::vector<std::uint32_t> PageReads(const emu::EmulatedAdapter &adapter) {
     std::vector<std::uint32_t> reads;
     for (const emu::FrameRecord &record : adapter.Frames()) {
-        if (record.kind != emu::RecordKind::kFrame || record.code != 18) continue;
+        if (record.kind != emu::RecordKind::kFrame || record.code != kCmdReadPage) continue;
         reads.push_back(record.bytes[8] | record.bytes[9] << 8 | record.bytes[10] << 16 |
                         record.bytes[11] << 24);
     }
@@ -213,7 +213,7 @@ TEST_P(AddressQuestionTest, NoStoredAddressIsAskedForAndTheAnswerIsKept) {
                   std::vector<std::uint8_t>(c.written->begin(), c.written->end()));
         EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess);
     } else {
-        EXPECT_EQ(adapter.CountOf(13), 0) << "nothing may be erased";
+        EXPECT_EQ(adapter.CountOf(kCmdEraseStep), 0) << "nothing may be erased";
         EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused);
         EXPECT_EQ(window_->ButtonStates().back(), ButtonState::Restored);
     }
@@ -248,20 +248,20 @@ TEST_F(AddressSafety, AnEarlierUpdatesAddressIsOfferedNeverWrittenSilently) {
     ASSERT_FALSE(questions[0].candidates.empty());
     EXPECT_EQ(questions[0].candidates[0].address, kOther);
     EXPECT_TRUE(Contains(questions[0].candidates[0].origin, "earlier update"));
-    EXPECT_EQ(second.CountOf(13), 0);
+    EXPECT_EQ(second.CountOf(kCmdEraseStep), 0);
 }
 
 // From the sixth attempt on the name page is not read; when no attempt read it, the update asks
 // rather than writing whatever address it holds.
 TEST_F(AddressSafety, LaterAttemptsWithoutAnAddressReadAsk) {
     auto &adapter = StartAdapter();
-    adapter.AddFault({.code = 18, .kind = FaultKind::kSilence, .times = emu::kAlways});
+    adapter.AddFault({.code = kCmdReadPage, .kind = FaultKind::kSilence, .times = emu::kAlways});
 
     ASSERT_TRUE(RunUpdate());
 
     EXPECT_EQ(window_->Questions().size(), 1u);
     EXPECT_EQ(pauses_.size(), 5u);
-    EXPECT_EQ(adapter.CountOf(13), 0);
+    EXPECT_EQ(adapter.CountOf(kCmdEraseStep), 0);
     EXPECT_EQ(adapter.ReadFlash(kNamePageAddress, 6),
               std::vector<std::uint8_t>(kOwn.begin(), kOwn.end()));
 }
@@ -288,7 +288,8 @@ TEST_F(AddressSafety, TwoStoredAddressesAreBothOffered) {
 
 TEST_F(AddressSafety, BackupIsOnDiskBeforeTheFirstErase) {
     auto &adapter = StartAdapter();
-    adapter.AddFault({.code = 13, .kind = FaultKind::kUnplug});  // gone at the first erase
+    adapter.AddFault(
+        {.code = kCmdEraseStep, .kind = FaultKind::kUnplug});  // gone at the first erase
 
     ASSERT_TRUE(RunUpdate());
 
@@ -333,7 +334,8 @@ TEST_P(NamePageReadBack, MustHoldWhatWasWritten) {
     const ReadBackCase &c = GetParam();
     auto &adapter = StartAdapter();
     // The first page read is the name page read of the attempt; the read backs follow.
-    adapter.AddFault({.code = 18, .kind = FaultKind::kGarbage, .skip = 1, .times = c.wrong_reads});
+    adapter.AddFault(
+        {.code = kCmdReadPage, .kind = FaultKind::kGarbage, .skip = 1, .times = c.wrong_reads});
 
     ASSERT_TRUE(RunUpdate());
 
@@ -344,7 +346,7 @@ TEST_P(NamePageReadBack, MustHoldWhatWasWritten) {
         << log;
     EXPECT_EQ(Contains(log, " Fail to verify BT info\n Try again. Try count = 1\n"), c.retried)
         << log;
-    EXPECT_EQ(FailCode == 21, c.retried);
+    EXPECT_EQ(FailCode == kFailNamePageReadBack, c.retried);
     EXPECT_TRUE(Contains(log, "Success")) << log;
     EXPECT_EQ(NamePageAddress(), std::vector<std::uint8_t>(kOwn.begin(), kOwn.end()));
 }
@@ -396,7 +398,7 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterPluggedInSinceTheCheck)
 
     ASSERT_TRUE(RunUpdate());
 
-    EXPECT_EQ(real.ReceivedCodes(), std::vector<int>{22}) << real.Transcript();
+    EXPECT_EQ(real.ReceivedCodes(), std::vector<int>{kCmdQueryVersion}) << real.Transcript();
     EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused);
     EXPECT_TRUE(Contains(Log(), " This build carries no vendor firmware image")) << Log();
     real.Stop();
@@ -408,13 +410,13 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterPluggedInSinceTheCheck)
 // page reply, which records no failure code of its own. The retries go on.
 TEST_F(AddressSafety, AnEarlierUpdatesCheckValueErrorDoesNotEndALaterOne) {
     auto &adapter = StartAdapter();
-    adapter.AddFault({.code = 17, .kind = FaultKind::kWrongCheckValue, .times = 2});
+    adapter.AddFault({.code = kCmdReadCheckValue, .kind = FaultKind::kWrongCheckValue, .times = 2});
     ASSERT_TRUE(RunUpdate());
-    ASSERT_EQ(FailCode, 20);
+    ASSERT_EQ(FailCode, kFailCheckValueMismatch);
     ASSERT_EQ(LastUpdateEnd.load(), UpdateEnd::kFailure);
 
     adapter.ClearFaults();
-    adapter.AddFault({.code = 18, .kind = FaultKind::kShortReply, .bytes = 100});
+    adapter.AddFault({.code = kCmdReadPage, .kind = FaultKind::kShortReply, .bytes = 100});
     window_->Clear();
     ASSERT_TRUE(RunUpdate());
 

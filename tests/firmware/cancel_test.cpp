@@ -52,7 +52,8 @@ class CancelUpdateTest : public AdapterTest {
 // stop comes after ten dots and before the eleventh step.
 TEST_F(CancelUpdateTest, DuringErasingStopsBeforeTheNextStep) {
     auto &adapter = StartAdapter();
-    adapter.AddFault({.code = 13, .kind = FaultKind::kLateReply, .skip = 9, .delay_ms = 500});
+    adapter.AddFault(
+        {.code = kCmdEraseStep, .kind = FaultKind::kLateReply, .skip = 9, .delay_ms = 500});
     Start();
     const std::string ten_dots = " Erase flash " + Repeat('.', 10);
     ASSERT_TRUE(window_->WaitForLog(ten_dots, seconds(10))) << Log();
@@ -62,16 +63,16 @@ TEST_F(CancelUpdateTest, DuringErasingStopsBeforeTheNextStep) {
     EXPECT_FALSE(UpdateFirmwareRunning.load());
     ExpectCancelEnd();
     EXPECT_EQ(Log(), kStart + kAddressRead + ten_dots + kForceStop + " Try again. Try count = 1\n");
-    EXPECT_EQ(adapter.CountOf(13), 10);
-    EXPECT_EQ(adapter.CountOf(14), 0);
+    EXPECT_EQ(adapter.CountOf(kCmdEraseStep), 10);
+    EXPECT_EQ(adapter.CountOf(kCmdWriteImagePage), 0);
     EXPECT_EQ(pauses_, std::vector<unsigned>{3});
-    EXPECT_EQ(FailCode, 0);
+    EXPECT_EQ(FailCode, kFailNone);
 }
 
 // The pause runs at its real length; Cancel waits it out asleep, and no attempt follows.
 TEST_F(CancelUpdateTest, DuringThePauseEndsAfterItWithoutAnotherAttempt) {
     auto &adapter = StartAdapter();
-    adapter.AddFault({.code = 11, .kind = FaultKind::kOneByteReply});
+    adapter.AddFault({.code = kCmdWriteEnableFirst, .kind = FaultKind::kOneByteReply});
     RetryPause = [](unsigned pause) { std::this_thread::sleep_for(seconds(pause)); };
     Start();
     ASSERT_TRUE(window_->WaitForLog(" Try again. Try count = 1\n", seconds(10))) << Log();
@@ -86,7 +87,7 @@ TEST_F(CancelUpdateTest, DuringThePauseEndsAfterItWithoutAnotherAttempt) {
     EXPECT_LT(waited, milliseconds(4500));
     EXPECT_LT(cpu, milliseconds(50)) << "the Cancel wait spun";
     ExpectCancelEnd();
-    EXPECT_EQ(adapter.CountOf(1), 1);
+    EXPECT_EQ(adapter.CountOf(kCmdProbe), 1);
     EXPECT_EQ(Log(), kStart + kAddressRead + " Fail on EN_FLASH_WR_1\n Try again. Try count = 1\n");
 }
 
@@ -115,7 +116,9 @@ TEST_F(CancelUpdateTest, BeforeTheWorkerBeginsReturnsAtOnce) {
     ExpectCancelEnd();
     // The first attempt still runs as far as the first look at the run flag.
     EXPECT_EQ(Log(), kStart + kAddressRead + kForceStop + " Try again. Try count = 1\n");
-    EXPECT_EQ(Received(), (std::vector<int>{1, 2, 6, 18, 11, 12, 11}));
+    EXPECT_EQ(Received(), (std::vector<int>{kCmdProbe, kCmdHandshake, kCmdEnterBootLoader,
+                                            kCmdReadPage, kCmdWriteEnableFirst,
+                                            kCmdWriteEnableSecond, kCmdWriteEnableFirst}));
 }
 
 }  // namespace

@@ -11,21 +11,22 @@
 //  - no descriptor is left open once the worker has ended, beyond the port it may keep.
 //
 // Stages and the frame the fault hits:
-//   probe              the first command 1, at the start of the boot loader entry
-//   handshake          the first command 2 of the boot loader entry
-//   boot loader entry  the first command 6
-//   name page read     the first command 18
-//   write enable       the first command 12
-//   erase              the last erase step (30th command 13, the sector holding the name page)
+//   probe              the first kCmdProbe, at the start of the boot loader entry
+//   handshake          the first kCmdHandshake of the boot loader entry
+//   boot loader entry  the first kCmdEnterBootLoader
+//   name page read     the first kCmdReadPage
+//   write enable       the first kCmdWriteEnableSecond
+//   erase              the last erase step (30th kCmdEraseStep, the sector holding the name page)
 //   image pages        the first write of image page 200, beyond the range the check value
 //                      covers, so only the flash itself shows whether it was written
-//   name page          the first command 15
+//   name page          the first kCmdWriteNamePage
 //   page 0             the first write of page 0
-//   verify             the first command 17
-//   reboot             the first command 10 of the reset request at the success end
+//   verify             the first kCmdReadCheckValue
+//   reboot             the first kCmdResetSecond of the reset request at the success end
 //
 // Left out, because the fault cannot happen there:
-//   - a wrong check value (once or twice) anywhere but verify: only command 17 reports one;
+//   - a wrong check value (once or twice) anywhere but verify: only kCmdReadCheckValue reports
+//     one;
 //   - a failed page write anywhere but the image pages, the name page and page 0: no other
 //     command programs a page.
 // Every other kind runs at every stage.
@@ -167,34 +168,34 @@ void PrintTo(const Row &row, std::ostream *os) {
 FaultRule Target(Stage stage) {
     switch (stage) {
         case Stage::kProbe:
-            return {.code = 1};
+            return {.code = kCmdProbe};
         case Stage::kHandshake:
-            return {.code = 2};
+            return {.code = kCmdHandshake};
         case Stage::kBootLoaderEntry:
-            return {.code = 6};
+            return {.code = kCmdEnterBootLoader};
         case Stage::kNamePageRead:
-            return {.code = 18};
+            return {.code = kCmdReadPage};
         case Stage::kWriteEnable:
-            return {.code = 12};
+            return {.code = kCmdWriteEnableSecond};
         case Stage::kErase:
-            return {.code = 13, .skip = 29};
+            return {.code = kCmdEraseStep, .skip = 29};
         case Stage::kImagePages:
-            return {.code = 14, .page = 200};
+            return {.code = kCmdWriteImagePage, .page = 200};
         case Stage::kNamePage:
-            return {.code = 15};
+            return {.code = kCmdWriteNamePage};
         case Stage::kPageZero:
-            return {.code = 14, .page = 0};
+            return {.code = kCmdWriteImagePage, .page = 0};
         case Stage::kVerify:
-            return {.code = 17};
+            return {.code = kCmdReadCheckValue};
         case Stage::kReboot:
-            return {.code = 10};
+            return {.code = kCmdResetSecond};
     }
     return {};
 }
 
 // How long one exchange attempt waits through silence for the first chunk of its reply.
 int ExchangeWaitMs(int code) {
-    const int calls = code == 17 ? 100 : code == 13 ? 30 : 10;
+    const int calls = code == kCmdReadCheckValue ? 100 : code == kCmdEraseStep ? 30 : 10;
     return calls * kReadCallMs;
 }
 
@@ -478,7 +479,7 @@ TEST_P(FaultMatrix, EndsAsExpectedAndKeepsTheInvariants) {
     const bool address_read = log.find("\t Device BT address : ") != std::string::npos;
     int name_pages = 0;
     for (const emu::FrameRecord &record : adapter.Frames()) {
-        if (record.kind != emu::RecordKind::kFrame || record.code != 15) continue;
+        if (record.kind != emu::RecordKind::kFrame || record.code != kCmdWriteNamePage) continue;
         ++name_pages;
         EXPECT_TRUE(address_read) << "a name page written before the address was read";
         ASSERT_GE(record.bytes.size(), 18u);

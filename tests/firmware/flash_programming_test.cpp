@@ -61,60 +61,69 @@ std::vector<FailureCase> FailureCases() {
     const std::string write_dots = " Write flash " + Repeat('.', 63);
     const std::string verified = " Verify flash ... Done\n";
     return {
-        {"ProbeSilentAroundReboot", {{.code = 1, .times = emu::kAlways}}, 7, ""},
-        {"HandshakeNeverAnswered", {}, 8, "", true},
+        {"ProbeSilentAroundReboot", {{.code = kCmdProbe, .times = emu::kAlways}}, kFailProbe, ""},
+        {"HandshakeNeverAnswered", {}, kFailHandshake, "", true},
         {"FirstWriteEnable",
-         {{.code = 11, .times = 2}},
-         11,
+         {{.code = kCmdWriteEnableFirst, .times = 2}},
+         kFailWriteEnableFirst,
          " Check Device ...\n\t Device BT address : 3A7\n Fail on EN_FLASH_WR_1\n"},
         {"SecondWriteEnableStep",
-         {{.code = 12, .kind = FaultKind::kOneByteReply}},
-         12,
+         {{.code = kCmdWriteEnableSecond, .kind = FaultKind::kOneByteReply}},
+         kFailWriteEnableSecond,
          "3A7\n Fail on EN_FLASH_WR_2\n"},
         {"WriteEnableRepeated",
-         {{.code = 11, .kind = FaultKind::kOneByteReply, .skip = 1}},
-         13,
+         {{.code = kCmdWriteEnableFirst, .kind = FaultKind::kOneByteReply, .skip = 1}},
+         kFailWriteEnableRepeated,
          "3A7\n Fail on EN_FLASH_WR_1\n"},
         {"EraseStep",
-         {{.code = 13, .kind = FaultKind::kOneByteReply, .skip = 4}},
-         14,
+         {{.code = kCmdEraseStep, .kind = FaultKind::kOneByteReply, .skip = 4}},
+         kFailEraseStep,
          "\n Erase flash .....\n Fail on flash 4\n"},
         {"ImagePage",
-         {{.code = 14, .kind = FaultKind::kPageWriteFails, .page = 26, .times = emu::kAlways}},
-         15,
+         {{.code = kCmdWriteImagePage,
+           .kind = FaultKind::kPageWriteFails,
+           .page = 26,
+           .times = emu::kAlways}},
+         kFailImagePage,
          " Write flash ......\n Fail to write flash add 1a\n"},
         {"NamePage",
-         {{.code = 15, .kind = FaultKind::kPageWriteFails, .times = emu::kAlways}},
-         16,
+         {{.code = kCmdWriteNamePage, .kind = FaultKind::kPageWriteFails, .times = emu::kAlways}},
+         kFailNamePage,
          write_dots + " Fail to write BT info\n"},
         {"PageZero",
-         {{.code = 14, .kind = FaultKind::kPageWriteFails, .page = 0, .times = emu::kAlways}},
-         18,
+         {{.code = kCmdWriteImagePage,
+           .kind = FaultKind::kPageWriteFails,
+           .page = 0,
+           .times = emu::kAlways}},
+         kFailPageZero,
          write_dots + "\n Fail to write flash add 0\n"},
         {"VerifyExchange",
-         {{.code = 17, .kind = FaultKind::kOneByteReply}},
-         19,
+         {{.code = kCmdReadCheckValue, .kind = FaultKind::kOneByteReply}},
+         kFailCheckValueRead,
          write_dots + " Done\n Verify flash ... Fail to verify flash\n",
          false,
          10},
         {"SecondVerifyExchange",
-         {{.code = 17, .kind = FaultKind::kWrongCheckValue},
-          {.code = 17, .kind = FaultKind::kOneByteReply, .skip = 1}},
-         19,
+         {{.code = kCmdReadCheckValue, .kind = FaultKind::kWrongCheckValue},
+          {.code = kCmdReadCheckValue, .kind = FaultKind::kOneByteReply, .skip = 1}},
+         kFailCheckValueRead,
          verified + DumpLines(" !!!!! CRC error !!!!! \n", CorruptedCheckValue()) +
              " Fail to verify flash\n",
          false,
          10},
         {"CheckValueTwice",
-         {{.code = 17, .kind = FaultKind::kWrongCheckValue, .times = 2}},
-         20,
+         {{.code = kCmdReadCheckValue, .kind = FaultKind::kWrongCheckValue, .times = 2}},
+         kFailCheckValueMismatch,
          verified + DumpLines(" !!!!! CRC error !!!!! \n", CorruptedCheckValue()) +
              DumpLines(" !!!!! CRC second check error !!!!! \n", CorruptedCheckValue())},
         // A verify reply that stops before the check value never passes, whatever an earlier
         // reply left in the capture window.
         {"CheckValueNotDelivered",
-         {{.code = 17, .kind = FaultKind::kShortReply, .times = emu::kAlways, .bytes = 9}},
-         20,
+         {{.code = kCmdReadCheckValue,
+           .kind = FaultKind::kShortReply,
+           .times = emu::kAlways,
+           .bytes = 9}},
+         kFailCheckValueMismatch,
          verified + DumpLines(" !!!!! CRC error !!!!! \n", {FW_CRC[0], FW_CRC[1], -1, -1}) +
              DumpLines(" !!!!! CRC second check error !!!!! \n", {FW_CRC[0], FW_CRC[1], -1, -1}),
          false,
@@ -147,20 +156,21 @@ TEST_P(ProgrammingFailure, SetsItsFailCodeAndLogsItsLine) {
 INSTANTIATE_TEST_SUITE_P(Steps, ProgrammingFailure, ::testing::ValuesIn(FailureCases()),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// A first check value that differs and a second that matches: programmed, FailCode stays 20.
+// A first check value that differs and a second that matches: programmed, FailCode stays
+// kFailCheckValueMismatch.
 TEST_F(AdapterTest, CheckValueMismatchThenMatchSucceedsWithFailCodeKept) {
     auto &adapter = StartAdapter();
-    adapter.AddFault({.code = 17, .kind = FaultKind::kWrongCheckValue});
+    adapter.AddFault({.code = kCmdReadCheckValue, .kind = FaultKind::kWrongCheckValue});
     ThreadRunning.store(true);
 
     ASSERT_TRUE(Set2Boot() && GetID(1));
     EXPECT_EQ(ProgramDevice(), 1);
-    EXPECT_EQ(FailCode, 20);
+    EXPECT_EQ(FailCode, kFailCheckValueMismatch);
     const std::string log = Log();
     const std::string tail =
         " Verify flash ... Done\n" + DumpLines(" !!!!! CRC error !!!!! \n", CorruptedCheckValue());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
-    EXPECT_EQ(adapter.CountOf(17), 2);
+    EXPECT_EQ(adapter.CountOf(kCmdReadCheckValue), 2);
 }
 
 struct NamePageCase {
@@ -187,7 +197,7 @@ TEST_P(NamePageLocation, FollowsTheFirmwareVersion) {
 
     // The read frame carries the address little-endian after its sub-command.
     for (const emu::FrameRecord &record : adapter.Frames()) {
-        if (record.kind != emu::RecordKind::kFrame || record.code != 18) continue;
+        if (record.kind != emu::RecordKind::kFrame || record.code != kCmdReadPage) continue;
         ASSERT_GE(record.bytes.size(), 12u);
         const std::uint32_t sent = record.bytes[8] | record.bytes[9] << 8 | record.bytes[10] << 16 |
                                    record.bytes[11] << 24;
@@ -228,7 +238,7 @@ TEST_F(AdapterTest, ErasedNameMeansNoStoredAddress) {
 
 TEST_F(AdapterTest, FailedPageReadLogsNothingMore) {
     auto &adapter = StartAdapter();
-    adapter.AddFault({.code = 18, .kind = FaultKind::kShortReply, .bytes = 20});
+    adapter.AddFault({.code = kCmdReadPage, .kind = FaultKind::kShortReply, .bytes = 20});
     ASSERT_EQ(Set2Boot(), 1);
     EXPECT_EQ(GetID(1), 0);
     EXPECT_EQ(Log(), " Check Device ...\n");
@@ -242,10 +252,10 @@ TEST_F(AdapterTest, HandshakeRecoveredByBursts) {
     const std::vector<int> codes = Received();
     // 1, 2 unanswered twice, the bursts (3 x 200, 5, 4 x 100), 2 answered, 6.
     ASSERT_GE(codes.size(), 4u);
-    EXPECT_EQ(codes.front(), 1);
-    EXPECT_EQ(adapter.CountOf(5), 1);
-    EXPECT_EQ(adapter.CountOf(6), 1);
-    EXPECT_EQ(codes.back(), 6);
+    EXPECT_EQ(codes.front(), kCmdProbe);
+    EXPECT_EQ(adapter.CountOf(kCmdWakeUp), 1);
+    EXPECT_EQ(adapter.CountOf(kCmdEnterBootLoader), 1);
+    EXPECT_EQ(codes.back(), kCmdEnterBootLoader);
 }
 
 struct ParameterCase {
@@ -285,8 +295,8 @@ INSTANTIATE_TEST_SUITE_P(Pages, ParameterRecord,
 TEST_F(AdapterTest, ParameterPageReadCutShortFails) {
     auto &adapter = StartAdapter();
     // The parameter page read goes out in the same bytes as any page read, which the adapter
-    // knows as 18.
-    adapter.AddFault({.code = 18, .kind = FaultKind::kShortReply, .bytes = 600});
+    // knows as kCmdReadPage.
+    adapter.AddFault({.code = kCmdReadPage, .kind = FaultKind::kShortReply, .bytes = 600});
     ASSERT_EQ(Set2Boot(), 1);
     bParam = 1;
     EXPECT_EQ(tornelvox::GetParam(), 0);

@@ -121,15 +121,15 @@ class InterruptedUpdate : public ::testing::TestWithParam<InterruptCase> {
 bool Reached(const emu::EmulatedAdapter &adapter, Stage stage) {
     switch (stage) {
         case Stage::kFirstErase:
-            return adapter.WaitForFrames(13, 1, seconds(20));
+            return adapter.WaitForFrames(kCmdEraseStep, 1, seconds(20));
         case Stage::kLastErase:
-            return adapter.WaitForFrames(13, 30, seconds(20));
+            return adapter.WaitForFrames(kCmdEraseStep, 30, seconds(20));
         case Stage::kImagePages:
-            return adapter.WaitForFrames(14, 60, seconds(20));
+            return adapter.WaitForFrames(kCmdWriteImagePage, 60, seconds(20));
         case Stage::kNamePage:
-            return adapter.WaitForFrames(15, 1, seconds(20));
+            return adapter.WaitForFrames(kCmdWriteNamePage, 1, seconds(20));
         case Stage::kVerify:
-            return adapter.WaitForFrames(17, 1, seconds(20));
+            return adapter.WaitForFrames(kCmdReadCheckValue, 1, seconds(20));
     }
     return false;
 }
@@ -158,7 +158,7 @@ TEST_P(InterruptedUpdate, AdapterKeepsItsAddressOrTheOneTheUserChose) {
     }
     if (c.end == End::kPowerLost) adapter_->PowerCycle();
     if (c.backup == Backup::kAbsent) std::filesystem::remove_all(folder_ / "state");
-    const int erases_before = adapter_->CountOf(13);
+    const int erases_before = adapter_->CountOf(kCmdEraseStep);
 
     Process second((folder_ / "dev").string(), c.answer, (folder_ / "second.log").string());
     ASSERT_TRUE(second.Started());
@@ -183,7 +183,7 @@ TEST_P(InterruptedUpdate, AdapterKeepsItsAddressOrTheOneTheUserChose) {
             break;
         case Outcome::kNothingErased:
             EXPECT_EQ(status, 3) << log;
-            EXPECT_EQ(adapter_->CountOf(13), erases_before) << log;
+            EXPECT_EQ(adapter_->CountOf(kCmdEraseStep), erases_before) << log;
             EXPECT_NE(name_page, built_in) << log;
             EXPECT_NE(log.find(" No BT address was chosen: nothing was erased.\n"),
                       std::string::npos)

@@ -50,7 +50,8 @@ void PrintTo(const FolderCase &c, std::ostream *os) {
 
 // Frames no device but the adapter may ever get: boot loader entry, write enable, erase, pages.
 bool ForbiddenForAForeignDevice(int code) {
-    return (code >= 2 && code <= 8) || (code >= 11 && code <= 19);
+    return (code >= kCmdHandshake && code <= kCmdReadFlashId) ||
+           (code >= kCmdWriteEnableFirst && code <= kCmdReadParameterPage);
 }
 
 class DeviceFolder : public ::testing::Test {
@@ -158,12 +159,17 @@ TEST_P(DeviceFolders, OnlyTheAdapterCountsAndOthersGetNoFlashFrames) {
         if (kind == Node::kSilent) {
             // It may be the adapter, hung: probed, reset, probed again, reset; every frame twice,
             // as each exchange makes two attempts.
-            EXPECT_EQ(codes, (std::vector<int>{1, 1, 9, 9, 10, 10, 9, 9, 10, 10,
-                                               1, 1, 9, 9, 10, 10, 9, 9, 10, 10}))
-                << "node " << d;
+            const std::vector<int> reset = {kCmdResetFirst,  kCmdResetFirst, kCmdResetSecond,
+                                            kCmdResetSecond, kCmdResetFirst, kCmdResetFirst,
+                                            kCmdResetSecond, kCmdResetSecond};
+            std::vector<int> expected = {kCmdProbe, kCmdProbe};
+            expected.insert(expected.end(), reset.begin(), reset.end());
+            expected.insert(expected.end(), {kCmdProbe, kCmdProbe});
+            expected.insert(expected.end(), reset.begin(), reset.end());
+            EXPECT_EQ(codes, expected) << "node " << d;
         } else if (static_cast<int>(foreign_at_[d]) < c.found || c.found < 0) {
             // Answered with bytes of another kind: two probes, and no reset at all.
-            EXPECT_EQ(codes, (std::vector<int>{1, 1})) << "node " << foreign_at_[d];
+            EXPECT_EQ(codes, (std::vector<int>{kCmdProbe, kCmdProbe})) << "node " << foreign_at_[d];
         }
     }
 }
@@ -249,13 +255,13 @@ TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
         std::snprintf(ComPortName, sizeof ComPortName, "%s", path.c_str());
         ASSERT_TRUE(InitPort());
 
-        FailCode = 0;
+        FailCode = kFailNone;
         EXPECT_EQ(Set2Boot(), 0);
-        EXPECT_EQ(FailCode, 7);
+        EXPECT_EQ(FailCode, kFailProbe);
         ClosePort();
         device.Stop();
         fs::remove_all(folder);
-        EXPECT_EQ(device.ReceivedCodes(), (std::vector<int>{1, 1}));
+        EXPECT_EQ(device.ReceivedCodes(), (std::vector<int>{kCmdProbe, kCmdProbe}));
     }
     ReadCallTimeoutMs = 100;
     testing::ResetSerialLink();

@@ -51,8 +51,8 @@ TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
 }
 
 // An adapter that takes no input: once the line's buffers are full, a frame cannot be written
-// whole. The write must give up with FailCode 5 instead of holding the thread, for page frames
-// and for the handshake bursts alike.
+// whole. The write must give up with FailCode kFailFrameNotWritten instead of holding the thread,
+// for page frames and for the handshake bursts alike.
 TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
     testing::ResetSerialLink();
     const int saved_deadline = WriteDeadlineMs.load();
@@ -78,16 +78,16 @@ TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
         Outcome result;
         // 64 page frames are far more than the line's buffers hold.
         for (fw_write_cnt = 0; fw_write_cnt < 64; ++fw_write_cnt) {
-            FailCode = 0;
-            if (WriteComm(14) == kWriteFailed) break;
+            FailCode = kFailNone;
+            if (WriteComm(kCmdWriteImagePage) == kWriteFailed) break;
             ++result.frames_written;
         }
         result.page_fail_code = FailCode;
-        FailCode = 0;
-        result.page_exchange = SendCOMM(14);
+        FailCode = kFailNone;
+        result.page_exchange = SendCOMM(kCmdWriteImagePage);
         result.page_exchange_fail_code = FailCode;
-        FailCode = 0;
-        result.burst = SendCOMM(3);
+        FailCode = kFailNone;
+        result.burst = SendCOMM(kCmdHandshakeBurstBeforeWake);
         result.burst_fail_code = FailCode;
         done.set_value(result);
     });
@@ -101,11 +101,11 @@ TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
     const Outcome result = outcome.get();
     EXPECT_GT(result.frames_written, 0) << "the line's buffers take some frames first";
     EXPECT_LT(result.frames_written, 64);
-    EXPECT_EQ(result.page_fail_code, 5);
+    EXPECT_EQ(result.page_fail_code, kFailFrameNotWritten);
     EXPECT_FALSE(result.page_exchange);
-    EXPECT_EQ(result.page_exchange_fail_code, 5);
+    EXPECT_EQ(result.page_exchange_fail_code, kFailFrameNotWritten);
     EXPECT_FALSE(result.burst);
-    EXPECT_EQ(result.burst_fail_code, 5);
+    EXPECT_EQ(result.burst_fail_code, kFailFrameNotWritten);
     // Reads still block as before: the write loop put the descriptor back.
     EXPECT_EQ(fcntl(hComm, F_GETFL) & O_NONBLOCK, 0);
 

@@ -52,8 +52,11 @@ struct ReplyCase {
     int code;
     std::vector<std::vector<Bytes>> answers;  // one entry per frame the utility must send
     bool result;
-    int fail_code;  // FailCode afterwards (the test starts it at 99)
+    int fail_code;  // FailCode afterwards (the test starts it at kUntouched)
 };
+
+// A FailCode no exchange sets: it stays when an exchange records no failure.
+constexpr int kUntouched = 99;
 
 class ExchangeRules : public Exchange, public ::testing::WithParamInterface<ReplyCase> {};
 
@@ -62,7 +65,7 @@ TEST_P(ExchangeRules, DecidesByTheReplyShape) {
     for (const auto &answer : c.answers) peer.Then(FrameOf(c.code), answer);
     peer.Start();
     Open();
-    FailCode = 99;
+    FailCode = kUntouched;
     EXPECT_EQ(SendCOMM(c.code), c.result);
     EXPECT_EQ(FailCode, c.fail_code);
     EXPECT_EQ(peer.Finish(), "");
@@ -72,40 +75,40 @@ const Bytes kProbeAnswer = FromHex("04 0E 05 01 E0 FC 00 00");
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Shapes, ExchangeRules, ::testing::Values(
-    ReplyCase{"Full",            1,  {{kProbeAnswer}},                              true,  99},
-    ReplyCase{"InPieces",        1,  {{FromHex("04 0E"), FromHex("05 01 E0"),
-                                       FromHex("FC 00 00")}},                       true,  99},
-    ReplyCase{"ThreeBytes",      1,  {{FromHex("04 0E 05")}},                       true,  99},
-    ReplyCase{"OneByte",         1,  {{FromHex("04")}},                             false, 99},
-    ReplyCase{"SilentTwice",     1,  {{}, {}},                                      false, 6},
-    ReplyCase{"SilentThenFull",  1,  {{}, {kProbeAnswer}},                          true,  99},
-    ReplyCase{"PageReadShort",   18, {{Counting(4000)}},                            false, 99},
-    ReplyCase{"RateRefusedTwice",7,  {{FromHex("04 0E 05 00")},
-                                      {FromHex("04 0E 05 00")}},                    false, 6},
-    ReplyCase{"RateShortOther",  7,  {{FromHex("00 11 22 33")}},                    true,  99},
-    ReplyCase{"NoReplyCommand",  21, {{}},                                          true,  99}),
+    ReplyCase{"Full",             kCmdProbe,               {{kProbeAnswer}},                       true,  kUntouched},
+    ReplyCase{"InPieces",         kCmdProbe,               {{FromHex("04 0E"), FromHex("05 01 E0"),
+                                                            FromHex("FC 00 00")}},                 true,  kUntouched},
+    ReplyCase{"ThreeBytes",       kCmdProbe,               {{FromHex("04 0E 05")}},                true,  kUntouched},
+    ReplyCase{"OneByte",          kCmdProbe,               {{FromHex("04")}},                      false, kUntouched},
+    ReplyCase{"SilentTwice",      kCmdProbe,               {{}, {}},                               false, kFailNoReply},
+    ReplyCase{"SilentThenFull",   kCmdProbe,               {{}, {kProbeAnswer}},                   true,  kUntouched},
+    ReplyCase{"PageReadShort",    kCmdReadPage,            {{Counting(4000)}},                     false, kUntouched},
+    ReplyCase{"RateRefusedTwice", kCmdEnterBootLoaderFast, {{FromHex("04 0E 05 00")},
+                                                            {FromHex("04 0E 05 00")}},             false, kFailNoReply},
+    ReplyCase{"RateShortOther",   kCmdEnterBootLoaderFast, {{FromHex("00 11 22 33")}},             true,  kUntouched},
+    ReplyCase{"NoReplyCommand",   kCmdQuit,                {{}},                                   true,  kUntouched}),
     [](const auto &info) { return std::string(info.param.name); });
 // clang-format on
 
 TEST_F(Exchange, BurstsWriteTheirFramesAndReadNothing) {
-    for (int i = 0; i < 200; ++i) peer.Then(FrameOf(3));
-    peer.Then(FrameOf(5));
-    for (int i = 0; i < 100; ++i) peer.Then(FrameOf(4));
+    for (int i = 0; i < 200; ++i) peer.Then(FrameOf(kCmdHandshakeBurstBeforeWake));
+    peer.Then(FrameOf(kCmdWakeUp));
+    for (int i = 0; i < 100; ++i) peer.Then(FrameOf(kCmdHandshakeBurstAfterWake));
     peer.Start();
     Open();
-    EXPECT_TRUE(SendCOMM(3));
-    EXPECT_TRUE(SendCOMM(5));
-    EXPECT_TRUE(SendCOMM(4));
+    EXPECT_TRUE(SendCOMM(kCmdHandshakeBurstBeforeWake));
+    EXPECT_TRUE(SendCOMM(kCmdWakeUp));
+    EXPECT_TRUE(SendCOMM(kCmdHandshakeBurstAfterWake));
     EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(Exchange, OvershootStopsAtTheFirstFullChunkAndLeavesTheRest) {
     const Bytes reply = Counting(300, 0x20);
-    peer.Then(FrameOf(22), {reply});
+    peer.Then(FrameOf(kCmdQueryVersion), {reply});
     peer.Start();
     Open();
     std::this_thread::sleep_for(std::chrono::milliseconds(0));
-    ASSERT_TRUE(SendCOMM(22));
+    ASSERT_TRUE(SendCOMM(kCmdQueryVersion));
     EXPECT_GE(RealReadCnt, 33);
     EXPECT_LE(RealReadCnt, 65);
     EXPECT_EQ(std::memcmp(ReadData, reply.data(), static_cast<size_t>(std::min(RealReadCnt, 64))),
@@ -118,39 +121,39 @@ TEST_F(Exchange, BytesQueuedBeforeARequestAreNotItsReply) {
     // the second probe then meets silence. The queued reply must not answer it.
     Bytes doubled = kProbeAnswer;
     doubled.insert(doubled.end(), kProbeAnswer.begin(), kProbeAnswer.end());
-    peer.Then(FrameOf(1), {doubled});
-    peer.Then(FrameOf(1));
-    peer.Then(FrameOf(1));
+    peer.Then(FrameOf(kCmdProbe), {doubled});
+    peer.Then(FrameOf(kCmdProbe));
+    peer.Then(FrameOf(kCmdProbe));
     peer.Start();
     Open();
-    ASSERT_TRUE(SendCOMM(1));
+    ASSERT_TRUE(SendCOMM(kCmdProbe));
     EXPECT_EQ(RealReadCnt, 8);
-    FailCode = 0;
-    EXPECT_FALSE(SendCOMM(1));
-    EXPECT_EQ(FailCode, 6);
+    FailCode = kFailNone;
+    EXPECT_FALSE(SendCOMM(kCmdProbe));
+    EXPECT_EQ(FailCode, kFailNoReply);
     EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(Exchange, CaptureWindowIsTheFirstChunkOrTheThirdForTheParameterRead) {
     const Bytes reply = Counting(4110);
-    peer.Then(FrameOf(18), Pieces(reply, 256), 1);
-    peer.Then(FrameOf(19), Pieces(reply, 256), 1);
+    peer.Then(FrameOf(kCmdReadPage), Pieces(reply, 256), 1);
+    peer.Then(FrameOf(kCmdReadParameterPage), Pieces(reply, 256), 1);
     peer.Start();
     Open();
-    ASSERT_TRUE(SendCOMM(18));
+    ASSERT_TRUE(SendCOMM(kCmdReadPage));
     EXPECT_EQ(RealReadCnt, 4110);
     EXPECT_EQ(std::memcmp(ReadData, reply.data(), 64), 0);
-    ASSERT_TRUE(SendCOMM(19));
+    ASSERT_TRUE(SendCOMM(kCmdReadParameterPage));
     EXPECT_EQ(std::memcmp(ReadData, reply.data() + 512, 64), 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(Exchange, ParameterReadEndingBeforeItsThirdChunkLeavesTheWindowAlone) {
     std::memset(ReadData, 0x5A, sizeof ReadData);
-    peer.Then(FrameOf(19), {Counting(400)});
+    peer.Then(FrameOf(kCmdReadParameterPage), {Counting(400)});
     peer.Start();
     Open();
-    EXPECT_FALSE(SendCOMM(19));
+    EXPECT_FALSE(SendCOMM(kCmdReadParameterPage));
     EXPECT_EQ(RealReadCnt, 400);
     for (unsigned char byte : ReadData) ASSERT_EQ(byte, 0x5A);
     EXPECT_EQ(CapturedCnt, 0);
@@ -158,35 +161,58 @@ TEST_F(Exchange, ParameterReadEndingBeforeItsThirdChunkLeavesTheWindowAlone) {
 }
 
 TEST_F(Exchange, ReplyThatStopsEarlyCountsWhatCame) {
-    peer.Then(FrameOf(18), {Counting(100)});
+    peer.Then(FrameOf(kCmdReadPage), {Counting(100)});
     peer.Start();
     Open();
-    EXPECT_FALSE(SendCOMM(18));
+    EXPECT_FALSE(SendCOMM(kCmdReadPage));
     EXPECT_EQ(RealReadCnt, 100);
     EXPECT_EQ(CmdReadCnt, 4110);
     EXPECT_EQ(peer.Finish(), "");
 }
 
+// An erase step and the check value keep the adapter busy: their replies may come long after
+// an ordinary exchange (10 read calls of 20 ms here) stops waiting, and still answer the first
+// attempt.
+TEST_F(Exchange, SlowCommandsWaitTheirLongerTime) {
+    struct Slow {
+        Command code;
+        std::size_t reply;  // reply length
+        int pause_ms;       // silence before the reply
+    };
+    const Slow cases[] = {
+        {kCmdEraseStep, 16, 400},        // allowed 30 read calls
+        {kCmdReadCheckValue, 11, 1200},  // allowed 100 read calls
+    };
+    for (const Slow &c : cases) peer.Then(FrameOf(c.code), {Counting(c.reply)}, c.pause_ms);
+    peer.Start();
+    Open();
+    for (const Slow &c : cases) {
+        EXPECT_TRUE(SendCOMM(c.code)) << c.code;
+        EXPECT_EQ(RealReadCnt, static_cast<int>(c.reply)) << c.code;
+    }
+    EXPECT_EQ(peer.Finish(), "");
+}
+
 TEST_F(Exchange, ClosedPortThatCannotBeReopenedFailsTheWrite) {
-    FailCode = 0;
-    EXPECT_FALSE(SendCOMM(1));
-    EXPECT_EQ(FailCode, 5);
+    FailCode = kFailNone;
+    EXPECT_FALSE(SendCOMM(kCmdProbe));
+    EXPECT_EQ(FailCode, kFailFrameNotWritten);
     EXPECT_EQ(hComm, 0);
 }
 
 TEST_F(Exchange, ClosedPortIsReopenedAtTheLastPath) {
-    peer.Then(FrameOf(1), {kProbeAnswer});
+    peer.Then(FrameOf(kCmdProbe), {kProbeAnswer});
     peer.Start();
     Open();
     ClosePort();
-    EXPECT_TRUE(SendCOMM(1));
+    EXPECT_TRUE(SendCOMM(kCmdProbe));
     EXPECT_NE(hComm, 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(Exchange, WriteCommRecordsCodesWithoutFrames) {
     Open();
-    for (int code : {20, 0, 25}) {
+    for (int code : {int{kCmdNoFrame}, kFirstCommand - 1, kLastCommand + 1}) {
         EXPECT_EQ(WriteComm(code), 0);
         EXPECT_EQ(WriteComm_op, code);
     }
@@ -200,15 +226,15 @@ double ThreadCpuSeconds() {
 }
 
 TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
-    peer.ThenHangUp(FrameOf(18));
+    peer.ThenHangUp(FrameOf(kCmdReadPage));
     peer.Start();
     Open();
     // The exchange itself, as the update runs it: no reopening after the hang-up.
     ReopenAfterHangup = false;
     const auto start = std::chrono::steady_clock::now();
     const double cpu_start = ThreadCpuSeconds();
-    FailCode = 0;
-    EXPECT_FALSE(SendCOMM(18));
+    FailCode = kFailNone;
+    EXPECT_FALSE(SendCOMM(kCmdReadPage));
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = ThreadCpuSeconds() - cpu_start;
@@ -217,7 +243,7 @@ TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
     EXPECT_LT(wall, 2.0);
     EXPECT_LT(cpu, 0.1 + wall / 4);
     // The second attempt cannot write its frame to the hung-up line.
-    EXPECT_EQ(FailCode, 5);
+    EXPECT_EQ(FailCode, kFailFrameNotWritten);
     EXPECT_TRUE(LineHungUp);
     ReopenAfterHangup = true;
 }

@@ -1,4 +1,4 @@
-// Every command frame of the catalogue, byte for byte.
+// Every command frame of the catalogue, byte for byte, and the rules its exchange follows.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,19 +13,72 @@ using testing::Bytes;
 using testing::FromHex;
 using testing::Hex;
 
+// Codes on either side of the catalogue, which have no row.
+constexpr int kBelowCatalogue = kFirstCommand - 1;
+constexpr int kAboveCatalogue = kLastCommand + 1;
+
 struct FrameCase {
     int code;
-    int flash_cnt;       // erase step (code 13)
-    int fw_write_cnt;    // image page (code 14)
-    int tx_id;           // settings transaction id (codes 23, 24)
+    int flash_cnt;       // erase step (kCmdEraseStep)
+    int fw_write_cnt;    // image page (kCmdWriteImagePage)
+    int tx_id;           // settings transaction id (kCmdReadSetting, kCmdWriteSetting)
     const char *head;    // expected leading bytes
     std::size_t length;  // whole frame
     int reply;           // reply length WriteComm reports
 };
 
+// How the exchange must run each command.
+struct ExchangeRules {
+    int code;
+    int read_calls;          // read calls per chunk
+    int capture_chunk;       // the chunk the capture window keeps
+    int burst_frames;        // frames written without a reply (0: request and reply)
+    ShortReply short_reply;  // what a reply shorter than its length counts as
+    bool chip_shape;         // a reply counts only shaped as the chip's (04 0E)
+};
+
+// clang-format off
+constexpr ExchangeRules kRules[] = {
+    // command                       calls capture burst short reply                       chip
+    {kCmdProbe,                      10,   0,      0,    ShortReply::kAtLeastTwoBytes,     true},
+    {kCmdHandshake,                  10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdHandshakeBurstBeforeWake,   10,   0,      200,  ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdHandshakeBurstAfterWake,    10,   0,      100,  ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdWakeUp,                     10,   0,      1,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdEnterBootLoader,            10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdEnterBootLoaderFast,        10,   0,      0,    ShortReply::kAcceptUnlessRefused, false},
+    {kCmdReadFlashId,                10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdResetFirst,                 10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdResetSecond,                10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdWriteEnableFirst,           10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdWriteEnableSecond,          10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdEraseStep,                  30,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdWriteImagePage,             10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdWriteNamePage,              10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdWriteParameterPage,         10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdReadCheckValue,             100,  0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdReadPage,                   10,   0,      0,    ShortReply::kFails,               false},
+    {kCmdReadParameterPage,          10,   2,      0,    ShortReply::kFails,               false},
+    {kCmdNoFrame,                    10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdQuit,                       10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdQueryVersion,               10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdReadSetting,                10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kCmdWriteSetting,               10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kBelowCatalogue,                10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+    {kAboveCatalogue,                10,   0,      0,    ShortReply::kAtLeastTwoBytes,     false},
+};
+// clang-format on
+
+const ExchangeRules *RulesOf(int code) {
+    for (const ExchangeRules &rules : kRules) {
+        if (rules.code == code) return &rules;
+    }
+    return nullptr;
+}
+
 class FrameCatalogue : public ::testing::TestWithParam<FrameCase> {};
 
-TEST_P(FrameCatalogue, BuildsTheExactBytes) {
+TEST_P(FrameCatalogue, BuildsTheExactBytesUnderItsExchangeRules) {
     const FrameCase &c = GetParam();
     flash_cnt = c.flash_cnt;
     fw_write_cnt = c.fw_write_cnt;
@@ -42,64 +95,72 @@ TEST_P(FrameCatalogue, BuildsTheExactBytes) {
     const Bytes head = FromHex(c.head);
     EXPECT_EQ(Hex(Bytes(frame, frame + head.size())), Hex(head)) << "code " << c.code;
     EXPECT_EQ(ReplyLength(c.code), c.reply) << "code " << c.code;
+
+    const ExchangeRules *rules = RulesOf(c.code);
+    ASSERT_NE(rules, nullptr) << "code " << c.code << " has no rules in the test";
+    EXPECT_EQ(ReadCallsPerChunk(c.code), rules->read_calls) << "code " << c.code;
+    EXPECT_EQ(CaptureChunk(c.code), rules->capture_chunk) << "code " << c.code;
+    EXPECT_EQ(BurstFrames(c.code), rules->burst_frames) << "code " << c.code;
+    EXPECT_EQ(ShortReplyRule(c.code), rules->short_reply) << "code " << c.code;
+    EXPECT_EQ(ReplyMustBeCommandComplete(c.code), rules->chip_shape) << "code " << c.code;
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(AllCodes, FrameCatalogue, ::testing::Values(
-    //        code cnt  page  id   head                                                  len  reply
-    FrameCase{1,   0,   0,    1,   "01 E0 FC 01 00",                                     5,    8},
-    FrameCase{2,   0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    8},
-    FrameCase{3,   0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    0},
-    FrameCase{4,   0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    0},
-    FrameCase{5,   0,   0,    1,   "01 E0 FC 05 FE 95 27 95 27",                         9,    0},
-    FrameCase{6,   0,   0,    1,   "01 E0 FC 06 0F 00 C2 01 00 0F",                      10,   12},
-    FrameCase{7,   0,   0,    1,   "01 E0 FC 06 0F 40 42 0F 00 0F",                      10,   12},
-    FrameCase{8,   0,   0,    1,   "01 E0 FC FF F4 05 00 0E 9F 00 00 00 00",             13,   15},
-    FrameCase{9,   0,   0,    1,   "01 E0 FC 09 01 00 80 F4 00 01 00 5A 00",             13,   15},
-    FrameCase{10,  0,   0,    1,   "01 E0 FC 09 01 00 80 F4 00 01 00 A5 00",             13,    5},
-    FrameCase{11,  0,   0,    1,   "01 E0 FC FF F4 02 00 0C 05",                         9,    13},
-    FrameCase{12,  0,   0,    1,   "01 E0 FC FF F4 03 00 0D 01 00",                      10,   13},
-    FrameCase{13,  0,   0,    1,   "01 E0 FC FF F4 06 00 0F D8 00 00 00 00",             13,   16},
-    FrameCase{13,  15,  0,    1,   "01 E0 FC FF F4 06 00 0F D8 00 00 0F 00",             13,   16},
-    FrameCase{13,  16,  0,    1,   "01 E0 FC FF F4 06 00 0F 20 00 00 0F 00",             13,   16},
-    FrameCase{13,  29,  0,    1,   "01 E0 FC FF F4 06 00 0F 20 00 D0 0F 00",             13,   16},
-    FrameCase{14,  0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 00 00 00",                4108, 15},
-    FrameCase{14,  0,   252,  1,   "01 E0 FC FF F4 05 10 07 00 C0 0F 00",                4108, 15},
-    FrameCase{15,  0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 D0 0F 00 A7 03 11 22 33 44 "
-                                   "54 6F 72 6E 65 6C 76 6F 78 28 33 41 37 29",          4108, 15},
-    FrameCase{16,  0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 E0 07 00 FF FF",          4108, 15},
-    FrameCase{17,  0,   0,    1,   "01 E0 FC 09 10 00 00 00 00 FF CF 07 00",             13,   11},
-    FrameCase{18,  0,   0,    1,   "01 E0 FC FF F4 05 00 09 00 D0 0F 00",                12, 4110},
-    FrameCase{19,  0,   0,    1,   "01 E0 FC FF F4 05 00 09 00 D0 0F 00",                12, 4110},
-    FrameCase{20,  0,   0,    1,   "",                                                   0,    0},
-    FrameCase{21,  0,   0,    1,   "2F 71",                                              2,    0},
-    FrameCase{22,  0,   0,    1,   "2F 76",                                              2,   33},
-    FrameCase{23,  0,   0,    7,   "58 53 03 07 03 05 00",                               7,   10},
-    FrameCase{23,  0,   0,    256, "58 53 03 00 03 05 00",                               7,   10},
-    FrameCase{24,  0,   0,    9,   "58 53 07 09 83 05 04 00 00 00",                      10,  10},
-    FrameCase{0,   0,   0,    1,   "",                                                   0,    0},
-    FrameCase{25,  0,   0,    1,   "",                                                   0,    0}));
+    //        command                       cnt  page  id   head                                                  len  reply
+    FrameCase{kCmdProbe,                    0,   0,    1,   "01 E0 FC 01 00",                                     5,    8},
+    FrameCase{kCmdHandshake,                0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    8},
+    FrameCase{kCmdHandshakeBurstBeforeWake, 0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    0},
+    FrameCase{kCmdHandshakeBurstAfterWake,  0,   0,    1,   "01 E0 FC 02 AA 55",                                  6,    0},
+    FrameCase{kCmdWakeUp,                   0,   0,    1,   "01 E0 FC 05 FE 95 27 95 27",                         9,    0},
+    FrameCase{kCmdEnterBootLoader,          0,   0,    1,   "01 E0 FC 06 0F 00 C2 01 00 0F",                      10,   12},
+    FrameCase{kCmdEnterBootLoaderFast,      0,   0,    1,   "01 E0 FC 06 0F 40 42 0F 00 0F",                      10,   12},
+    FrameCase{kCmdReadFlashId,              0,   0,    1,   "01 E0 FC FF F4 05 00 0E 9F 00 00 00 00",             13,   15},
+    FrameCase{kCmdResetFirst,               0,   0,    1,   "01 E0 FC 09 01 00 80 F4 00 01 00 5A 00",             13,   15},
+    FrameCase{kCmdResetSecond,              0,   0,    1,   "01 E0 FC 09 01 00 80 F4 00 01 00 A5 00",             13,    5},
+    FrameCase{kCmdWriteEnableFirst,         0,   0,    1,   "01 E0 FC FF F4 02 00 0C 05",                         9,    13},
+    FrameCase{kCmdWriteEnableSecond,        0,   0,    1,   "01 E0 FC FF F4 03 00 0D 01 00",                      10,   13},
+    FrameCase{kCmdEraseStep,                0,   0,    1,   "01 E0 FC FF F4 06 00 0F D8 00 00 00 00",             13,   16},
+    FrameCase{kCmdEraseStep,                15,  0,    1,   "01 E0 FC FF F4 06 00 0F D8 00 00 0F 00",             13,   16},
+    FrameCase{kCmdEraseStep,                16,  0,    1,   "01 E0 FC FF F4 06 00 0F 20 00 00 0F 00",             13,   16},
+    FrameCase{kCmdEraseStep,                29,  0,    1,   "01 E0 FC FF F4 06 00 0F 20 00 D0 0F 00",             13,   16},
+    FrameCase{kCmdWriteImagePage,           0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 00 00 00",                4108, 15},
+    FrameCase{kCmdWriteImagePage,           0,   252,  1,   "01 E0 FC FF F4 05 10 07 00 C0 0F 00",                4108, 15},
+    FrameCase{kCmdWriteNamePage,            0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 D0 0F 00 A7 03 11 22 33 44 "
+                                                            "54 6F 72 6E 65 6C 76 6F 78 28 33 41 37 29",          4108, 15},
+    FrameCase{kCmdWriteParameterPage,       0,   0,    1,   "01 E0 FC FF F4 05 10 07 00 E0 07 00 FF FF",          4108, 15},
+    FrameCase{kCmdReadCheckValue,           0,   0,    1,   "01 E0 FC 09 10 00 00 00 00 FF CF 07 00",             13,   11},
+    FrameCase{kCmdReadPage,                 0,   0,    1,   "01 E0 FC FF F4 05 00 09 00 D0 0F 00",                12, 4110},
+    FrameCase{kCmdReadParameterPage,        0,   0,    1,   "01 E0 FC FF F4 05 00 09 00 D0 0F 00",                12, 4110},
+    FrameCase{kCmdNoFrame,                  0,   0,    1,   "",                                                   0,    0},
+    FrameCase{kCmdQuit,                     0,   0,    1,   "2F 71",                                              2,    0},
+    FrameCase{kCmdQueryVersion,             0,   0,    1,   "2F 76",                                              2,   33},
+    FrameCase{kCmdReadSetting,              0,   0,    7,   "58 53 03 07 03 05 00",                               7,   10},
+    FrameCase{kCmdReadSetting,              0,   0,    256, "58 53 03 00 03 05 00",                               7,   10},
+    FrameCase{kCmdWriteSetting,             0,   0,    9,   "58 53 07 09 83 05 04 00 00 00",                      10,  10},
+    FrameCase{kBelowCatalogue,              0,   0,    1,   "",                                                   0,    0},
+    FrameCase{kAboveCatalogue,              0,   0,    1,   "",                                                   0,    0}));
 // clang-format on
 
 TEST(FramePages, ImagePagesCarryTheirImageBytes) {
     unsigned char frame[kMaxFrameSize];
     for (int page : {0, 1, 124, 252}) {
         fw_write_cnt = page;
-        ASSERT_EQ(BuildFrame(14, frame), kMaxFrameSize);
+        ASSERT_EQ(BuildFrame(kCmdWriteImagePage, frame), kMaxFrameSize);
         EXPECT_EQ(std::memcmp(frame + 12, rawData + page * kPageSize, kPageSize), 0) << page;
     }
 }
 
 TEST(FramePages, NamePageTailAndParameterPage) {
     unsigned char frame[kMaxFrameSize];
-    ASSERT_EQ(BuildFrame(15, frame), kMaxFrameSize);
+    ASSERT_EQ(BuildFrame(kCmdWriteNamePage, frame), kMaxFrameSize);
     const unsigned char *page = frame + 12;
     for (int i = 20; i <= 37; ++i) EXPECT_EQ(page[i], 0x00) << i;
     for (std::size_t i = 38; i < kPageSize; ++i) ASSERT_EQ(page[i], 0xFF) << i;
 
     const unsigned char record[10] = {1, 2, 3, 4, 5, 6, 7, 8, 'X', 'S'};
     std::memcpy(Params, record, sizeof record);
-    ASSERT_EQ(BuildFrame(16, frame), kMaxFrameSize);
+    ASSERT_EQ(BuildFrame(kCmdWriteParameterPage, frame), kMaxFrameSize);
     for (std::size_t i = 0; i < kPageSize; ++i) {
         const unsigned char want = (i >= 500 && i < 510) ? record[i - 500] : 0xFF;
         ASSERT_EQ(frame[12 + i], want) << i;

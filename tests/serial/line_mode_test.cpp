@@ -125,7 +125,7 @@ TEST_F(StrangeLine, EveryByteCrossesUnchangedBothWays) {
     // Adapter to utility: the name page's address has bytes with the top bit set, its name
     // lower-case letters.
     dwReadAdd = 0xFD000;
-    ASSERT_TRUE(SendCOMM(18)) << adapter.Transcript();
+    ASSERT_TRUE(SendCOMM(kCmdReadPage)) << adapter.Transcript();
     const unsigned char address[] = {0xA7, 0x03, 0x5C, 0x21, 0x9E, 0x40};
     EXPECT_EQ(std::memcmp(ReadData + 15, address, sizeof address), 0);
     EXPECT_EQ(std::memcmp(ReadData + 21, "Tornelvox(", 10), 0);
@@ -134,9 +134,9 @@ TEST_F(StrangeLine, EveryByteCrossesUnchangedBothWays) {
     const int page = PageWithEveryAlteredByte();
     ASSERT_GT(page, 0);
     flash_cnt = page / 16;  // erase steps 0 to 15 erase the 64 KiB blocks
-    ASSERT_TRUE(SendCOMM(13)) << adapter.Transcript();
+    ASSERT_TRUE(SendCOMM(kCmdEraseStep)) << adapter.Transcript();
     fw_write_cnt = page;
-    ASSERT_TRUE(SendCOMM(14)) << adapter.Transcript();
+    ASSERT_TRUE(SendCOMM(kCmdWriteImagePage)) << adapter.Transcript();
     const std::uint32_t at = static_cast<std::uint32_t>(page) * kPageSize;
     const unsigned char *image_page = rawData + at;
     EXPECT_EQ(adapter.ReadFlash(at, kPageSize),

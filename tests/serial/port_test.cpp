@@ -66,21 +66,21 @@ TEST_F(Port, OpenWhileOpenKeepsThePortAndItsName) {
 TEST_F(Port, FailedOpenLeavesThePathAndFailCode1) {
     EXPECT_FALSE(OpenPort("/nonexistent/cu.usbserial-1"));
     EXPECT_EQ(hComm, 0);
-    EXPECT_EQ(FailCode, 1);
+    EXPECT_EQ(FailCode, kFailPortOpen);
     EXPECT_STREQ(ComPortName, "/nonexistent/cu.usbserial-1");
 }
 
 TEST_F(Port, PathTooLongForTheNameIsRefusedNotCut) {
     const std::string path = "/dev/" + std::string(kPortPathSize, 'x');
     EXPECT_FALSE(OpenPort(path.c_str()));
-    EXPECT_EQ(FailCode, 1);
+    EXPECT_EQ(FailCode, kFailPortOpen);
     EXPECT_EQ(hComm, 0);
     EXPECT_STREQ(ComPortName, "/dev/");
 }
 
 TEST_F(Port, InitPortBeforeAnySearchFails) {
     EXPECT_FALSE(InitPort());
-    EXPECT_EQ(FailCode, 1);
+    EXPECT_EQ(FailCode, kFailPortOpen);
     EXPECT_EQ(hComm, 0);
 }
 
@@ -120,9 +120,9 @@ TEST_F(Port, OpenPortHoldsThePortExclusively) {
     EXPECT_EQ(flock(next, LOCK_EX | LOCK_NB), 0);
 
     // A port held by another program cannot be opened: FailCode 1, nothing open.
-    FailCode = 0;
+    FailCode = kFailNone;
     EXPECT_FALSE(OpenPort(peer.Path().c_str()));
-    EXPECT_EQ(FailCode, 1);
+    EXPECT_EQ(FailCode, kFailPortOpen);
     EXPECT_EQ(hComm, 0);
     close(next);
     EXPECT_TRUE(OpenPort(peer.Path().c_str()));

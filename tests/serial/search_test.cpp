@@ -51,9 +51,9 @@ const Bytes kResetDone = FromHex("04 0E 02 01 00");
 // The reset request answered, or met with silence (two attempts per frame).
 void ScriptReboot(ScriptedPeer &peer, bool answered) {
     for (int round = 0; round < 2; ++round) {
-        for (int code : {9, 10}) {
+        for (int code : {kCmdResetFirst, kCmdResetSecond}) {
             if (answered) {
-                peer.Then(FrameOf(code), {code == 9 ? kResetAnswer : kResetDone});
+                peer.Then(FrameOf(code), {code == kCmdResetFirst ? kResetAnswer : kResetDone});
             } else {
                 peer.Then(FrameOf(code));
                 peer.Then(FrameOf(code));
@@ -87,7 +87,7 @@ class Search : public ::testing::Test {
 
 TEST_F(Search, FindsTheDeviceThatAnswersAndClosesThePort) {
     ScriptedPeer adapter;
-    adapter.Then(FrameOf(1), {kProbeAnswer});
+    adapter.Then(FrameOf(kCmdProbe), {kProbeAnswer});
     ScriptReboot(adapter, true);
     adapter.Start();
     const std::string path = Link("cu.usbserial-1410", adapter.Path());
@@ -108,10 +108,10 @@ TEST_F(Search, FindsTheDeviceThatAnswersAndClosesThePort) {
 
 TEST_F(Search, DeviceThatAnswersOnlyAfterARebootIsFound) {
     ScriptedPeer adapter;
-    adapter.Then(FrameOf(1));
-    adapter.Then(FrameOf(1));
+    adapter.Then(FrameOf(kCmdProbe));
+    adapter.Then(FrameOf(kCmdProbe));
     ScriptReboot(adapter, true);
-    adapter.Then(FrameOf(1), {kProbeAnswer});
+    adapter.Then(FrameOf(kCmdProbe), {kProbeAnswer});
     ScriptReboot(adapter, true);
     adapter.Start();
     const std::string path = Link("cu.usbserial-1", adapter.Path());
@@ -123,11 +123,11 @@ TEST_F(Search, DeviceThatAnswersOnlyAfterARebootIsFound) {
 
 TEST_F(Search, SilentDeviceIsProbedTwiceRebootedTwiceAndNotFound) {
     ScriptedPeer silent;
-    silent.Then(FrameOf(1));
-    silent.Then(FrameOf(1));
+    silent.Then(FrameOf(kCmdProbe));
+    silent.Then(FrameOf(kCmdProbe));
     ScriptReboot(silent, false);
-    silent.Then(FrameOf(1));
-    silent.Then(FrameOf(1));
+    silent.Then(FrameOf(kCmdProbe));
+    silent.Then(FrameOf(kCmdProbe));
     ScriptReboot(silent, false);
     silent.Start();
     const std::string path = Link("ttyUSB0", silent.Path());

@@ -45,7 +45,7 @@ TEST_F(SettingsApply, RoundTripWritesExactlyTheChangedSettingsInOrder) {
     });
     RunSettingAction();
 
-    EXPECT_EQ(FramesOf(24),
+    EXPECT_EQ(FramesOf(kCmdWriteSetting),
               (std::vector<SettingFrameSeen>{{2, 1}, {17, 2}, {5, 4}, {4, 3}, {10, 0}}))
         << adapter->Transcript();
     EXPECT_EQ(WorkerLog(), std::string(kHeader) +
@@ -96,7 +96,7 @@ TEST_P(OneChange, WritesItsByteAndLogsItsLine) {
     const int applied = c.applied;
     DialogConfirms([option, applied] { FindSetting(option)->applied.Set(applied); });
     RunSettingAction();
-    EXPECT_EQ(FramesOf(24), c.writes) << adapter->Transcript();
+    EXPECT_EQ(FramesOf(kCmdWriteSetting), c.writes) << adapter->Transcript();
     const char *verdict = c.done ? kDone : kWarning;
     EXPECT_EQ(WorkerLog(), std::string(kHeader) + c.lines + verdict);
     ExpectButtonsLockedThenRestoredAfter(verdict);
@@ -128,21 +128,22 @@ TEST_F(SettingsApply, CancelWritesNothing) {
     StartAdapter(0x302);
     DialogCancels();
     RunSettingAction();
-    EXPECT_EQ(adapter->CountOf(24), 0);
+    EXPECT_EQ(adapter->CountOf(kCmdWriteSetting), 0);
     EXPECT_EQ(window->Log(), std::string(kHeader) + kDone);
     ExpectButtonsLockedThenRestoredAfter(kDone);
 }
 
 TEST_F(SettingsApply, FailedWriteAmongSeveralGivesTheWarning) {
     StartAdapter(0x302);
-    adapter->AddFault({.code = 24, .kind = emulator::FaultKind::kOneByteReply, .option = 1});
+    adapter->AddFault(
+        {.code = kCmdWriteSetting, .kind = emulator::FaultKind::kOneByteReply, .option = 1});
     DialogConfirms([] {
         a_callerid = 0;
         a_strong_ring = 1;
     });
     RunSettingAction();
     // The failed write is not retried and does not stop the run.
-    EXPECT_EQ(FramesOf(24), (std::vector<SettingFrameSeen>{{1, 0}, {2, 1}}));
+    EXPECT_EQ(FramesOf(kCmdWriteSetting), (std::vector<SettingFrameSeen>{{1, 0}, {2, 1}}));
     EXPECT_EQ(WorkerLog(), std::string(kHeader) +
                                " Set Caller ID to FALSE\n"
                                " Set Strong Ringing to TRUE\n" +
@@ -179,7 +180,7 @@ TEST_F(SettingsApply, WorkerWaitsForADialogThatReturnsAtOnce) {
     });
     dialog.join();
     ASSERT_TRUE(window->WaitForButtons(2, std::chrono::seconds(5)));
-    EXPECT_EQ(FramesOf(24), (std::vector<SettingFrameSeen>{{9, 1}}));
+    EXPECT_EQ(FramesOf(kCmdWriteSetting), (std::vector<SettingFrameSeen>{{9, 1}}));
     ExpectButtonsLockedThenRestoredAfter(kDone);
 }
 

@@ -88,8 +88,8 @@ class OneSetting : public testing::PeerPortTest {
 
 TEST_F(OneSetting, ReplyWithLeadingNoiseCountedInTwoReadsIsAccepted) {
     // Twelve bytes arrive in two pieces, so the read counts all twelve; the marker is at 2.
-    peer.Then(SettingFrame(23, 7, 4), {FromHex("00 FF 58 53 07"), FromHex("07 EE 04 0A 00 00 00")},
-              30);
+    peer.Then(SettingFrame(kCmdReadSetting, 7, 4),
+              {FromHex("00 FF 58 53 07"), FromHex("07 EE 04 0A 00 00 00")}, 30);
     peer.Start();
     Open();
     EXPECT_EQ(GetDeviceParameters(4), 10u);
@@ -99,7 +99,7 @@ TEST_F(OneSetting, ReplyWithLeadingNoiseCountedInTwoReadsIsAccepted) {
 }
 
 TEST_F(OneSetting, RejectedReplyStillUsesUpItsId) {
-    peer.Then(SettingFrame(23, 7, 1), {FromHex("58 53 07 07 E1 01 00 00 00 00")});
+    peer.Then(SettingFrame(kCmdReadSetting, 7, 1), {FromHex("58 53 07 07 E1 01 00 00 00 00")});
     peer.Start();
     Open();
     EXPECT_EQ(GetDeviceParameters(1), ParamFail);
@@ -109,8 +109,8 @@ TEST_F(OneSetting, RejectedReplyStillUsesUpItsId) {
 }
 
 TEST_F(OneSetting, ShortReplyClosesThePortAndTheRetryReopensIt) {
-    peer.Then(SettingFrame(23, 7, 5), {FromHex("58 53 07 07 EE")});
-    peer.Then(SettingFrame(23, 8, 5), {FromHex("58 53 07 08 EE 05 BE 00 00 00")});
+    peer.Then(SettingFrame(kCmdReadSetting, 7, 5), {FromHex("58 53 07 07 EE")});
+    peer.Then(SettingFrame(kCmdReadSetting, 8, 5), {FromHex("58 53 07 08 EE 05 BE 00 00 00")});
     peer.Start();
     Open();
     EXPECT_EQ(GetDeviceParameters(5), ParamFail);
@@ -123,9 +123,9 @@ TEST_F(OneSetting, ShortReplyClosesThePortAndTheRetryReopensIt) {
 
 TEST_F(OneSetting, FailedExchangeLeavesTheIdAndThePort) {
     // One byte fails at once; silence fails after the exchange's second attempt.
-    peer.Then(SettingFrame(23, 7, 2), {FromHex("58")});
-    peer.Then(SettingFrame(23, 7, 2));
-    peer.Then(SettingFrame(23, 7, 2));
+    peer.Then(SettingFrame(kCmdReadSetting, 7, 2), {FromHex("58")});
+    peer.Then(SettingFrame(kCmdReadSetting, 7, 2));
+    peer.Then(SettingFrame(kCmdReadSetting, 7, 2));
     peer.Start();
     Open();
     EXPECT_EQ(GetDeviceParameters(2), ParamFail);
@@ -150,7 +150,7 @@ class OneWrite : public OneSetting, public ::testing::WithParamInterface<WriteCa
 
 TEST_P(OneWrite, SucceedsExactlyWhenTheExchangeDoes) {
     const WriteCase &c = GetParam();
-    peer.Then(SettingFrame(24, 7, 5, 4), c.answer);
+    peer.Then(SettingFrame(kCmdWriteSetting, 7, 5, 4), c.answer);
     peer.Start();
     Open();
     EXPECT_EQ(SetDeviceParameters(5, 4), c.result);
@@ -182,7 +182,7 @@ TEST(TransactionId, WrapsToZeroOnTheWireAfter255Exchanges) {
 
     std::vector<int> wire_ids;
     for (const emulator::FrameRecord &record : adapter.Frames()) {
-        if (record.kind == emulator::RecordKind::kFrame && record.code == 23) {
+        if (record.kind == emulator::RecordKind::kFrame && record.code == kCmdReadSetting) {
             wire_ids.push_back(record.bytes.at(3));
         }
     }

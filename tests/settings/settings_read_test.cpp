@@ -74,7 +74,7 @@ TEST_P(FirmwareGates, GatedSettingsAreNeitherReadNorWritten) {
     EXPECT_EQ(window->Log().find("Can't get"), std::string::npos) << window->Log();
 
     std::vector<int> written;
-    for (const auto &frame : FramesOf(24)) written.push_back(frame.option);
+    for (const auto &frame : FramesOf(kCmdWriteSetting)) written.push_back(frame.option);
     EXPECT_EQ(written, Without(kWriteOrder, c.gated));
     EXPECT_NE(WorkerLog().find("\n Set Device parameters done. \n\n"), std::string::npos)
         << WorkerLog();
@@ -86,8 +86,9 @@ INSTANTIATE_TEST_SUITE_P(Versions, FirmwareGates, ::testing::ValuesIn(kGateCases
 TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog) {
     StartAdapter(0x302);
     ReadCallTimeoutMs = 2;  // sixty-four silent attempts
-    adapter->AddFault(
-        {.code = 23, .kind = emulator::FaultKind::kSilence, .times = emulator::kAlways});
+    adapter->AddFault({.code = kCmdReadSetting,
+                       .kind = emulator::FaultKind::kSilence,
+                       .times = emulator::kAlways});
     for (const SettingDescription &setting : AllSettings()) setting.device.Set(3);
     DialogCancels();
     RunSettingAction();
@@ -112,7 +113,7 @@ TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog)
               " Can't get MIC Volume parameter !!!\n"
               " Can't get Speaker Volume parameter !!!\n");
     // Two reads of two attempts each, per setting.
-    EXPECT_EQ(adapter->CountOf(23), 64);
+    EXPECT_EQ(adapter->CountOf(kCmdReadSetting), 64);
 
     EXPECT_EQ(m_callerid, 1);
     for (unsigned char flag : {m_strong_ring, m_aec, m_dialtone_dis, m_reverse_dis, m_led_display,
@@ -126,7 +127,7 @@ TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog)
     EXPECT_EQ(m_aec_depth_index, 2);
     EXPECT_EQ(m_mic_vol_index, 2);
     EXPECT_EQ(m_spk_vol_index, 2);
-    EXPECT_EQ(adapter->CountOf(24), 0);
+    EXPECT_EQ(adapter->CountOf(kCmdWriteSetting), 0);
 }
 
 TEST_F(SettingsWorkflow, UnknownNumbersAreReportedAndFallBack) {
@@ -160,7 +161,7 @@ TEST_F(SettingsWorkflow, UnknownNumbersAreReportedAndFallBack) {
     EXPECT_EQ(m_dtmfth_index, 0);
     EXPECT_EQ(m_aec_depth_index, 2);
     // Cancel sends nothing, also for settings that fell back.
-    EXPECT_EQ(adapter->CountOf(24), 0);
+    EXPECT_EQ(adapter->CountOf(kCmdWriteSetting), 0);
 }
 
 TEST_F(SettingsWorkflow, ReadThatFailsOnceAndSucceedsOnItsRetryLogsNothing) {
@@ -168,9 +169,11 @@ TEST_F(SettingsWorkflow, ReadThatFailsOnceAndSucceedsOnItsRetryLogsNothing) {
     adapter->SetSetting(4, 10);
     // A short reply fails the first read of hook speed and leaves the port closed; the retry
     // reopens it. Caller ID's first read fails with a rejected reply.
-    adapter->AddFault(
-        {.code = 23, .kind = emulator::FaultKind::kShortReply, .option = 4, .bytes = 5});
-    adapter->AddFault({.code = 23,
+    adapter->AddFault({.code = kCmdReadSetting,
+                       .kind = emulator::FaultKind::kShortReply,
+                       .option = 4,
+                       .bytes = 5});
+    adapter->AddFault({.code = kCmdReadSetting,
                        .kind = emulator::FaultKind::kOutOfRangeNumber,
                        .option = 1,
                        .value = ParamFail});
@@ -191,9 +194,10 @@ TEST_F(SettingsWorkflow, PendingBytesAreFlushedBeforeTheFirstRead) {
     adapter->SetSetting(1, 0);
     // The first frame's reply comes after its attempt has given up, so one of the two replies
     // (value 0) is left waiting on the open port.
-    adapter->AddFault({.code = 23, .kind = emulator::FaultKind::kLateReply, .delay_ms = 300});
+    adapter->AddFault(
+        {.code = kCmdReadSetting, .kind = emulator::FaultKind::kLateReply, .delay_ms = 300});
     ASSERT_EQ(GetDeviceParameters(1), 0u);
-    ASSERT_TRUE(adapter->WaitForFrames(23, 2, std::chrono::seconds(2)));
+    ASSERT_TRUE(adapter->WaitForFrames(kCmdReadSetting, 2, std::chrono::seconds(2)));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_NE(hComm, 0);
     adapter->SetSetting(1, 1);

@@ -94,14 +94,15 @@ class SettingsWorkflow : public ::testing::Test {
         std::vector<SettingFrameSeen> seen;
         for (const emulator::FrameRecord &record : adapter->Frames()) {
             if (record.kind != emulator::RecordKind::kFrame || record.code != code) continue;
-            seen.push_back({record.bytes.at(5), code == 24 ? record.bytes.at(6) : 0});
+            seen.push_back({record.bytes.at(5), code == kCmdWriteSetting ? record.bytes.at(6) : 0});
         }
         return seen;
     }
 
     std::vector<int> OptionsRead() const {
         std::vector<int> options;
-        for (const SettingFrameSeen &frame : FramesOf(23)) options.push_back(frame.option);
+        for (const SettingFrameSeen &frame : FramesOf(kCmdReadSetting))
+            options.push_back(frame.option);
         return options;
     }
 

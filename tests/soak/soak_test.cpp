@@ -110,12 +110,16 @@ struct Site {
 };
 
 // Frames of the Check (the search's probe and reset request, the version query), of the update
-// (boot loader entry to reboot) and of the settings (reads, writes). Page writes (14) pick
+// (boot loader entry to reboot) and of the settings (reads, writes). Image page writes pick
 // their page instead of a skip count.
-constexpr Site kCheckSites[] = {{1, 3}, {9, 3}, {10, 3}, {22, 1}};
-constexpr Site kUpdateSites[] = {{1, 1},   {2, 1},  {6, 1},  {18, 1}, {11, 2}, {12, 1},
-                                 {13, 29}, {14, 0}, {15, 1}, {17, 1}, {9, 1},  {10, 1}};
-constexpr Site kSettingsSites[] = {{23, 15}, {24, 1}};
+constexpr Site kCheckSites[] = {
+    {kCmdProbe, 3}, {kCmdResetFirst, 3}, {kCmdResetSecond, 3}, {kCmdQueryVersion, 1}};
+constexpr Site kUpdateSites[] = {
+    {kCmdProbe, 1},          {kCmdHandshake, 1},        {kCmdEnterBootLoader, 1},
+    {kCmdReadPage, 1},       {kCmdWriteEnableFirst, 2}, {kCmdWriteEnableSecond, 1},
+    {kCmdEraseStep, 29},     {kCmdWriteImagePage, 0},   {kCmdWriteNamePage, 1},
+    {kCmdReadCheckValue, 1}, {kCmdResetFirst, 1},       {kCmdResetSecond, 1}};
+constexpr Site kSettingsSites[] = {{kCmdReadSetting, 15}, {kCmdWriteSetting, 1}};
 
 int Pick(std::mt19937 &rng, int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(rng);
@@ -125,16 +129,18 @@ FaultRule RandomFault(std::mt19937 &rng, std::span<const Site> sites) {
     const Site &site =
         sites[static_cast<std::size_t>(Pick(rng, 0, static_cast<int>(sites.size()) - 1))];
     FaultRule rule{.code = site.code, .skip = Pick(rng, 0, site.max_skip)};
-    if (site.code == 14) rule.page = Pick(rng, 0, kImagePages - 1);
+    if (site.code == kCmdWriteImagePage) rule.page = Pick(rng, 0, kImagePages - 1);
 
     std::vector<FaultKind> kinds = {FaultKind::kSilence,      FaultKind::kShortReply,
                                     FaultKind::kOneByteReply, FaultKind::kGarbage,
                                     FaultKind::kLateReply,    FaultKind::kSplitReply,
                                     FaultKind::kExtraBytes};
-    if (site.code == 17) kinds.push_back(FaultKind::kWrongCheckValue);
-    if (site.code == 14 || site.code == 15) kinds.push_back(FaultKind::kPageWriteFails);
-    if (site.code == 23 || site.code == 24) kinds.push_back(FaultKind::kLeadingNoise);
-    if (site.code == 23) kinds.push_back(FaultKind::kOutOfRangeNumber);
+    if (site.code == kCmdReadCheckValue) kinds.push_back(FaultKind::kWrongCheckValue);
+    if (site.code == kCmdWriteImagePage || site.code == kCmdWriteNamePage)
+        kinds.push_back(FaultKind::kPageWriteFails);
+    if (site.code == kCmdReadSetting || site.code == kCmdWriteSetting)
+        kinds.push_back(FaultKind::kLeadingNoise);
+    if (site.code == kCmdReadSetting) kinds.push_back(FaultKind::kOutOfRangeNumber);
     // An unplug ends the round's flows for good: rarely.
     rule.kind = Pick(rng, 0, 49) == 0 ? FaultKind::kUnplug
                                       : kinds[Pick(rng, 0, static_cast<int>(kinds.size()) - 1)];
@@ -312,7 +318,8 @@ TEST_F(Soak, RoundsOfCheckUpdateAndSettingKeepDescriptorsAndMemory) {
             // Once this update has read the adapter's address, every name page carries it.
             if (update_log.find("\t Device BT address : ") != std::string::npos) {
                 for (const emu::FrameRecord &record : adapter->Frames()) {
-                    if (record.kind != emu::RecordKind::kFrame || record.code != 15) continue;
+                    if (record.kind != emu::RecordKind::kFrame || record.code != kCmdWriteNamePage)
+                        continue;
                     ASSERT_GE(record.bytes.size(), 18u);
                     EXPECT_TRUE(std::equal(config.bt_address.begin(), config.bt_address.end(),
                                            record.bytes.begin() + 12))

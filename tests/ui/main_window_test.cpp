@@ -59,8 +59,9 @@ TEST_P(CheckAdviceTest, LogsSearchVersionAndAdviceAndOffersUpdateAndSetting) {
     const CheckCase &c = GetParam();
     PlugAdapter({.version = c.version, .identifies_as_emulator = c.met != Met::kReal});
     if (c.met == Met::kSilentVersion) {
-        adapter_->AddFault(
-            {.code = 22, .kind = emulator::FaultKind::kSilence, .times = emulator::kAlways});
+        adapter_->AddFault({.code = kCmdQueryVersion,
+                            .kind = emulator::FaultKind::kSilence,
+                            .times = emulator::kAlways});
     }
     if (c.met == Met::kNoFirmware) {
         ASSERT_TRUE(adapter_->WriteFlash(0, std::vector<std::uint8_t>(kPageSize, 0xFF)));

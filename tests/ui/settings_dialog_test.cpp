@@ -66,11 +66,11 @@ class SettingsDialogTest : public MainWindowTest {
         return start == std::string::npos ? log.substr(log_before_dialog_) : log.substr(start);
     }
 
-    // Settings frames written to the adapter: (option, byte) of each code 24 frame.
+    // Settings frames written to the adapter: (option, byte) of each kCmdWriteSetting frame.
     std::vector<std::pair<int, int>> Writes() const {
         std::vector<std::pair<int, int>> writes;
         for (const emulator::FrameRecord &record : adapter_->Frames()) {
-            if (record.kind == emulator::RecordKind::kFrame && record.code == 24 &&
+            if (record.kind == emulator::RecordKind::kFrame && record.code == kCmdWriteSetting &&
                 record.bytes.size() >= 7) {
                 writes.emplace_back(record.bytes[5], record.bytes[6]);
             }

@@ -35,7 +35,7 @@ class ShellDeathTest : public MainWindowTest {
         std::at_quick_exit(RemoveFolder);
         window.findChild<QPushButton *>("bCheckDevice")->click();
         window.findChild<QPushButton *>("bUpdateFirmware")->click();
-        if (!adapter_->WaitForFrames(13, 2, std::chrono::seconds(20))) std::abort();
+        if (!adapter_->WaitForFrames(kCmdEraseStep, 2, std::chrono::seconds(20))) std::abort();
         WhenShown(&window, "CloseDuringUpdateQuestion", [](QWidget *question) {
             static_cast<QMessageBox *>(question)->button(QMessageBox::Yes)->click();
         });

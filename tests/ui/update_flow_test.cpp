@@ -42,7 +42,7 @@ TEST_F(UpdateFlowTest, CancelButtonStopsTheUpdateAndTheButtonsComeBack) {
     Check();
     LogWhenEnabled watch(Button("bCheckDevice"), LogWidget());
     Button("bUpdateFirmware")->click();
-    ASSERT_TRUE(adapter_->WaitForFrames(13, 3, std::chrono::seconds(20)));
+    ASSERT_TRUE(adapter_->WaitForFrames(kCmdEraseStep, 3, std::chrono::seconds(20)));
 
     Button("bCancel")->click();  // returns once the worker has ended
 
@@ -51,7 +51,7 @@ TEST_F(UpdateFlowTest, CancelButtonStopsTheUpdateAndTheButtonsComeBack) {
     EXPECT_TRUE(EndsWith(watch.log, "\n\nForce Stop \n Try again. Try count = 1\n")) << watch.log;
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     EXPECT_EQ(CurVerNum, 0);
-    EXPECT_EQ(adapter_->CountOf(14), 0);  // no page was written
+    EXPECT_EQ(adapter_->CountOf(kCmdWriteImagePage), 0);  // no page was written
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ TEST_F(UpdateSafetyTest, StoppingAtTheAddressQuestionErasesNothing) {
 
     EXPECT_NE(Log().find(" No BT address was chosen: nothing was erased.\n"), std::string::npos)
         << Log();
-    EXPECT_EQ(adapter_->CountOf(13), 0) << adapter_->Transcript();
+    EXPECT_EQ(adapter_->CountOf(kCmdEraseStep), 0) << adapter_->Transcript();
     EXPECT_TRUE(Button("bCancel")->isHidden());
 }
 
@@ -78,7 +78,7 @@ TEST_F(UpdateSafetyTest, ClosingDuringAnUpdateAsksAndNoKeepsItRunning) {
     PlugAdapter({.version = 0x302, .erase_delay_ms = 40});
     Check();
     Button("bUpdateFirmware")->click();
-    ASSERT_TRUE(adapter_->WaitForFrames(13, 2, std::chrono::seconds(20)));
+    ASSERT_TRUE(adapter_->WaitForFrames(kCmdEraseStep, 2, std::chrono::seconds(20)));
 
     int asked = 0;
     for (int way = 0; way < 2; ++way) {
