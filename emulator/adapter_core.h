@@ -34,8 +34,8 @@ class AdapterCore {
   public:
     explicit AdapterCore(const AdapterConfig &config);
 
-    // A handshake frame that more input followed: a burst frame, code 3 before the wake-up
-    // frame of this recovery and 4 after it.
+    // A handshake frame that more input followed: a burst frame, kCodeBurstBeforeWake before the
+    // wake-up frame of this recovery and kCodeBurstAfterWake after it.
     int ClassifyBurstHandshake();
 
     AdapterReply Handle(int code, const std::vector<std::uint8_t> &frame,

@@ -10,7 +10,7 @@
 //   tornelvox::emulator::EmulatedAdapter adapter({.version = 0x2FF});
 //   ASSERT_TRUE(adapter.Start());
 //   ASSERT_TRUE(adapter.LinkAt(dir + "/cu.usbserial-1410"));
-//   adapter.AddFault({.code = 13, .kind = FaultKind::kSilence, .skip = 2});  // the 3rd erase
+//   adapter.AddFault({.code = kCodeErase, .kind = FaultKind::kSilence, .skip = 2});  // 3rd erase
 //   ... run the utility's code against the link ...
 //   EXPECT_TRUE(adapter.UnexpectedBytes().empty()) << adapter.Transcript();
 #pragma once
@@ -46,11 +46,11 @@ struct AdapterConfig {
     bool identifies_as_emulator = true;
     // Line rate in baud for pacing, 10 bits per byte; 0 leaves the line unpaced.
     int line_baud = 0;
-    // The boot loader never answers: command 2 and the recovery bursts stay unanswered.
+    // The boot loader never answers: the handshake and the recovery bursts stay unanswered.
     bool boot_loader_never_answers = false;
-    // Command 2 is answered only after the wake-up frame 5 and a burst of code 4 have come.
+    // The handshake is answered only after the wake-up frame and a burst after it have come.
     bool handshake_only_after_recovery = false;
-    // Time one erase step (command 13) takes before its reply.
+    // Time one erase step (kCodeErase) takes before its reply.
     int erase_delay_ms = 0;
     // A handshake followed by more input within this time is a burst frame and not answered.
     int handshake_settle_ms = 20;
@@ -80,23 +80,24 @@ enum class FaultKind {
     kGarbage,           // bytes of the reply's length that mean nothing
     kLateReply,         // the reply after a delay of `delay_ms`
     kLeadingNoise,      // `bytes` noise bytes before a settings reply
-    kWrongCheckValue,   // command 17 reports a corrupted check value
+    kWrongCheckValue,   // kCodeVerify reports a corrupted check value
     kOutOfRangeNumber,  // a settings reply carries `value` instead of the stored number
-    kPageWriteFails,    // the page (commands 14, 15, 16) is not programmed and no reply comes
-    kErasedPageRead,    // a page read (command 18) answers as if the page were erased
+    kPageWriteFails,    // the page written is not programmed and no reply comes
+    kErasedPageRead,    // a page read (kCodeReadPage) answers as if the page were erased
     kUnplug,            // the adapter is unplugged when the frame arrives
 };
 
 inline constexpr int kAlways = -1;
 
-// A fault applied to frames of one command code. Of the frames that match (code, and option or
-// page when given), the first `skip` pass untouched and the next `times` get the fault
-// (kAlways: every one from then on). "The 3rd frame 13" is {.code = 13, .skip = 2}.
+// A fault applied to frames of one command code (as frame_catalogue.h names them). Of the frames
+// that match (code, and option or page when given), the first `skip` pass untouched and the next
+// `times` get the fault (kAlways: every one from then on). "The 3rd erase step" is
+// {.code = kCodeErase, .skip = 2}.
 struct FaultRule {
     int code = 0;
     FaultKind kind = FaultKind::kSilence;
-    int option = -1;  // commands 23, 24: only this option code; -1 for any
-    int page = -1;    // commands 14, 15, 16: only the page at this page number; -1 for any
+    int option = -1;  // settings frames: only this option code; -1 for any
+    int page = -1;    // page writes: only the page at this page number; -1 for any
     int skip = 0;
     int times = 1;
     std::size_t bytes = 2;  // kept bytes, piece size, extra bytes or noise bytes
@@ -165,7 +166,7 @@ class EmulatedAdapter {
     std::vector<std::uint8_t> ReadFlash(std::uint32_t address, std::size_t size) const;
     // Overwrites flash bytes directly (not NOR programming); false if out of range.
     bool WriteFlash(std::uint32_t address, const std::vector<std::uint8_t> &bytes);
-    // CRC-32/JAMCRC over flash 0x00000 to 0x7CFFF, as command 17 reports it.
+    // CRC-32/JAMCRC over flash 0x00000 to 0x7CFFF, as kCodeVerify reports it.
     std::uint32_t CheckValue() const;
 
     // Adapter state.

@@ -24,7 +24,7 @@ inline constexpr int kCodeWriteImagePage = 14;
 inline constexpr int kCodeWriteNamePage = 15;
 inline constexpr int kCodeWriteParameterPage = 16;
 inline constexpr int kCodeVerify = 17;
-inline constexpr int kCodeReadPage = 18;  // 19 has the same bytes and is recorded as 18
+inline constexpr int kCodeReadPage = 18;  // also the parameter page read: the same bytes
 inline constexpr int kCodeQuit = 21;
 inline constexpr int kCodeVersion = 22;
 inline constexpr int kCodeReadSetting = 23;
@@ -48,7 +48,8 @@ struct FrameMatch {
 // Looks for a frame at the start of data[0..size).
 FrameMatch MatchFrame(const std::uint8_t *data, std::size_t size);
 
-// Flash address carried by frames 13, 14, 15, 16 and 18 (bytes 8..11 or 9..12, little-endian).
+// Flash address carried by the erase, page write and page read frames (bytes 9..12 of an erase,
+// 8..11 of the others, little-endian).
 std::uint32_t FrameAddress(int code, const std::uint8_t *frame, std::size_t size);
 
 }  // namespace tornelvox::emulator

@@ -26,7 +26,7 @@ std::vector<std::uint8_t> CommandComplete(std::size_t length, std::uint8_t statu
 std::vector<std::uint8_t> PageReadReply(std::uint32_t address,
                                         const std::vector<std::uint8_t> &page);
 
-// Reply to command 17: the check value in bytes 7..10, least significant byte first.
+// Reply to kCodeVerify: the check value in bytes 7..10, least significant byte first.
 std::vector<std::uint8_t> CheckValueReply(std::uint32_t check_value);
 
 // Reply to "/v": 33 bytes of text with "KQ Version" and the version's three hex digits 13 bytes

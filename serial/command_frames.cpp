@@ -62,11 +62,12 @@ struct CatalogueEntry {
     ShortReply short_reply;  // what a reply shorter than reply_length counts as
 };
 
-// The adapter's whole command vocabulary. Codes 1-19 are vendor commands in the shape of HCI
-// command packets (indicator 01, opcode FCE0 little-endian); 21 and 22 are text commands;
-// 23 and 24 are the "XS" settings frames. Variable bytes are filled in by BuildFrame. Each row
-// spans two lines: the code and the frame's fixed head, then how the frame is completed and how
-// its exchange runs.
+// The adapter's whole command vocabulary, one row per code in order. kCmdProbe to
+// kCmdReadParameterPage are vendor commands in the shape of HCI command packets (indicator 01,
+// opcode FCE0 little-endian); kCmdQuit and kCmdQueryVersion are text commands; kCmdReadSetting
+// and kCmdWriteSetting are the "XS" settings frames. Variable bytes are filled in by BuildFrame.
+// Each row spans two lines: the code and the frame's fixed head, then how the frame is completed
+// and how its exchange runs.
 // clang-format off
 constexpr CatalogueEntry kCatalogue[] = {
     // code                        len  head bytes

@@ -63,7 +63,7 @@ TEST_F(Port, OpenWhileOpenKeepsThePortAndItsName) {
     EXPECT_STREQ(ComPortName, peer.Path().c_str());
 }
 
-TEST_F(Port, FailedOpenLeavesThePathAndFailCode1) {
+TEST_F(Port, FailedOpenLeavesThePathAndFailPortOpen) {
     EXPECT_FALSE(OpenPort("/nonexistent/cu.usbserial-1"));
     EXPECT_EQ(hComm, 0);
     EXPECT_EQ(FailCode, kFailPortOpen);
@@ -119,7 +119,7 @@ TEST_F(Port, OpenPortHoldsThePortExclusively) {
     ASSERT_GE(next, 0);
     EXPECT_EQ(flock(next, LOCK_EX | LOCK_NB), 0);
 
-    // A port held by another program cannot be opened: FailCode 1, nothing open.
+    // A port held by another program cannot be opened: FailCode kFailPortOpen, nothing open.
     FailCode = kFailNone;
     EXPECT_FALSE(OpenPort(peer.Path().c_str()));
     EXPECT_EQ(FailCode, kFailPortOpen);
