@@ -345,8 +345,8 @@ int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
                 "goes on.\n",
                 ComPortName);
         }
-        // Only this update's own check value errors end it at once: a FailCode 20 left by an
-        // earlier update, or by a first check that the second cleared, does not.
+        // Only this update's own check value errors end it at once: a kFailCheckValueMismatch left
+        // by an earlier update, or by a first check that the second cleared, does not.
         if (failed_attempts >= kMaxAttempts || CheckValueMismatchStood) {
             return FailureEnd(*front_end);
         }

@@ -151,7 +151,7 @@ class RecordingWindow : public FrontEnd {
 inline void ResetSerialLink() {
     ClosePort();
     std::snprintf(ComPortName, sizeof ComPortName, "/dev/");
-    FailCode = 0;
+    FailCode = kFailNone;
     DeviceDirectory = "/dev";
 }
 
