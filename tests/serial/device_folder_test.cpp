@@ -23,7 +23,8 @@
 #include "emulator/foreign_device.h"
 #include "firmware/firmware_update.h"
 #include "serial/serial_link.h"
-#include "support/recording_window.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
 
 namespace tornelvox {
 namespace {
@@ -56,7 +57,7 @@ bool ForbiddenForAForeignDevice(int code) {
 class DeviceFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetSerialLink();
+        testing::ResetProcessState();
         ReadCallTimeoutMs = 5;
         char pattern[] = "/tmp/tornelvox-devices-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -68,8 +69,7 @@ class DeviceFolder : public ::testing::Test {
         if (held_ >= 0) close(held_);
         for (auto &device : foreign_) device->Stop();
         for (auto &adapter : adapters_) adapter->Stop();
-        ReadCallTimeoutMs = 100;
-        testing::ResetSerialLink();
+        testing::ResetProcessState();
         fs::remove_all(folder_);
     }
 
@@ -237,7 +237,7 @@ TEST_F(DeviceFolder, UnreadableNodeIsExplainedAndPassedOver) {
 // The boot loader entry starts with the same probe: a device that answers otherwise gets
 // nothing more, not even a reset.
 TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
-    testing::ResetSerialLink();
+    testing::ResetProcessState();
     ReadCallTimeoutMs = 5;
     for (ForeignKind kind : {ForeignKind::kEcho, ForeignKind::kStream}) {
         ForeignDevice device(kind);
@@ -257,8 +257,7 @@ TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
         fs::remove_all(folder);
         EXPECT_EQ(device.ReceivedCodes(), (std::vector<int>{1, 1}));
     }
-    ReadCallTimeoutMs = 100;
-    testing::ResetSerialLink();
+    testing::ResetProcessState();
 }
 
 }  // namespace
