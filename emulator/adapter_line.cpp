@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -78,27 +77,20 @@ void WakePipe::Drain() {
 bool AdapterLine::Open(const WakePipe &wake, bool strange) {
     HangUp();
     wake_fd_ = wake.ReadEnd();
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0) return false;
-    char name[128] = {};
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-        ptsname_r(master_, name, sizeof name) != 0) {
-        HangUp();
-        return false;
-    }
-    slave_path_ = name;
-    own_slave_ = open(name, O_RDWR | O_NOCTTY);
-    termios attributes{};
-    if (own_slave_ < 0 || tcgetattr(own_slave_, &attributes) != 0) {
-        HangUp();
-        return false;
-    }
+    if (!pty_.Open()) return false;
     if (strange) {
+        termios attributes{};
+        if (tcgetattr(pty_.HeldSlave(), &attributes) != 0) {
+            HangUp();
+            return false;
+        }
         MakeStrange(attributes);
-    } else {
-        cfmakeraw(&attributes);
+        if (tcsetattr(pty_.HeldSlave(), TCSANOW, &attributes) != 0) {
+            HangUp();
+            return false;
+        }
     }
-    if (tcsetattr(own_slave_, TCSANOW, &attributes) != 0 || !SetNonBlocking(master_)) {
+    if (!SetNonBlocking(pty_.Master())) {
         HangUp();
         return false;
     }
@@ -106,13 +98,12 @@ bool AdapterLine::Open(const WakePipe &wake, bool strange) {
 }
 
 void AdapterLine::HangUp() {
-    CloseDescriptor(master_);
-    CloseDescriptor(own_slave_);
+    pty_.Close();
 }
 
 WaitResult AdapterLine::WaitForInput(std::optional<Clock::time_point> deadline) {
-    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {master_, POLLIN, 0}};
-    const nfds_t count = master_ >= 0 ? 2 : 1;
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {pty_.Master(), POLLIN, 0}};
+    const nfds_t count = pty_.IsOpen() ? 2 : 1;
     int ready = -1;
     do {
         timespec storage{};
@@ -144,10 +135,10 @@ void AdapterLine::WaitForWake() {
 }
 
 long AdapterLine::ReadAvailable(std::vector<std::uint8_t> &buffer, std::size_t max_bytes) {
-    if (master_ < 0) return -1;
+    if (!pty_.IsOpen()) return -1;
     const std::size_t before = buffer.size();
     buffer.resize(before + max_bytes);
-    const ssize_t got = read(master_, buffer.data() + before, max_bytes);
+    const ssize_t got = read(pty_.Master(), buffer.data() + before, max_bytes);
     if (got > 0) {
         buffer.resize(before + static_cast<std::size_t>(got));
         return got;
@@ -160,14 +151,14 @@ long AdapterLine::ReadAvailable(std::vector<std::uint8_t> &buffer, std::size_t m
 std::size_t AdapterLine::WriteAll(const std::uint8_t *data, std::size_t size,
                                   std::chrono::milliseconds stall_limit) {
     std::size_t done = 0;
-    while (done < size && master_ >= 0) {
-        const ssize_t n = write(master_, data + done, size - done);
+    while (done < size && pty_.IsOpen()) {
+        const ssize_t n = write(pty_.Master(), data + done, size - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) break;
-        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {master_, POLLOUT, 0}};
+        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {pty_.Master(), POLLOUT, 0}};
         const int ready = poll(fds, 2, static_cast<int>(stall_limit.count()));
         if (ready <= 0 || fds[0].revents != 0) break;  // stalled or woken
         if ((fds[1].revents & POLLOUT) == 0) break;    // hang-up or error

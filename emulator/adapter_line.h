@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "emulator/pseudo_terminal.h"
+
 namespace tornelvox::emulator {
 
 using Clock = std::chrono::steady_clock;
@@ -38,8 +40,8 @@ class AdapterLine {
     bool Open(const WakePipe &wake, bool strange = false);
     // Closes the master and the adapter's slave descriptor: the utility's side sees a hang-up.
     void HangUp();
-    bool Up() const { return master_ >= 0; }
-    const std::string &SlavePath() const { return slave_path_; }
+    bool Up() const { return pty_.IsOpen(); }
+    const std::string &SlavePath() const { return pty_.SlavePath(); }
 
     // Waits for input, a wake-up or the deadline (none: no deadline).
     WaitResult WaitForInput(std::optional<Clock::time_point> deadline);
@@ -56,10 +58,8 @@ class AdapterLine {
                          std::chrono::milliseconds stall_limit);
 
   private:
-    int master_ = -1;
-    int own_slave_ = -1;
+    PseudoTerminal pty_;  // its held slave is the adapter's own descriptor
     int wake_fd_ = -1;
-    std::string slave_path_;
 };
 
 }  // namespace tornelvox::emulator

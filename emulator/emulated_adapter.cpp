@@ -1,8 +1,5 @@
 #include "emulator/emulated_adapter.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -14,6 +11,7 @@
 #include "emulator/adapter_line.h"
 #include "emulator/fault_plan.h"
 #include "emulator/frame_catalogue.h"
+#include "emulator/pseudo_terminal.h"
 #include "emulator/transcript.h"
 
 namespace tornelvox::emulator {
@@ -124,12 +122,11 @@ void EmulatedAdapter::Impl::PlugBackIn() {
         slave_path = line.SlavePath();
         plugged = true;
         if (!replug_link.empty()) {
-            for (const std::string &link : links) unlink(link.c_str());
+            for (const std::string &link : links) RemoveLink(link);
             links = {replug_link};
         }
         for (const std::string &link : links) {
-            unlink(link.c_str());
-            if (symlink(slave_path.c_str(), link.c_str()) != 0) replugged = false;
+            if (!LinkTo(slave_path, link)) replugged = false;
         }
         records.push_back({RecordKind::kEvent, 0, {}, "plugged in again; " + core.PowerCycle()});
     }
@@ -345,7 +342,7 @@ void EmulatedAdapter::Stop() {
     impl_->wake.Close();
     std::lock_guard lock(impl_->mutex);
     impl_->plugged = false;
-    for (const std::string &link : impl_->links) unlink(link.c_str());
+    for (const std::string &link : impl_->links) RemoveLink(link);
     impl_->links.clear();
 }
 
@@ -356,12 +353,7 @@ std::string EmulatedAdapter::DevicePath() const {
 
 bool EmulatedAdapter::LinkAt(const std::string &link_path) {
     std::lock_guard lock(impl_->mutex);
-    if (impl_->slave_path.empty() || link_path.empty()) return false;
-    struct stat existing {};
-    if (lstat(link_path.c_str(), &existing) == 0) {
-        if (!S_ISLNK(existing.st_mode) || unlink(link_path.c_str()) != 0) return false;
-    }
-    if (symlink(impl_->slave_path.c_str(), link_path.c_str()) != 0) return false;
+    if (!LinkTo(impl_->slave_path, link_path)) return false;
     impl_->links.push_back(link_path);
     return true;
 }

@@ -1,7 +1,5 @@
 #include "emulator/foreign_device.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -9,6 +7,7 @@
 
 #include "emulator/adapter_line.h"
 #include "emulator/frame_catalogue.h"
+#include "emulator/pseudo_terminal.h"
 
 namespace tornelvox::emulator {
 namespace {
@@ -85,13 +84,13 @@ void ForeignDevice::Stop() {
     impl_->line.HangUp();
     impl_->wake.Close();
     std::lock_guard lock(impl_->mutex);
-    for (const std::string &link : impl_->links) unlink(link.c_str());
+    for (const std::string &link : impl_->links) RemoveLink(link);
     impl_->links.clear();
 }
 
 bool ForeignDevice::LinkAt(const std::string &link_path) {
     const std::string target = impl_->line.SlavePath();
-    if (target.empty() || symlink(target.c_str(), link_path.c_str()) != 0) return false;
+    if (!LinkTo(target, link_path)) return false;
     std::lock_guard lock(impl_->mutex);
     impl_->links.push_back(link_path);
     return true;

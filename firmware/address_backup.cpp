@@ -16,7 +16,7 @@
 
 namespace tornelvox {
 
-std::string SysfsRoot = "/sys";
+std::string SysfsRoot = kDefaultSysfsRoot;
 
 namespace {
 

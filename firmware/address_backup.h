@@ -47,6 +47,7 @@ std::string UtcTimestamp();
 
 // Folder that stands for /sys when the USB serial number of a port's device is looked up; tests
 // point it at a folder of their own. Set it only while no update runs.
+inline constexpr char kDefaultSysfsRoot[] = "/sys";
 extern std::string SysfsRoot;
 
 // The USB serial number of the device behind port (a device node or a link to one), from the

@@ -15,8 +15,8 @@
 
 namespace tornelvox {
 
-std::string ProcRoot = "/proc";
-std::string BrlttyProgramPaths = "/usr/bin/brltty:/bin/brltty";
+std::string ProcRoot = kDefaultProcRoot;
+std::string BrlttyProgramPaths = kDefaultBrlttyProgramPaths;
 
 namespace {
 

@@ -7,11 +7,13 @@ namespace tornelvox {
 
 // Folder that stands for /proc when the holders of a node are looked for; tests point it at a
 // folder of their own. Set it only while no search runs.
-extern std::string ProcRoot;  // default "/proc"
+inline constexpr char kDefaultProcRoot[] = "/proc";
+extern std::string ProcRoot;
 
 // Program files whose presence means brltty is installed, separated by ':'. Tests point it at
 // files of their own. Set it only while no search runs.
-extern std::string BrlttyProgramPaths;  // default "/usr/bin/brltty:/bin/brltty"
+inline constexpr char kDefaultBrlttyProgramPaths[] = "/usr/bin/brltty:/bin/brltty";
+extern std::string BrlttyProgramPaths;
 
 // Why `path` could not be opened, as log lines (each starting with a tab and ending "\n", in the
 // same plain style as the utility's other log lines). `error` is the errno of the failed open or

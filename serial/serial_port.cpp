@@ -13,10 +13,10 @@
 namespace tornelvox {
 
 int hComm = 0;
-char ComPortName[kPortPathSize] = "/dev/";
+char ComPortName[kPortPathSize] = "/dev/";  // kInitialPortName; an array cannot copy one
 int FailCode = kFailNone;
-std::string DeviceDirectory = "/dev";
-std::atomic<int> ReadCallTimeoutMs{100};
+std::string DeviceDirectory = kDefaultDeviceDirectory;
+std::atomic<int> ReadCallTimeoutMs{kDefaultReadCallTimeoutMs};
 int OpenError = 0;
 bool LineHungUp = false;
 std::atomic<unsigned> HangupsSeen{0};
@@ -26,7 +26,7 @@ void NoteHangup() {
     LineHungUp = true;
     HangupsSeen.fetch_add(1);
 }
-std::atomic<int> WriteDeadlineMs{2000};
+std::atomic<int> WriteDeadlineMs{kDefaultWriteDeadlineMs};
 
 namespace {
 

@@ -17,8 +17,9 @@ inline constexpr std::size_t kPortPathSize = 64;
 // the Check action and the two workers from using the port at the same time.
 extern int hComm;
 
-// Full path of the last port opened (initially "/dev/"); kept after a close so that InitPort
-// can reopen the same device.
+// Full path of the last port opened (initially kInitialPortName); kept after a close so that
+// InitPort can reopen the same device.
+inline constexpr char kInitialPortName[] = "/dev/";
 extern char ComPortName[kPortPathSize];
 
 // Reason of the last recorded failure, a FailReason; never cleared. The serial link records
@@ -28,15 +29,18 @@ extern int FailCode;
 
 // Directory the search lists. "/dev" for the utility; tests point it at a folder of links to
 // pseudo-terminals. Set it only while no search runs.
+inline constexpr char kDefaultDeviceDirectory[] = "/dev";
 extern std::string DeviceDirectory;
 
 // Longest wait of one read call for the first byte, in milliseconds. 100 (0.1 s) matches the
 // port's VTIME of one decisecond; tests shorten it so that silent exchanges cost less.
+inline constexpr int kDefaultReadCallTimeoutMs = 100;
 extern std::atomic<int> ReadCallTimeoutMs;
 
 // Base of the time one frame may take to be written whole, in milliseconds: 2000 (2 s). Each
 // frame gets this plus twice its line time at 115,200 baud (see WriteComm). Tests shorten it so
 // that a device that takes no input fails its write sooner.
+inline constexpr int kDefaultWriteDeadlineMs = 2000;
 extern std::atomic<int> WriteDeadlineMs;
 
 // The system's reason (errno) of the last open that failed: of the node, or of the exclusive

@@ -23,9 +23,10 @@ extern std::atomic<UpdateEnd> LastUpdateEnd;
 // 04 06, shown as 06:04:03:00:01:00.
 extern const BtAddress kBuiltInBtAddress;
 
-// The pause after a failed attempt that is retried, in seconds (3). Defaults to sleeping; tests
-// replace it. Change it only while no worker runs.
+// The pause after a failed attempt that is retried, in seconds (3). Defaults to
+// SleepBeforeRetry; tests replace it. Change it only while no worker runs.
 extern std::function<void(unsigned seconds)> RetryPause;
+void SleepBeforeRetry(unsigned seconds);
 
 // The worker's body: up to ten attempts, then the success, failure or cancel end. Returns 1
 // after a successful update. Posts the restored buttons through front_end at its end, and

@@ -18,9 +18,11 @@ namespace tornelvox {
 
 std::atomic<bool> UpdateFirmwareRunning{false};
 
-std::function<void(unsigned seconds)> RetryPause = [](unsigned seconds) {
+void SleepBeforeRetry(unsigned seconds) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-};
+}
+
+std::function<void(unsigned seconds)> RetryPause = SleepBeforeRetry;
 
 namespace {
 

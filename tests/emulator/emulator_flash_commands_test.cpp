@@ -18,6 +18,7 @@ Bytes Pattern(std::uint8_t seed) {
 class FlashCommands : public EmulatorTest {
   protected:
     void SetUp() override {
+        EmulatorTest::SetUp();
         Begin();
         EnterBootLoader();
     }

@@ -2,10 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "emulator/pseudo_terminal.h"
 
 namespace tornelvox::emulator::testing {
 
@@ -24,13 +25,7 @@ const Bytes kVerify = {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00,
 const Bytes kVersionQuery = {0x2F, 0x76};
 
 SlavePort::SlavePort(const std::string &path) {
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) return;
-    termios attributes{};
-    if (tcgetattr(fd_, &attributes) == 0) {
-        cfmakeraw(&attributes);
-        tcsetattr(fd_, TCSANOW, &attributes);
-    }
+    fd_ = OpenRawTerminal(path, O_NONBLOCK);
 }
 
 SlavePort::~SlavePort() {

@@ -17,6 +17,7 @@
 #include "emulator/emulated_adapter.h"
 #include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
+#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "workflow/workflow.h"
 
@@ -30,12 +31,8 @@ inline constexpr std::array<unsigned char, 6> kDefaultAddress = {0x00, 0x01, 0x0
 class AdapterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetSerialLink();
-        std::memcpy(BT_ADD, kDefaultAddress.data(), sizeof BT_ADD);
+        ResetProcessState();
         CurVerNum = 0x302;
-        ThreadRunning.store(false);
-        UpdateFirmwareRunning.store(false);
-        saved_timeout_ = ReadCallTimeoutMs.load();
         // Short read calls keep the silent exchanges of the fault cases cheap; every reply of
         // the unpaced emulator arrives far within them.
         ReadCallTimeoutMs.store(20);
@@ -51,11 +48,7 @@ class AdapterTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        ClosePort();
-        ReadCallTimeoutMs.store(saved_timeout_);
-        RetryPause = [](unsigned seconds) {
-            std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        };
+        ResetProcessState();
         if (adapter_) adapter_->Stop();
         std::error_code ignored;
         std::filesystem::remove_all(state_home_, ignored);
@@ -102,7 +95,6 @@ class AdapterTest : public ::testing::Test {
 
   private:
     std::unique_ptr<emu::EmulatedAdapter> adapter_;
-    int saved_timeout_ = 100;
 };
 
 // The name page the utility writes for an address: address, "Tornelvox(" three digits ")",

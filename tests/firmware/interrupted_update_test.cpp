@@ -22,6 +22,7 @@
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
+#include "tests/support/process_state.h"
 #include "workflow/workflow.h"
 
 extern char **environ;
@@ -101,6 +102,7 @@ std::string ReadFile(const std::string &path) {
 class InterruptedUpdate : public ::testing::TestWithParam<InterruptCase> {
   protected:
     void SetUp() override {
+        ResetProcessState();
         folder_ = std::filesystem::temp_directory_path() /
                   ("tornelvox-interrupted-" + std::to_string(getpid()));
         std::filesystem::remove_all(folder_);
@@ -110,6 +112,7 @@ class InterruptedUpdate : public ::testing::TestWithParam<InterruptCase> {
     }
     void TearDown() override {
         if (adapter_) adapter_->Stop();
+        ResetProcessState();
         std::filesystem::remove_all(folder_);
     }
 

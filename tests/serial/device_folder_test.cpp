@@ -23,7 +23,8 @@
 #include "emulator/foreign_device.h"
 #include "firmware/firmware_update.h"
 #include "serial/serial_link.h"
-#include "support/recording_window.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
 
 namespace tornelvox {
 namespace {
@@ -57,7 +58,7 @@ bool ForbiddenForAForeignDevice(int code) {
 class DeviceFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetSerialLink();
+        testing::ResetProcessState();
         ReadCallTimeoutMs = 5;
         char pattern[] = "/tmp/tornelvox-devices-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -69,8 +70,7 @@ class DeviceFolder : public ::testing::Test {
         if (held_ >= 0) close(held_);
         for (auto &device : foreign_) device->Stop();
         for (auto &adapter : adapters_) adapter->Stop();
-        ReadCallTimeoutMs = 100;
-        testing::ResetSerialLink();
+        testing::ResetProcessState();
         fs::remove_all(folder_);
     }
 
@@ -243,7 +243,7 @@ TEST_F(DeviceFolder, UnreadableNodeIsExplainedAndPassedOver) {
 // The boot loader entry starts with the same probe: a device that answers otherwise gets
 // nothing more, not even a reset.
 TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
-    testing::ResetSerialLink();
+    testing::ResetProcessState();
     ReadCallTimeoutMs = 5;
     for (ForeignKind kind : {ForeignKind::kEcho, ForeignKind::kStream}) {
         ForeignDevice device(kind);
@@ -263,8 +263,7 @@ TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
         fs::remove_all(folder);
         EXPECT_EQ(device.ReceivedCodes(), (std::vector<int>{kCmdProbe, kCmdProbe}));
     }
-    ReadCallTimeoutMs = 100;
-    testing::ResetSerialLink();
+    testing::ResetProcessState();
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
-#include "support/recording_window.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
 
 namespace tornelvox {
 namespace {
@@ -19,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
-    testing::ResetSerialLink();
+    testing::ResetProcessState();
     char pattern[] = "/tmp/tornelvox-devXXXXXX";
     const std::string folder = mkdtemp(pattern);
     DeviceDirectory = folder;
@@ -45,7 +46,7 @@ TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
     EXPECT_EQ(adapter.ReceivedCodes(), expected) << adapter.Transcript();
     EXPECT_TRUE(adapter.UnexpectedBytes().empty()) << adapter.Transcript();
 
-    testing::ResetSerialLink();
+    testing::ResetProcessState();
     adapter.Stop();
     fs::remove_all(folder);
 }
@@ -54,9 +55,7 @@ TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
 // whole. The write must give up with FailCode kFailFrameNotWritten instead of holding the thread,
 // for page frames and for the handshake bursts alike.
 TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
-    testing::ResetSerialLink();
-    const int saved_deadline = WriteDeadlineMs.load();
-    const int saved_timeout = ReadCallTimeoutMs.load();
+    testing::ResetProcessState();
     WriteDeadlineMs = 500;
     ReadCallTimeoutMs = 1;
     emulator::EmulatedAdapter adapter({.never_reads = true});
@@ -109,9 +108,7 @@ TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
     // Reads still block as before: the write loop put the descriptor back.
     EXPECT_EQ(fcntl(hComm, F_GETFL) & O_NONBLOCK, 0);
 
-    testing::ResetSerialLink();
-    WriteDeadlineMs = saved_deadline;
-    ReadCallTimeoutMs = saved_timeout;
+    testing::ResetProcessState();
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "serial/serial_link.h"
-#include "support/peer_port_test.h"
-#include "support/recording_window.h"
-#include "support/scripted_peer.h"
+#include "tests/support/peer_port_test.h"
+#include "tests/support/recording_window.h"
+#include "tests/support/scripted_peer.h"
 
 namespace tornelvox {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "firmware/firmware_update.h"
-#include "support/scripted_peer.h"
+#include "tests/support/scripted_peer.h"
 
 namespace tornelvox {
 namespace {

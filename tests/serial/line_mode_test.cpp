@@ -9,7 +9,8 @@
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
-#include "support/recording_window.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
 
 namespace tornelvox {
 namespace {
@@ -18,14 +19,13 @@ namespace {
 class StrangeLine : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetSerialLink();
+        testing::ResetProcessState();
         ReadCallTimeoutMs = 20;
         ASSERT_TRUE(adapter.Start());
         std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter.DevicePath().c_str());
     }
     void TearDown() override {
-        testing::ResetSerialLink();
-        ReadCallTimeoutMs = 100;
+        testing::ResetProcessState();
         adapter.Stop();
     }
     emulator::EmulatedAdapter adapter{{.strange_line_mode = true}};

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process_state.h"
+
 namespace tornelvox {
 namespace {
 
@@ -47,6 +49,7 @@ void ExpectMentions(const std::string &text, const std::vector<std::string> &exp
 class TempFolder : public ::testing::Test {
   protected:
     void SetUp() override {
+        testing::ResetProcessState();
         char pattern[] = "/tmp/tornelvox-diagXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder_ = pattern;
@@ -94,7 +97,7 @@ class PortDiagnosisHolders : public TempFolder {
         ProcRoot = proc_;
     }
     void TearDown() override {
-        ProcRoot = "/proc";
+        testing::ResetProcessState();
         TempFolder::TearDown();
     }
     // A process folder with a comm file and descriptors on an unrelated file, a vanished file
@@ -315,7 +318,7 @@ TEST(PortDiagnosisGroupAdvice, FollowsMembershipInDatabaseAndProcess) {
         {false, true, {"access control list", "security policy"}, {"usermod", "newgrp"}},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.in_database << c.in_process);
+        SCOPED_TRACE(::testing::Message() << c.in_database << c.in_process);
         const std::string text =
             GroupAccessAdvice("/dev/ttyUSB0", "dialout", "ana", c.in_database, c.in_process);
         ExpectLogLines(text);
@@ -339,7 +342,7 @@ TEST(PortDiagnosisOtherErrors, SayTheNodeIsGoneOrGiveTheSystemText) {
 class PortDiagnosisBrltty : public TempFolder {
   protected:
     void TearDown() override {
-        BrlttyProgramPaths = "/usr/bin/brltty:/bin/brltty";
+        testing::ResetProcessState();
         TempFolder::TearDown();
     }
 };

@@ -13,16 +13,17 @@
 #include <string>
 
 #include "serial/serial_link.h"
-#include "support/recording_window.h"
-#include "support/scripted_peer.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
+#include "tests/support/scripted_peer.h"
 
 namespace tornelvox {
 namespace {
 
 class Port : public ::testing::Test {
   protected:
-    void SetUp() override { testing::ResetSerialLink(); }
-    void TearDown() override { testing::ResetSerialLink(); }
+    void SetUp() override { testing::ResetProcessState(); }
+    void TearDown() override { testing::ResetProcessState(); }
     testing::ScriptedPeer peer;
 };
 

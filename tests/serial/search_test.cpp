@@ -6,8 +6,9 @@
 #include <string>
 
 #include "serial/serial_link.h"
-#include "support/recording_window.h"
-#include "support/scripted_peer.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
+#include "tests/support/scripted_peer.h"
 
 namespace tornelvox {
 namespace {
@@ -65,15 +66,15 @@ void ScriptReboot(ScriptedPeer &peer, bool answered) {
 class Search : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetSerialLink();
+        testing::ResetProcessState();
+        window_.InstallAsMessageSink();
         ReadCallTimeoutMs = 25;  // room for a peer thread on a busy machine
         char pattern[] = "/tmp/tornelvox-devXXXXXX";
         folder_ = mkdtemp(pattern);
         DeviceDirectory = folder_;
     }
     void TearDown() override {
-        testing::ResetSerialLink();
-        ReadCallTimeoutMs = 100;
+        testing::ResetProcessState();
         fs::remove_all(folder_);
     }
     std::string Link(const std::string &name, const std::string &target) {

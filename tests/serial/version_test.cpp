@@ -5,8 +5,9 @@
 #include <string>
 
 #include "firmware/firmware_update.h"
-#include "support/recording_window.h"
-#include "support/scripted_peer.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
+#include "tests/support/scripted_peer.h"
 #include "tools/jamcrc.h"
 
 namespace tornelvox {
@@ -53,13 +54,10 @@ struct VersionCase {
 class VersionQuery : public ::testing::TestWithParam<VersionCase> {
   protected:
     void SetUp() override {
-        testing::ResetSerialLink();
+        testing::ResetProcessState();
         ReadCallTimeoutMs = 20;
     }
-    void TearDown() override {
-        testing::ResetSerialLink();
-        ReadCallTimeoutMs = 100;
-    }
+    void TearDown() override { testing::ResetProcessState(); }
 };
 
 TEST_P(VersionQuery, ReadsTheDigitsAfterTheMarker) {

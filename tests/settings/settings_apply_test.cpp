@@ -2,7 +2,7 @@
 // lines; the verdict; the buttons come back last.
 #include <thread>
 
-#include "settings_workflow_fixture.h"
+#include "tests/settings/settings_workflow_fixture.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox {

@@ -6,8 +6,9 @@
 #include <set>
 #include <vector>
 
-#include "firmware_gate_cases.h"
 #include "settings/device_settings.h"
+#include "tests/settings/firmware_gate_cases.h"
+#include "tests/support/process_state.h"
 
 namespace tornelvox {
 namespace {
@@ -127,8 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Mappings, AppliedValues, ::testing::Values(
 
 class DialogClose : public ::testing::Test {
   protected:
-    void SetUp() override { ResetSettingValues(); }
-    void TearDown() override { ResetSettingValues(); }
+    void SetUp() override { testing::ResetProcessState(); }
+    void TearDown() override { testing::ResetProcessState(); }
 };
 
 TEST_F(DialogClose, CancelMakesEveryAppliedValueEqualItsDeviceValue) {

@@ -6,9 +6,9 @@
 
 #include "emulator/emulated_adapter.h"
 #include "settings/device_settings.h"
-#include "support/peer_port_test.h"
-#include "support/recording_window.h"
-#include "support/scripted_peer.h"
+#include "tests/support/peer_port_test.h"
+#include "tests/support/recording_window.h"
+#include "tests/support/scripted_peer.h"
 
 namespace tornelvox {
 namespace {
@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, OneWrite, ::testing::Values(
 // ---- The transaction id on the wire -----------------------------------------------------------
 
 TEST(TransactionId, WrapsToZeroOnTheWireAfter255Exchanges) {
-    testing::ResetSerialLink();
+    testing::ResetProcessState();
     emulator::EmulatedAdapter adapter;
     ASSERT_TRUE(adapter.Start());
     std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter.DevicePath().c_str());

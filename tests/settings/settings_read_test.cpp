@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <set>
 
-#include "firmware_gate_cases.h"
-#include "settings_workflow_fixture.h"
+#include "tests/settings/firmware_gate_cases.h"
+#include "tests/settings/settings_workflow_fixture.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox {

@@ -15,7 +15,8 @@
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
-#include "support/recording_window.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_window.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox::testing {
@@ -43,10 +44,8 @@ class SettingsWorkflow : public ::testing::Test {
     }
 
     void SetUp() override {
-        ResetSerialLink();
+        ResetProcessState();
         ReadCallTimeoutMs = 20;
-        ResetSettingValues();
-        bDeviceSettingRunning = false;
         window = std::make_shared<RecordingWindow>();
     }
 
@@ -60,9 +59,7 @@ class SettingsWorkflow : public ::testing::Test {
         }
         EXPECT_EQ(window.use_count(), 1) << "the settings worker still holds the window";
         window.reset();
-        ClosePort();
-        ReadCallTimeoutMs = 100;
-        CurVerNum = 0;
+        ResetProcessState();
         if (adapter) adapter->Stop();
     }
 

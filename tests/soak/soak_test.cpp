@@ -30,6 +30,7 @@
 #include "firmware/firmware_update.h"
 #include "serial/serial_link.h"
 #include "settings/device_settings.h"
+#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "workflow/workflow.h"
 
@@ -199,8 +200,7 @@ const char *Name(UpdateEnd end) {
 class Soak : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetSerialLink();
-        ResetSettingValues();
+        ResetProcessState();
         ReadCallTimeoutMs.store(kReadCallMs);
         RetryPause = [this](unsigned) {
             ++pauses_;
@@ -215,9 +215,7 @@ class Soak : public ::testing::Test {
     }
 
     void TearDown() override {
-        ResetSerialLink();
-        ReadCallTimeoutMs.store(100);
-        RetryPause = [](unsigned pause) { std::this_thread::sleep_for(seconds(pause)); };
+        ResetProcessState();
         std::filesystem::remove_all(folder_);
     }
 

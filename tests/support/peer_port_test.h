@@ -5,21 +5,18 @@
 #include <gtest/gtest.h>
 
 #include "serial/serial_link.h"
-#include "support/recording_window.h"
-#include "support/scripted_peer.h"
+#include "tests/support/process_state.h"
+#include "tests/support/scripted_peer.h"
 
 namespace tornelvox::testing {
 
 class PeerPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetSerialLink();
+        ResetProcessState();
         ReadCallTimeoutMs = 20;
     }
-    void TearDown() override {
-        ClosePort();
-        ReadCallTimeoutMs = 100;
-    }
+    void TearDown() override { ResetProcessState(); }
     // Opens the port on the peer in raw mode at 115,200 baud.
     void Open() {
         ASSERT_TRUE(OpenPort(peer.Path().c_str()));

@@ -24,10 +24,13 @@ class RecordingWindow : public FrontEnd {
     };
 
     // Installs itself as the message sink; the destructor removes it.
-    RecordingWindow() {
+    RecordingWindow() { InstallAsMessageSink(); }
+    ~RecordingWindow() override { SetMessageSink(nullptr); }
+
+    // Installs it again after ResetProcessState removed it (a fixture's window outlives SetUp).
+    void InstallAsMessageSink() {
         SetMessageSink([this](const std::string &text) { Record(Event{false, text, {}}); });
     }
-    ~RecordingWindow() override { SetMessageSink(nullptr); }
 
     void PostButtons(ButtonState state) override { Record(Event{true, {}, state}); }
 
@@ -146,13 +149,5 @@ class RecordingWindow : public FrontEnd {
     std::vector<UpdateProgress> progress_;
     bool dialog_opened_ = false;
 };
-
-// Restores the serial link's process-wide state between tests.
-inline void ResetSerialLink() {
-    ClosePort();
-    std::snprintf(ComPortName, sizeof ComPortName, "/dev/");
-    FailCode = kFailNone;
-    DeviceDirectory = "/dev";
-}
 
 }  // namespace tornelvox::testing

@@ -3,10 +3,7 @@
 // fault, reported with a hex transcript of the whole exchange.
 #pragma once
 
-#include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +12,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "emulator/pseudo_terminal.h"
 
 namespace tornelvox::testing {
 
@@ -55,23 +54,15 @@ class ScriptedPeer {
         bool hang_up = false;       // close the line instead of answering
     };
 
-    ScriptedPeer() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        path_ = ptsname(master_);
-        // Holding the slave open keeps the line up while the utility has the port closed.
-        slave_ = open(path_.c_str(), O_RDWR | O_NOCTTY);
-        termios raw{};
-        tcgetattr(slave_, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(slave_, TCSANOW, &raw);
-    }
+    // The pseudo-terminal holds its slave open, which keeps the line up while the utility has
+    // the port closed.
+    ScriptedPeer() { line_.Open(); }
     ~ScriptedPeer() {
         Finish();
-        CloseLine();
+        line_.Close();
     }
 
-    const std::string &Path() const { return path_; }
+    const std::string &Path() const { return line_.SlavePath(); }
 
     void Then(Bytes expect, std::vector<Bytes> pieces = {}, int pause_ms = 0) {
         steps_.push_back(Step{std::move(expect), std::move(pieces), pause_ms, false});
@@ -87,11 +78,11 @@ class ScriptedPeer {
     // utility sent exactly the scripted frames, else a description with the transcript.
     std::string Finish() {
         if (thread_.joinable()) thread_.join();
-        if (master_ >= 0) {
+        if (line_.IsOpen()) {
             unsigned char extra[256];
-            pollfd watch{master_, POLLIN, 0};
+            pollfd watch{line_.Master(), POLLIN, 0};
             if (poll(&watch, 1, 20) > 0 && (watch.revents & POLLIN)) {
-                const ssize_t n = read(master_, extra, sizeof extra);
+                const ssize_t n = read(line_.Master(), extra, sizeof extra);
                 if (n > 0)
                     Fail("unexpected bytes after the script: " + Hex(Bytes(extra, extra + n)));
             }
@@ -121,7 +112,7 @@ class ScriptedPeer {
             }
             if (step.hang_up) {
                 Log("-- hang-up");
-                CloseLine();
+                line_.Close();
                 return;
             }
             for (const Bytes &piece : step.pieces) {
@@ -129,7 +120,7 @@ class ScriptedPeer {
                     std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
                 }
                 Log("-> " + Hex(piece));
-                if (write(master_, piece.data(), piece.size()) !=
+                if (write(line_.Master(), piece.data(), piece.size()) !=
                     static_cast<ssize_t>(piece.size())) {
                     Fail("answer not written");
                 }
@@ -141,20 +132,15 @@ class ScriptedPeer {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         unsigned char buffer[4200];
         while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-            pollfd watch{master_, POLLIN, 0};
+            pollfd watch{line_.Master(), POLLIN, 0};
             if (poll(&watch, 1, 50) <= 0 || !(watch.revents & POLLIN)) continue;
             const std::size_t want = std::min(count - got.size(), sizeof buffer);
-            const ssize_t n = read(master_, buffer, want);
+            const ssize_t n = read(line_.Master(), buffer, want);
             if (n > 0) got.insert(got.end(), buffer, buffer + n);
         }
         return got.size() == count;
     }
 
-    void CloseLine() {
-        if (slave_ >= 0) close(slave_);
-        if (master_ >= 0) close(master_);
-        slave_ = master_ = -1;
-    }
     void Log(const std::string &line) {
         std::lock_guard lock(mutex_);
         transcript_ += line + "\n";
@@ -164,9 +150,7 @@ class ScriptedPeer {
         errors_ += what + "\n";
     }
 
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
+    emulator::PseudoTerminal line_;
     std::vector<Step> steps_;
     std::thread thread_;
     mutable std::mutex mutex_;

@@ -22,7 +22,7 @@
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
-#include "tests/support/recording_window.h"
+#include "tests/support/process_state.h"
 #include "ui/view_controller.h"
 #include "workflow/workflow.h"
 
@@ -57,17 +57,9 @@ class MainWindowTest : public ::testing::Test {
     static constexpr int kLongWaitMs = 30000;
 
     void SetUp() override {
-        ResetSerialLink();
-        CurVerNum = 0;
-        std::copy(kBuiltInBtAddress.begin(), kBuiltInBtAddress.end(), BT_ADD);
-        ThreadRunning = false;
-        UpdateFirmwareRunning = false;
-        bDeviceSettingRunning = false;
-        ResetSettingValues();
-        saved_read_timeout_ = ReadCallTimeoutMs.load();
+        ResetProcessState();
         // The emulator answers at once; silence need not cost a tenth of a second per read.
         ReadCallTimeoutMs = 10;
-        saved_pause_ = RetryPause;
         RetryPause = [](unsigned) {};
 
         char folder[] = "/tmp/tornelvox-ui-XXXXXX";
@@ -90,9 +82,7 @@ class MainWindowTest : public ::testing::Test {
         window_.reset();
         if (adapter_) adapter_->Stop();
         adapter_.reset();
-        ResetSerialLink();
-        ReadCallTimeoutMs = saved_read_timeout_;
-        RetryPause = saved_pause_;
+        ResetProcessState();
         std::filesystem::remove_all(folder_);
     }
 
@@ -163,10 +153,6 @@ class MainWindowTest : public ::testing::Test {
     std::string folder_;
     std::unique_ptr<EmulatedAdapter> adapter_;
     std::unique_ptr<ViewController> window_;
-
-  private:
-    int saved_read_timeout_ = 100;
-    std::function<void(unsigned)> saved_pause_;
 };
 
 }  // namespace tornelvox::testing
