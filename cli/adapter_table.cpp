@@ -12,6 +12,17 @@ namespace {
 
 // A field a child gave, shown at most this long.
 constexpr std::size_t kFieldWidth = 40;
+// A live table line is cut to this many bytes, so that it never wraps on an ordinary terminal
+// and each redraw goes back over exactly the lines it drew.
+constexpr std::size_t kLiveWidth = 79;
+
+// text cut to at most width bytes, never inside a UTF-8 sequence.
+std::string CutAt(const std::string &text, std::size_t width) {
+    if (text.size() <= width) return text;
+    std::size_t end = width;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u) --end;
+    return text.substr(0, end);
+}
 
 std::string Field(const std::string &text) {
     if (text.empty()) return "-";
@@ -100,7 +111,7 @@ std::vector<std::string> LiveTable(const std::vector<AdapterRow> &rows) {
     std::size_t start = 0;
     for (std::size_t end = text.find('\n'); end != std::string::npos;
          start = end + 1, end = text.find('\n', start)) {
-        table.push_back(text.substr(start, end - start));
+        table.push_back(CutAt(text.substr(start, end - start), kLiveWidth));
     }
     return table;
 }

@@ -30,7 +30,8 @@ int Percent(const ChildProgress &progress);
 // "success", or the outcome with its reason: "refused: ...".
 std::string ResultInWords(const AdapterRow &row);
 
-// One line of the live table: port, attempt, stage and percentage, or the outcome once ended.
+// The live table, a line per adapter no wider than an ordinary terminal: port, attempt, stage
+// and percentage, or the outcome once ended.
 std::vector<std::string> LiveTable(const std::vector<AdapterRow> &rows);
 
 // The table after every update ended: port, address, version before and after, time, result.
