@@ -1,0 +1,77 @@
+#include "cli/adapter_log.h"
+
+#include <errno.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "cli/utf8_text.h"
+
+namespace tornelvox::cli {
+
+namespace {
+
+// A line is followed up to this many bytes.
+constexpr std::size_t kLineBytes = 400;
+
+bool Substantive(const std::string &line) {
+    const auto letters = std::count_if(line.begin(), line.end(), [](char c) {
+        return std::isalpha(static_cast<unsigned char>(c)) != 0;
+    });
+    return letters >= 3;
+}
+
+std::string Trimmed(const std::string &line) {
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    const auto last = line.find_last_not_of(" \t\r");
+    return line.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string LogFileName(const std::string &port) {
+    std::string name;
+    for (char c : port) {
+        const bool kept =
+            std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == '_';
+        name += kept ? c : '_';
+    }
+    const auto first = name.find_first_not_of("_.");
+    name = first == std::string::npos ? std::string("adapter") : name.substr(first);
+    return name + ".log";
+}
+
+AdapterLog::~AdapterLog() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool AdapterLog::Open(const std::string &path, std::string &error) {
+    file_ = std::fopen(path.c_str(), "we");
+    if (file_ == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void AdapterLog::Add(std::string_view text, bool follow) {
+    const std::string clean = ValidUtf8(text);
+    if (file_ != nullptr) {
+        std::fwrite(clean.data(), 1, clean.size(), file_);
+        std::fflush(file_);
+    }
+    if (!follow) return;
+    for (char c : clean) {
+        if (c == '\n') {
+            std::string line = Trimmed(line_);
+            if (Substantive(line)) last_line_ = std::move(line);
+            line_.clear();
+        } else if (line_.size() < kLineBytes) {
+            line_ += c;
+        }
+    }
+}
+
+}  // namespace tornelvox::cli

@@ -1,0 +1,325 @@
+// update --all against a fake `tornelvox update` whose behaviour each port's name chooses
+// (fake_update_child.cpp): the outcomes, the tables, the exit rule, stopping, the JSON lines and
+// the log files.
+#include "cli/update_all.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+
+namespace tornelvox::cli {
+namespace {
+
+using update_all::ExitCode;
+using update_all::ExitStatus;
+
+// An output stream that keeps what is written and shows each complete line to a watcher, so a
+// test can act at a point of the run (open a gate, ask for a stop) without timing it.
+class WatchedOutput : public std::streambuf {
+  public:
+    std::function<void(const std::string &line)> watch;
+    std::string text;
+
+  protected:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        text += static_cast<char>(c);
+        if (c != '\n') {
+            line_ += static_cast<char>(c);
+        } else {
+            if (watch) watch(line_);
+            line_.clear();
+        }
+        return c;
+    }
+
+  private:
+    std::string line_;
+};
+
+class UpdateAllTest : public ::testing::Test {
+  protected:
+    UpdateAllTest() : out_(&output_) {
+        char pattern[] = "/tmp/update-all-test-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        gate_ = dir_ + "/gate";
+        setenv("FAKE_UPDATE_GATE", gate_.c_str(), 1);
+        request_.program = FAKE_UPDATE_CHILD;
+        request_.log_dir = dir_ + "/logs";
+        request_.out = &out_;
+        request_.err = &err_;
+    }
+    ~UpdateAllTest() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    int Run(const std::vector<std::string> &behaviours) {
+        request_.ports.clear();
+        for (const std::string &behaviour : behaviours) request_.ports.push_back(Port(behaviour));
+        return RunUpdateAll(request_);
+    }
+
+    static std::string Port(const std::string &behaviour) { return "/fake/" + behaviour; }
+
+    std::string Output() const { return output_.text; }
+
+    // The final table's line for the port.
+    std::string TableLine(const std::string &behaviour) const {
+        const std::string text = output_.text;
+        const std::size_t table = text.find("\nPORT ");
+        if (table == std::string::npos) return {};
+        const std::size_t at = text.find("\n" + Port(behaviour) + " ", table);
+        if (at == std::string::npos) return {};
+        return text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+    }
+
+    std::string LogOf(const std::string &behaviour) const {
+        std::ifstream file(request_.log_dir + "/fake_" + behaviour + ".log");
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    std::vector<nlohmann::json> JsonLines() const {
+        std::vector<nlohmann::json> lines;
+        std::istringstream text(output_.text);
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(nlohmann::json::parse(line, nullptr, false));
+        }
+        return lines;
+    }
+
+    std::string dir_;
+    std::string gate_;
+    WatchedOutput output_;
+    std::ostream out_;
+    std::ostringstream err_;
+    UpdateAllRequest request_;
+};
+
+TEST_F(UpdateAllTest, AllSucceedAndTheFinalTableNamesEveryPort) {
+    EXPECT_EQ(Run({"success-1", "success-2", "success-3"}), ExitCode(ExitStatus::kSuccess));
+
+    EXPECT_NE(Output().find("PORT"), std::string::npos) << Output();
+    for (const char *port : {"success-1", "success-2", "success-3"}) {
+        const std::string line = TableLine(port);
+        EXPECT_NE(line.find("06:04:03:00:01:00"), std::string::npos) << Output();
+        EXPECT_NE(line.find("3.02"), std::string::npos) << line;
+        EXPECT_NE(line.find("6.03"), std::string::npos) << line;
+        EXPECT_NE(line.find("success"), std::string::npos) << line;
+    }
+    EXPECT_NE(Output().find(request_.log_dir), std::string::npos) << Output();
+}
+
+TEST_F(UpdateAllTest, OneFailingAndOneRefusedLeaveTheOthersToSucceed) {
+    EXPECT_EQ(Run({"success-1", "fail-1", "needs_answer-1", "success-2"}),
+              ExitCode(ExitStatus::kUpdateFailed));
+
+    EXPECT_NE(TableLine("success-1").find("success"), std::string::npos) << Output();
+    EXPECT_NE(TableLine("success-2").find("success"), std::string::npos) << Output();
+    EXPECT_NE(TableLine("fail-1").find(
+                  "failed: Update failed: the adapter did not answer the page write"),
+              std::string::npos)
+        << Output();
+    EXPECT_NE(TableLine("needs_answer-1")
+                  .find("refused: No answer to the address question: nothing erased"),
+              std::string::npos)
+        << Output();
+}
+
+// How each kind of end is named, and what a run of them exits with.
+TEST_F(UpdateAllTest, EachEndIsNamedAndTheExitFollowsTheRule) {
+    struct Case {
+        std::vector<std::string> behaviours;
+        std::string odd_one;   // the adapter whose table line is checked
+        std::string expected;  // in its table line
+        ExitStatus exit;
+    };
+    const std::vector<Case> cases = {
+        {{"success-1", "needs_answer-1"},
+         "needs_answer-1",
+         "refused: No answer",
+         ExitStatus::kRefused},
+        {{"needs_answer-1", "fail-1"},
+         "fail-1",
+         "failed: Update failed",
+         ExitStatus::kUpdateFailed},
+        {{"success-1", "signal-1"},
+         "signal-1",
+         "failed: tornelvox update was killed by signal 9",
+         ExitStatus::kUpdateFailed},
+        {{"silent-1"},
+         "silent-1",
+         "failed: tornelvox update ended (exit code 0) without a result line",
+         ExitStatus::kUpdateFailed},
+        {{"garbage-1"}, "garbage-1", "success", ExitStatus::kSuccess},
+    };
+    for (const Case &c : cases) {
+        output_.text.clear();
+        EXPECT_EQ(Run(c.behaviours), ExitCode(c.exit)) << c.odd_one << "\n" << Output();
+        EXPECT_NE(TableLine(c.odd_one).find(c.expected), std::string::npos) << c.odd_one << "\n"
+                                                                            << Output();
+    }
+}
+
+TEST_F(UpdateAllTest, ASlowAdapterDoesNotHoldBackTheOthers) {
+    // The slow child finishes only after the other two results have been passed on: a run that
+    // waited for it (or held their lines back) leaves its gate shut, and it fails.
+    request_.json = true;
+    int others_done = 0;
+    output_.watch = [&](const std::string &line) {
+        const auto object = nlohmann::json::parse(line, nullptr, false);
+        if (object.value("type", "") == "result" && object.contains("port") &&
+            object["port"] != Port("slow-1") && ++others_done == 2) {
+            std::ofstream(gate_).put('1');
+        }
+    };
+
+    EXPECT_EQ(Run({"slow-1", "success-1", "success-2"}), ExitCode(ExitStatus::kSuccess))
+        << Output();
+
+    std::vector<std::string> result_order;
+    for (const auto &line : JsonLines()) {
+        if (line.value("type", "") == "result" && line.contains("port")) {
+            result_order.push_back(line["port"]);
+        }
+    }
+    ASSERT_EQ(result_order.size(), 3u) << Output();
+    EXPECT_EQ(result_order.back(), Port("slow-1")) << Output();
+}
+
+TEST_F(UpdateAllTest, AStopCancelsEveryChild) {
+    request_.json = true;
+    std::atomic<bool> stop{false};
+    int wake[2];
+    ASSERT_EQ(pipe(wake), 0);
+    request_.stop = &stop;
+    request_.stop_fd = wake[0];
+    int waiting = 0;
+    output_.watch = [&](const std::string &line) {
+        if (line.find("\"text\":\"waiting\\n\"") != std::string::npos && ++waiting == 3) {
+            stop.store(true);
+            ASSERT_EQ(write(wake[1], "x", 1), 1);
+        }
+    };
+
+    EXPECT_EQ(Run({"hang-1", "hang-2", "hang-3"}), ExitCode(ExitStatus::kCancelled)) << Output();
+
+    const nlohmann::json result = JsonLines().back();
+    EXPECT_EQ(result.value("status", ""), "cancelled") << Output();
+    ASSERT_EQ(result["adapters"].size(), 3u);
+    for (const auto &adapter : result["adapters"]) {
+        EXPECT_EQ(adapter.value("status", ""), "cancelled") << adapter.dump();
+    }
+    close(wake[0]);
+    close(wake[1]);
+}
+
+TEST_F(UpdateAllTest, AChildThatIgnoresTheStopIsKilledAfterTheGrace) {
+    request_.json = true;
+    std::atomic<bool> stop{false};
+    request_.stop = &stop;  // no pipe: the flag alone is enough
+    request_.stop_grace = std::chrono::milliseconds(100);
+    output_.watch = [&](const std::string &line) {
+        if (line.find("\"text\":\"waiting\\n\"") != std::string::npos) stop.store(true);
+    };
+
+    EXPECT_EQ(Run({"stubborn-1"}), ExitCode(ExitStatus::kCancelled)) << Output();
+
+    const nlohmann::json adapter = JsonLines().back()["adapters"][0];
+    EXPECT_EQ(adapter.value("status", ""), "failed") << Output();
+    EXPECT_EQ(adapter.value("reason", "")
+                  .rfind("did not end within 1 s of being asked to stop; killed", 0),
+              0u)
+        << Output();
+}
+
+TEST_F(UpdateAllTest, AChildSilentPastTheLimitIsStoppedAndFails) {
+    request_.silence_limit = std::chrono::milliseconds(100);
+
+    EXPECT_EQ(Run({"hang-1"}), ExitCode(ExitStatus::kUpdateFailed)) << Output();
+
+    EXPECT_NE(TableLine("hang-1").find("failed: printed nothing for 1 s; stopped"),
+              std::string::npos)
+        << Output();
+}
+
+TEST_F(UpdateAllTest, JsonLinesAllParseAndCarryTheirPort) {
+    request_.json = true;
+
+    EXPECT_EQ(Run({"success-1", "garbage-1", "fail-1"}), ExitCode(ExitStatus::kUpdateFailed));
+
+    const auto lines = JsonLines();
+    ASSERT_GT(lines.size(), 3u);
+    int invalid = 0;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        ASSERT_FALSE(lines[i].is_discarded()) << "line " << i << " of\n" << Output();
+        ASSERT_TRUE(lines[i].contains("port")) << lines[i].dump();
+        const std::string port = lines[i]["port"];
+        EXPECT_TRUE(port == Port("success-1") || port == Port("garbage-1") ||
+                    port == Port("fail-1"))
+            << port;
+        if (lines[i].value("type", "") == "invalid_output") {
+            ++invalid;
+            EXPECT_EQ(port, Port("garbage-1"));
+        }
+    }
+    EXPECT_EQ(invalid, 6) << Output();  // every garbage line, none of the valid ones
+    EXPECT_NE(Output().find("\\\\xFF\\\\xFE raw bytes"), std::string::npos) << Output();
+    EXPECT_NE(Output().find("a line too long to read"), std::string::npos) << Output();
+
+    const nlohmann::json &result = lines.back();
+    EXPECT_EQ(result.value("type", ""), "result");
+    EXPECT_EQ(result.value("status", ""), "failed");
+    EXPECT_EQ(result.value("exit", -1), ExitCode(ExitStatus::kUpdateFailed));
+    EXPECT_EQ(result.value("log_dir", ""), request_.log_dir);
+    EXPECT_EQ(result["adapters"].size(), 3u);
+}
+
+TEST_F(UpdateAllTest, EachLogFileHoldsItsOwnChildsLog) {
+    request_.forwarded.force = true;
+    request_.forwarded.new_address = true;
+    request_.forwarded.device_dir = "/some/dir";
+
+    Run({"success-1", "fail-1"});
+
+    const std::string success = LogOf("success-1");
+    EXPECT_NE(success.find("args: update --port /fake/success-1 --json --yes --force "
+                           "--new-address --device-dir /some/dir\n"),
+              std::string::npos)
+        << success;
+    EXPECT_NE(success.find(".....\nUpdate succeeded\n"), std::string::npos) << success;
+    EXPECT_NE(success.find("a line on stderr from /fake/success-1"), std::string::npos) << success;
+    EXPECT_EQ(success.find("page write"), std::string::npos) << success;
+
+    const std::string fail = LogOf("fail-1");
+    EXPECT_NE(fail.find("Update failed: the adapter did not answer the page write"),
+              std::string::npos)
+        << fail;
+    EXPECT_EQ(fail.find("Update succeeded"), std::string::npos) << fail;
+}
+
+TEST_F(UpdateAllTest, NothingStartsWithoutAPortOrWithOneAddressForMany) {
+    EXPECT_EQ(Run({}), ExitCode(ExitStatus::kAdapterNotFound));
+    EXPECT_NE(Output().find("No adapter found"), std::string::npos) << Output();
+
+    request_.forwarded.address = "11:22:33:44:55:66";
+    EXPECT_EQ(Run({"success-1", "success-2"}), ExitCode(ExitStatus::kBadUsage));
+    EXPECT_NE(err_.str().find("the same Bluetooth address"), std::string::npos) << err_.str();
+    EXPECT_FALSE(std::filesystem::exists(request_.log_dir + "/fake_success-1.log"));
+}
+
+}  // namespace
+}  // namespace tornelvox::cli
