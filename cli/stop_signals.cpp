@@ -1,0 +1,80 @@
+#include "cli/stop_signals.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <system_error>
+#include <thread>
+
+#include "workflow/update_flow.h"
+
+namespace tornelvox::cli {
+
+namespace {
+
+sigset_t StopSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+}  // namespace
+
+void StopSignals::BlockInProcess() {
+    const sigset_t set = StopSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void StopSignals::Start(std::function<void()> on_stop_outside_update) {
+    on_stop_outside_update_ = std::move(on_stop_outside_update);
+    if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
+    try {
+        std::thread([this] { Watch(); }).detach();
+    } catch (const std::system_error &) {
+        // No watcher: the signals stay blocked and pending, and the program runs to its end.
+    }
+}
+
+void StopSignals::Watch() {
+    const sigset_t set = StopSet();
+    for (;;) {
+        int received = 0;
+        if (sigwait(&set, &received) != 0) continue;
+        OnStop();
+    }
+}
+
+void StopSignals::OnStop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!updating_) {
+            on_stop_outside_update_();
+            return;
+        }
+        cancel_requested_.store(true);
+        if (wake_[1] >= 0) {
+            const char wake = 'x';
+            [[maybe_unused]] const ssize_t written = write(wake_[1], &wake, 1);
+        }
+    }
+    // The Cancel action: returns once the worker has reached one of its ends.
+    CancelUpdate();
+}
+
+void StopSignals::BeginUpdate(const std::function<void()> &start) {
+    std::lock_guard lock(mutex_);
+    updating_ = true;
+    start();
+}
+
+void StopSignals::EndUpdate() {
+    std::lock_guard lock(mutex_);
+    updating_ = false;
+}
+
+}  // namespace tornelvox::cli

@@ -1,0 +1,118 @@
+// `tornelvox update`: Check, the decision whether to update, the confirmation, then the whole
+// update with its progress.
+#include <chrono>
+
+#include "cli/commands.h"
+#include "cli/json_text.h"
+#include "cli/terminal_prompt.h"
+#include "firmware/address_backup.h"
+#include "firmware/firmware_update.h"
+#include "serial/command_frames.h"
+#include "serial/serial_port.h"
+#include "workflow/update_flow.h"
+
+namespace tornelvox::cli {
+
+namespace {
+
+// How long the confirmation waits for an answer before it counts as no.
+constexpr std::chrono::seconds kConfirmLimit{600};
+
+// The update asks first; --yes answers. False when it is not to go on.
+bool Confirmed(RunContext &context, const std::string &version_before) {
+    if (context.options.yes) return true;
+    if (context.output.Mode() == OutputMode::kJson || !CanAsk()) {
+        context.output.Say(
+            "Not updating: there is no terminal to confirm the update on. Give --yes to update "
+            "without asking.\n");
+        return false;
+    }
+    const std::string from = version_before.empty() ? "whose firmware version could not be read"
+                                                    : "at firmware " + version_before;
+    context.output.Say("\nUpdate the adapter at " + std::string(ComPortName) + " (" + from +
+                       ") to firmware " + VersionText(VerNum) +
+                       "? Do not unplug it while the update runs. [y/N] ");
+    const std::optional<std::string> answer = ReadAnswer(-1, kConfirmLimit);
+    context.output.AnswerTyped();
+    if (answer && IsYes(*answer)) return true;
+    context.output.Say("Not updating: not confirmed.\n");
+    return false;
+}
+
+ExitStatus StatusOfEnd(UpdateEnd end, bool cancel_requested) {
+    if (end == UpdateEnd::kSuccess) return ExitStatus::kSuccess;
+    if (cancel_requested) return ExitStatus::kCancelled;
+    switch (end) {
+        case UpdateEnd::kRefused:
+            return ExitStatus::kRefused;
+        case UpdateEnd::kCancelled:
+            return ExitStatus::kCancelled;
+        default:
+            return ExitStatus::kUpdateFailed;
+    }
+}
+
+// Starts the worker and sleeps until it has ended wholly (its front end released).
+UpdateEnd RunWholeUpdate(RunContext &context) {
+    const unsigned ended_before = UpdateWorkersEnded();
+    context.stop.BeginUpdate([&] { StartUpdateWorker(context.front_end); });
+    // Each wait has a limit; the update itself may take minutes per attempt.
+    while (!WaitForUpdateWorkersEnded(ended_before + 1, std::chrono::seconds(1))) {
+    }
+    context.stop.EndUpdate();
+    context.output.EndProgress();
+    return LastUpdateEnd.load();
+}
+
+}  // namespace
+
+ExitStatus RunUpdateCommand(RunContext &context) {
+    if (context.options.all) {
+        // ---- `update --all` call site ----
+        // RunUpdateAll (cli/update_all.h, library tornelvox_update_all) goes here once it is
+        // merged: it surveys every adapter with SurveyPorts and updates each in turn.
+        context.output.Complain("update --all is not available in this build yet.\n");
+        EmitResult(context.output, ExitStatus::kBadUsage);
+        return ExitStatus::kBadUsage;
+    }
+
+    const CheckResult check = CheckAdapter(context.options);
+    nlohmann::json details = nlohmann::json::object();
+    if (!check.found) {
+        EmitResult(context.output, ExitStatus::kNotFound);
+        return ExitStatus::kNotFound;
+    }
+    details["port"] = ValidUtf8(ComPortName);
+    const std::string version_before = check.version_read ? VersionText(CurVerNum) : "";
+    if (!version_before.empty()) details["version_before"] = version_before;
+
+    if (check.version_read && CurVerNum >= VerNum && !context.options.force) {
+        context.output.Say("The adapter at " + std::string(ComPortName) + " already has firmware " +
+                           version_before + " (the image's is " + VersionText(VerNum) +
+                           "): nothing to update. Give --force to update it all the same.\n");
+        details["version_after"] = version_before;
+        EmitResult(context.output, ExitStatus::kSuccess, details);
+        return ExitStatus::kSuccess;
+    }
+    // An adapter whose version could not be read may hold an update that never finished: the
+    // update goes on, it is the repair. A build that may not update the adapter refuses at the
+    // worker's first step, with its own lines, and needs no confirmation.
+    if (ImageMayUpdateAdapter() && !Confirmed(context, version_before)) {
+        EmitResult(context.output, ExitStatus::kRefused, details);
+        return ExitStatus::kRefused;
+    }
+
+    const UpdateEnd end = RunWholeUpdate(context);
+    const ExitStatus status = StatusOfEnd(end, context.stop.CancelRequested());
+    if (end == UpdateEnd::kSuccess) {
+        BtAddress written{};
+        std::copy(std::begin(BT_ADD), std::end(BT_ADD), written.begin());
+        details["address"] = FormatBtAddress(written);
+        details["version_after"] = VersionText(CurVerNum);
+    }
+    if (status == ExitStatus::kCancelled) context.output.Say("Cancelled.\n");
+    EmitResult(context.output, status, details);
+    return status;
+}
+
+}  // namespace tornelvox::cli
