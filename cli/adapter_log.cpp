@@ -57,7 +57,7 @@ bool AdapterLog::Open(const std::string &path, std::string &error) {
 }
 
 void AdapterLog::Add(std::string_view text, bool follow) {
-    const std::string clean = ValidUtf8(text);
+    const std::string clean = Utf8WithByteEscapes(text);
     if (file_ != nullptr) {
         std::fwrite(clean.data(), 1, clean.size(), file_);
         std::fflush(file_);

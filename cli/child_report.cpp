@@ -36,7 +36,7 @@ int CountField(const nlohmann::json &object, const char *name, int limit) {
 ChildLine Invalid(std::string_view why, std::string_view line) {
     ChildLine read;
     read.kind = ChildLine::Kind::kInvalid;
-    read.text = std::string(why) + ": " + ValidUtf8(line.substr(0, kShownBytes));
+    read.text = std::string(why) + ": " + Utf8WithByteEscapes(line.substr(0, kShownBytes));
     if (line.size() > kShownBytes) read.text += "...";
     return read;
 }
@@ -79,7 +79,7 @@ ChildLine ReadChildLine(std::string_view line, bool cut) {
     return read;
 }
 
-std::string JsonLine(const nlohmann::json &object) {
+std::string ChildJsonLine(const nlohmann::json &object) {
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

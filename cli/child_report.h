@@ -42,6 +42,6 @@ struct ChildLine {
 ChildLine ReadChildLine(std::string_view line, bool cut);
 
 // object as one JSON line (no newline); bytes that are not UTF-8 are replaced, never thrown on.
-std::string JsonLine(const nlohmann::json &object);
+std::string ChildJsonLine(const nlohmann::json &object);
 
 }  // namespace tornelvox::cli

@@ -1,58 +1,80 @@
 #include "cli/stop_signals.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "workflow/update_flow.h"
 
 namespace tornelvox::cli {
 
 namespace {
 
-std::atomic<bool> stop_asked{false};
-std::atomic<int> wake_write_fd{-1};
-int wake_read_fd = -1;
-std::once_flag installed;
-bool pipe_made = false;
-std::string install_error;
-
-void OnStopSignal(int) {
-    const int saved_errno = errno;
-    stop_asked.store(true, std::memory_order_release);
-    const int fd = wake_write_fd.load(std::memory_order_relaxed);
-    if (fd >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);  // full pipe: already awake
-    }
-    errno = saved_errno;
-}
-
-void Install() {
-    int ends[2] = {-1, -1};
-    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wake_read_fd = ends[0];
-        wake_write_fd.store(ends[1]);
-        pipe_made = true;
-    } else {
-        install_error = std::string("cannot make the stop pipe: ") + std::strerror(errno);
-    }
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal_number : {SIGINT, SIGHUP, SIGTERM}) sigaction(signal_number, &action, nullptr);
+sigset_t StopSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGTERM);
+    return set;
 }
 
 }  // namespace
 
-bool InstallStopSignals(StopRequest &request, std::string &error) {
-    std::call_once(installed, Install);
-    request.flag = &stop_asked;
-    request.fd = wake_read_fd;
-    if (!pipe_made) error = install_error;
-    return pipe_made;
+void StopSignals::BlockInProcess() {
+    const sigset_t set = StopSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void StopSignals::Start(std::function<void()> on_stop_outside_update) {
+    on_stop_outside_update_ = std::move(on_stop_outside_update);
+    if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
+    try {
+        std::thread([this] { Watch(); }).detach();
+    } catch (const std::system_error &) {
+        // No watcher: the signals stay blocked and pending, and the program runs to its end.
+    }
+}
+
+void StopSignals::Watch() {
+    const sigset_t set = StopSet();
+    for (;;) {
+        int received = 0;
+        if (sigwait(&set, &received) != 0) continue;
+        OnStop();
+    }
+}
+
+void StopSignals::OnStop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!updating_) {
+            on_stop_outside_update_();
+            return;
+        }
+        cancel_requested_.store(true);
+        if (wake_[1] >= 0) {
+            const char wake = 'x';
+            [[maybe_unused]] const ssize_t written = write(wake_[1], &wake, 1);
+        }
+    }
+    // The Cancel action: returns once the worker has reached one of its ends.
+    CancelUpdate();
+}
+
+void StopSignals::BeginUpdate(const std::function<void()> &start) {
+    std::lock_guard lock(mutex_);
+    updating_ = true;
+    start();
+}
+
+void StopSignals::EndUpdate() {
+    std::lock_guard lock(mutex_);
+    updating_ = false;
 }
 
 }  // namespace tornelvox::cli

@@ -105,7 +105,7 @@ bool UpdateAllRun::AnyRunning() const {
 }
 
 void UpdateAllRun::Emit(nlohmann::json object) {
-    out_ << JsonLine(object) << '\n';
+    out_ << ChildJsonLine(object) << '\n';
     out_.flush();
 }
 

@@ -1,6 +1,6 @@
 // The exit statuses of `tornelvox update`, as `update --all` reads its children's and sets its
-// own. This is the one place update --all names them: when the program's own list of exit
-// statuses is shared, these become aliases of it.
+// own. The numbers are those of the program's own list (cli/exit_status.h); the test of the
+// exit rule checks that the two agree.
 #pragma once
 
 #include <optional>
@@ -10,13 +10,13 @@ namespace tornelvox::cli::update_all {
 
 enum class ExitStatus : int {
     kSuccess = 0,
-    kUpdateFailed = 1,
-    kBadUsage = 2,
-    kAdapterNotFound = 3,
-    kVersionUnreadable = 4,
-    kCancelled = 5,
-    kRefused = 6,
-    kSettingsNotAllWritten = 7,
+    kUpdateFailed = 3,
+    kBadUsage = 7,
+    kAdapterNotFound = 1,
+    kVersionUnreadable = 2,
+    kCancelled = 4,
+    kRefused = 5,
+    kSettingsNotAllWritten = 6,
 };
 
 // The word a result line's "status" carries for status ("success", "failed", ...).

@@ -59,7 +59,7 @@ std::string Clean(std::string_view bytes, bool escape_controls) {
 
 }  // namespace
 
-std::string ValidUtf8(std::string_view bytes) {
+std::string Utf8WithByteEscapes(std::string_view bytes) {
     return Clean(bytes, false);
 }
 

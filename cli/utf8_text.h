@@ -7,10 +7,10 @@
 namespace tornelvox::cli {
 
 // bytes with every byte that is not part of a well-formed UTF-8 sequence written as "\xNN".
-std::string ValidUtf8(std::string_view bytes);
+std::string Utf8WithByteEscapes(std::string_view bytes);
 
-// ValidUtf8(bytes) with control characters (escape sequences included) written as "\xNN", for
-// a terminal.
+// Utf8WithByteEscapes(bytes) with control characters (escape sequences included) written as "\xNN",
+// for a terminal.
 std::string PrintableText(std::string_view bytes);
 
 }  // namespace tornelvox::cli

@@ -33,15 +33,28 @@ void ShowAdvice() {
     }
 }
 
-}  // namespace
+void ShowNotFound() {
+    ShowMsg("\n Can't find Tornelvox device.\n Please check USB connection\n\n");
+}
 
-CheckResult RunCheck() {
-    CheckResult result;
-    if (!SearchCOMM()) {
-        ShowMsg("\n Can't find Tornelvox device.\n Please check USB connection\n\n");
-        if (SearchCandidates == 0) ShowMsg("%s", BrlttyHint().c_str());
-        return result;
+// Probes the one node the user named, logged as a search logs a candidate. True with its path in
+// ComPortName and the port closed.
+bool ProbeNamedPort(const std::string &path) {
+    ClosePort();
+    ShowMsg("\t Check port : %s\n", path.c_str());
+    if (path.empty() || path.size() >= kPortPathSize) {
+        ShowMsg("\t   The path is too long for a port (at most %zu characters).\n",
+                kPortPathSize - 1);
+        return false;
     }
+    if (!CheckCOMM(path.c_str())) return false;
+    ShowMsg(" Found device on %s\n", ComPortName);
+    return true;
+}
+
+// What a Check does once the adapter's node is known.
+CheckResult CheckFoundAdapter() {
+    CheckResult result;
     result.found = true;
 
     // Whether the port opened shows in the version query that follows.
@@ -56,6 +69,25 @@ CheckResult RunCheck() {
     ShowAdvice();
     ShowCheckNotes(result.version_read);
     return result;
+}
+
+}  // namespace
+
+CheckResult RunCheck() {
+    if (!SearchCOMM()) {
+        ShowNotFound();
+        if (SearchCandidates == 0) ShowMsg("%s", BrlttyHint().c_str());
+        return {};
+    }
+    return CheckFoundAdapter();
+}
+
+CheckResult RunCheckAt(const std::string &path) {
+    if (!ProbeNamedPort(path)) {
+        ShowNotFound();
+        return {};
+    }
+    return CheckFoundAdapter();
 }
 
 }  // namespace tornelvox

@@ -1,6 +1,8 @@
 // The Check action: find the adapter, open its port, read its firmware version, advise.
 #pragma once
 
+#include <string>
+
 namespace tornelvox {
 
 // What a Check found.
@@ -14,5 +16,9 @@ struct CheckResult {
 // open for the Update or Setting action that follows. Blocks on the line: each silent candidate
 // of the search takes seconds.
 CheckResult RunCheck();
+
+// The Check action on one node the user named instead of a search: probes just that node
+// (logged like a search's candidate), then goes on as RunCheck.
+CheckResult RunCheckAt(const std::string &path);
 
 }  // namespace tornelvox

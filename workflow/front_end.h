@@ -36,9 +36,11 @@ struct AddressAnswer {
         kRefused,         // the user chose not to go on
         kCandidate,       // the user picked candidates[index]
         kBuiltInAddress,  // the user chose the built-in default: a new address for the adapter
+        kGivenAddress,    // the user gave an address of their own (address), offered or not
     };
     Kind kind = Kind::kNoAnswer;
     std::size_t index = 0;
+    BtAddress address{};  // for kGivenAddress
 };
 
 // The button states the workflows move a front end between (Close never changes).

@@ -18,8 +18,7 @@ void ClearDeviceSettingRunning() {
     bDeviceSettingRunning.notify_all();
 }
 
-bool StartDeviceSetting(const std::shared_ptr<FrontEnd> &front_end) {
-    if (!front_end) return false;
+bool PrepareDeviceSetting(FrontEnd &front_end) {
     if (CurVerNum <= kSettingsMinVersion) {
         ShowMsg("\n !!!! Warming !!!\n");
         ShowMsg(" Hardware firmwave verion %03X is too low.\n", static_cast<unsigned>(CurVerNum));
@@ -29,9 +28,15 @@ bool StartDeviceSetting(const std::shared_ptr<FrontEnd> &front_end) {
     // Not tested: with no port every read below fails and falls back.
     if (hComm <= 0) InitPort();
     bDeviceSettingRunning.store(true, std::memory_order_release);
-    front_end->PostButtons(ButtonState::LockedForSettings);
+    front_end.PostButtons(ButtonState::LockedForSettings);
     if (hComm > 0) tcflush(hComm, TCIOFLUSH);
     ReadAllSettings(CurVerNum);
+    return true;
+}
+
+bool StartDeviceSetting(const std::shared_ptr<FrontEnd> &front_end) {
+    if (!front_end) return false;
+    if (!PrepareDeviceSetting(*front_end)) return false;
     front_end->OpenSettingsDialog();
     try {
         std::thread([front_end_copy = front_end] { RunSettingsApply(front_end_copy); }).detach();

@@ -206,6 +206,11 @@ bool AskForAddress(UpdateRun &run, const std::string &reason) {
                 "phones paired with it must pair again.\n",
                 FormatBtAddress(kBuiltInBtAddress).c_str());
             break;
+        case AddressAnswer::Kind::kGivenAddress:
+            Hold(answer.address);
+            ShowMsg(" Using the BT address %s, given on the command line.\n",
+                    FormatBtAddress(answer.address).c_str());
+            break;
     }
     run.trusted = HeldAddress();
     run.trusted_name.clear();

@@ -5,5 +5,6 @@
 
 #include "workflow/check_flow.h"
 #include "workflow/front_end.h"
+#include "workflow/port_survey.h"
 #include "workflow/settings_flow.h"
 #include "workflow/update_flow.h"

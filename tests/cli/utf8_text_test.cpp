@@ -11,7 +11,7 @@ namespace {
 TEST(Utf8Text, KeepsWellFormedTextAndEscapesEveryOtherByte) {
     struct Case {
         std::string bytes;
-        std::string valid;      // ValidUtf8
+        std::string valid;      // Utf8WithByteEscapes
         std::string printable;  // PrintableText
     };
     const Case cases[] = {
@@ -28,7 +28,7 @@ TEST(Utf8Text, KeepsWellFormedTextAndEscapesEveryOtherByte) {
         {std::string("nul\0in", 6), std::string("nul\0in", 6), "nul\\x00in"},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(ValidUtf8(c.bytes), c.valid) << c.bytes;
+        EXPECT_EQ(Utf8WithByteEscapes(c.bytes), c.valid) << c.bytes;
         EXPECT_EQ(PrintableText(c.bytes), c.printable) << c.bytes;
     }
 }

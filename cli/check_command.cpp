@@ -1,0 +1,46 @@
+// `tornelvox check`: the Check action and its log.
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/json_text.h"
+#include "firmware/firmware_update.h"
+#include "serial/serial_port.h"
+
+namespace tornelvox::cli {
+
+CheckResult CheckAdapter(const Options &options) {
+    return options.port.empty() ? RunCheck() : RunCheckAt(options.port);
+}
+
+std::string VersionText(int version) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(version) & 0xFFF);
+    return text;
+}
+
+void EmitResult(Output &output, ExitStatus status, nlohmann::json details) {
+    details["type"] = "result";
+    details["status"] = StatusName(status);
+    details["exit"] = ToInt(status);
+    output.Json(details);
+}
+
+ExitStatus RunCheckCommand(RunContext &context) {
+    const CheckResult result = CheckAdapter(context.options);
+    nlohmann::json details = nlohmann::json::object();
+    ExitStatus status = ExitStatus::kSuccess;
+    if (!result.found) {
+        status = ExitStatus::kNotFound;
+    } else {
+        details["port"] = ValidUtf8(ComPortName);
+        if (result.version_read) {
+            details["version"] = VersionText(CurVerNum);
+        } else {
+            status = ExitStatus::kVersionUnreadable;
+        }
+    }
+    EmitResult(context.output, status, details);
+    return status;
+}
+
+}  // namespace tornelvox::cli

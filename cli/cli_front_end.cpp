@@ -1,0 +1,98 @@
+#include "cli/cli_front_end.h"
+
+#include <cstdlib>
+
+#include "cli/terminal_prompt.h"
+#include "firmware/address_backup.h"
+#include "workflow/update_flow.h"
+
+namespace tornelvox::cli {
+
+namespace {
+
+// How long the address question waits for an answer before it counts as unanswered.
+constexpr std::chrono::seconds kAnswerLimit{600};
+
+}  // namespace
+
+CliFrontEnd::CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd)
+    : output_(output), choice_(choice), cancel_wake_fd_(cancel_wake_fd) {}
+
+void CliFrontEnd::AddMessage(const std::string &text) {
+    output_.Log(text);
+}
+
+void CliFrontEnd::PostButtons(ButtonState state) {
+    (void)state;  // no buttons: one command runs at a time
+}
+
+void CliFrontEnd::OpenSettingsDialog() {
+    // The settings command fills in the applied values itself.
+}
+
+void CliFrontEnd::ReportProgress(const UpdateProgress &progress) {
+    output_.Progress(progress);
+}
+
+AddressAnswer CliFrontEnd::AskForAddress(const AddressQuestion &question) {
+    AddressAnswer answer;
+    if (choice_.given) {
+        answer.kind = AddressAnswer::Kind::kGivenAddress;
+        answer.address = *choice_.given;
+        return answer;
+    }
+    if (choice_.new_address) {
+        answer.kind = AddressAnswer::Kind::kBuiltInAddress;
+        return answer;
+    }
+    if (output_.Mode() != OutputMode::kJson && CanAsk()) return AskOnTerminal(question);
+    output_.Say(
+        "The update must know which BT address the adapter at " + question.port +
+        " is to keep: " + question.reason +
+        "\nRun it again with --address XX:XX:XX:XX:XX:XX (the adapter's own, see --help) or "
+        "--new-address.\n");
+    return answer;
+}
+
+AddressAnswer CliFrontEnd::AskOnTerminal(const AddressQuestion &question) {
+    std::string text = "\nWhich BT address is the adapter at " + question.port + " to keep?\n" +
+                       question.reason + "\n";
+    std::size_t number = 1;
+    for (const AddressCandidate &candidate : question.candidates) {
+        text += "  " + std::to_string(number++) + ") " + FormatBtAddress(candidate.address) + "  " +
+                candidate.origin;
+        if (!candidate.saved_at.empty()) text += ", saved " + candidate.saved_at;
+        if (!candidate.port.empty()) text += ", on " + candidate.port;
+        if (candidate.same_usb_device) text += " (this USB device)";
+        text += "\n";
+    }
+    const std::size_t built_in = number++;
+    const std::size_t refuse = number;
+    text += "  " + std::to_string(built_in) + ") " + FormatBtAddress(kBuiltInBtAddress) +
+            "  the built-in address: a new address, its phones must pair again\n";
+    text += "  " + std::to_string(refuse) + ") none: stop, erase nothing\n";
+    output_.Say(text);
+    for (;;) {
+        output_.Say("Choose 1 to " + std::to_string(refuse) + ": ");
+        const std::optional<std::string> line = ReadAnswer(cancel_wake_fd_, kAnswerLimit);
+        output_.AnswerTyped();
+        if (!line) return {};
+        char *end = nullptr;
+        const unsigned long chosen = std::strtoul(line->c_str(), &end, 10);
+        if (line->empty() || end == nullptr || *end != '\0' || chosen < 1 || chosen > refuse) {
+            continue;
+        }
+        AddressAnswer answer;
+        if (chosen == refuse) {
+            answer.kind = AddressAnswer::Kind::kRefused;
+        } else if (chosen == built_in) {
+            answer.kind = AddressAnswer::Kind::kBuiltInAddress;
+        } else {
+            answer.kind = AddressAnswer::Kind::kCandidate;
+            answer.index = chosen - 1;
+        }
+        return answer;
+    }
+}
+
+}  // namespace tornelvox::cli

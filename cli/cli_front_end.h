@@ -1,0 +1,36 @@
+// The command-line program as the workflows' front end: the log and the progress go to the
+// output, the address question is answered by the command line or asked on the terminal.
+#pragma once
+
+#include <optional>
+
+#include "cli/output.h"
+#include "workflow/front_end.h"
+
+namespace tornelvox::cli {
+
+// How the command line answers the address question, if it does.
+struct AddressChoice {
+    std::optional<BtAddress> given;  // --address
+    bool new_address = false;        // --new-address
+};
+
+class CliFrontEnd : public FrontEnd {
+  public:
+    CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd);
+
+    void AddMessage(const std::string &text) override;
+    void PostButtons(ButtonState state) override;
+    void OpenSettingsDialog() override;
+    AddressAnswer AskForAddress(const AddressQuestion &question) override;
+    void ReportProgress(const UpdateProgress &progress) override;
+
+  private:
+    AddressAnswer AskOnTerminal(const AddressQuestion &question);
+
+    Output &output_;
+    const AddressChoice choice_;
+    const int cancel_wake_fd_;
+};
+
+}  // namespace tornelvox::cli

@@ -1,0 +1,40 @@
+// The program's commands, each over the workflows, each returning its exit status.
+#pragma once
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "cli/cli_front_end.h"
+#include "cli/exit_status.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/stop_signals.h"
+#include "workflow/check_flow.h"
+
+namespace tornelvox::cli {
+
+struct RunContext {
+    const Options &options;
+    Output &output;
+    StopSignals &stop;
+    std::shared_ptr<CliFrontEnd> front_end;
+};
+
+ExitStatus RunPortsCommand(RunContext &context);
+ExitStatus RunCheckCommand(RunContext &context);
+ExitStatus RunUpdateCommand(RunContext &context);
+ExitStatus RunSettingsCommand(RunContext &context);
+ExitStatus RunSettingsSetCommand(RunContext &context);
+
+// The Check, on the node --port names or by the search.
+CheckResult CheckAdapter(const Options &options);
+
+// A firmware version as the log shows it ("302").
+std::string VersionText(int version);
+
+// With --json, the last line: {"type":"result","status":...,"exit":...} and details.
+void EmitResult(Output &output, ExitStatus status,
+                nlohmann::json details = nlohmann::json::object());
+
+}  // namespace tornelvox::cli

@@ -1,0 +1,149 @@
+// `tornelvox update`: Check, the decision whether to update, the confirmation, then the whole
+// update with its progress.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "cli/commands.h"
+#include "cli/json_text.h"
+#include "cli/terminal_prompt.h"
+#include "cli/update_all.h"
+#include "firmware/address_backup.h"
+#include "firmware/firmware_update.h"
+#include "serial/command_frames.h"
+#include "serial/serial_port.h"
+#include "workflow/port_survey.h"
+#include "workflow/update_flow.h"
+
+namespace tornelvox::cli {
+
+namespace {
+
+// How long the confirmation waits for an answer before it counts as no.
+constexpr std::chrono::seconds kConfirmLimit{600};
+
+// The update asks first; --yes answers. False when it is not to go on.
+bool Confirmed(RunContext &context, const std::string &version_before) {
+    if (context.options.yes) return true;
+    if (context.output.Mode() == OutputMode::kJson || !CanAsk()) {
+        context.output.Say(
+            "Not updating: there is no terminal to confirm the update on. Give --yes to update "
+            "without asking.\n");
+        return false;
+    }
+    const std::string from = version_before.empty() ? "whose firmware version could not be read"
+                                                    : "at firmware " + version_before;
+    context.output.Say("\nUpdate the adapter at " + std::string(ComPortName) + " (" + from +
+                       ") to firmware " + VersionText(VerNum) +
+                       "? Do not unplug it while the update runs. [y/N] ");
+    const std::optional<std::string> answer = ReadAnswer(-1, kConfirmLimit);
+    context.output.AnswerTyped();
+    if (answer && IsYes(*answer)) return true;
+    context.output.Say("Not updating: not confirmed.\n");
+    return false;
+}
+
+ExitStatus StatusOfEnd(UpdateEnd end, bool cancel_requested) {
+    if (end == UpdateEnd::kSuccess) return ExitStatus::kSuccess;
+    if (cancel_requested) return ExitStatus::kCancelled;
+    switch (end) {
+        case UpdateEnd::kRefused:
+            return ExitStatus::kRefused;
+        case UpdateEnd::kCancelled:
+            return ExitStatus::kCancelled;
+        default:
+            return ExitStatus::kUpdateFailed;
+    }
+}
+
+// Starts the worker and sleeps until it has ended wholly (its front end released).
+UpdateEnd RunWholeUpdate(RunContext &context) {
+    const unsigned ended_before = UpdateWorkersEnded();
+    context.stop.BeginUpdate([&] { StartUpdateWorker(context.front_end); });
+    // Each wait has a limit; the update itself may take minutes per attempt.
+    while (!WaitForUpdateWorkersEnded(ended_before + 1, std::chrono::seconds(1))) {
+    }
+    context.stop.EndUpdate();
+    context.output.EndProgress();
+    return LastUpdateEnd.load();
+}
+
+// update --all: every node that answers the probe like the adapter, each updated by a child
+// process of its own, all at once. A stop signal sends each child SIGTERM (their Cancel).
+ExitStatus RunUpdateAllCommand(RunContext &context) {
+    UpdateAllRequest request;
+    request.program = "/proc/self/exe";
+    if (!context.options.port.empty()) {
+        request.ports.push_back(context.options.port);
+    } else {
+        for (const SurveyedPort &port : SurveyPorts()) {
+            if (port.kind == PortKind::kAdapter) request.ports.push_back(port.path);
+        }
+    }
+    request.forwarded.force = context.options.force;
+    request.forwarded.address = context.options.address;
+    request.forwarded.new_address = context.options.new_address;
+    request.forwarded.device_dir = context.options.device_dir;
+    request.json = context.options.json;
+    request.terminal = isatty(STDOUT_FILENO) == 1;
+    const char *state = std::getenv("XDG_STATE_HOME");
+    const char *home = std::getenv("HOME");
+    const std::string state_dir = state != nullptr && state[0] == '/' ? state
+                                  : home != nullptr ? std::string(home) + "/.local/state"
+                                                    : std::string("/tmp");
+    request.log_dir = state_dir + "/tornelvox-utility/update-all-logs";
+    int status = 0;
+    // From here a stop signal wakes the runner, which passes it on to every child.
+    context.stop.BeginUpdate([] {});
+    request.stop_fd = context.stop.CancelWakeFd();
+    status = RunUpdateAll(request);
+    context.stop.EndUpdate();
+    return static_cast<ExitStatus>(status);
+}
+
+}  // namespace
+
+ExitStatus RunUpdateCommand(RunContext &context) {
+    if (context.options.all) return RunUpdateAllCommand(context);
+
+    const CheckResult check = CheckAdapter(context.options);
+    nlohmann::json details = nlohmann::json::object();
+    if (!check.found) {
+        EmitResult(context.output, ExitStatus::kNotFound);
+        return ExitStatus::kNotFound;
+    }
+    details["port"] = ValidUtf8(ComPortName);
+    const std::string version_before = check.version_read ? VersionText(CurVerNum) : "";
+    if (!version_before.empty()) details["version_before"] = version_before;
+
+    if (check.version_read && CurVerNum >= VerNum && !context.options.force) {
+        context.output.Say("The adapter at " + std::string(ComPortName) + " already has firmware " +
+                           version_before + " (the image's is " + VersionText(VerNum) +
+                           "): nothing to update. Give --force to update it all the same.\n");
+        details["version_after"] = version_before;
+        EmitResult(context.output, ExitStatus::kSuccess, details);
+        return ExitStatus::kSuccess;
+    }
+    // An adapter whose version could not be read may hold an update that never finished: the
+    // update goes on, it is the repair. A build that may not update the adapter refuses at the
+    // worker's first step, with its own lines, and needs no confirmation.
+    if (ImageMayUpdateAdapter() && !Confirmed(context, version_before)) {
+        EmitResult(context.output, ExitStatus::kRefused, details);
+        return ExitStatus::kRefused;
+    }
+
+    const UpdateEnd end = RunWholeUpdate(context);
+    const ExitStatus status = StatusOfEnd(end, context.stop.CancelRequested());
+    if (end == UpdateEnd::kSuccess) {
+        BtAddress written{};
+        std::copy(std::begin(BT_ADD), std::end(BT_ADD), written.begin());
+        details["address"] = FormatBtAddress(written);
+        details["version_after"] = VersionText(CurVerNum);
+    }
+    if (status == ExitStatus::kCancelled) context.output.Say("Cancelled.\n");
+    EmitResult(context.output, status, details);
+    return status;
+}
+
+}  // namespace tornelvox::cli

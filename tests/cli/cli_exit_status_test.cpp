@@ -1,0 +1,153 @@
+// Each way a command ends has its own exit status, as --help lists them.
+#include <gtest/gtest.h>
+
+#include "cli/exit_status.h"
+#include "cli_fixture.h"
+
+namespace tornelvox::cli_test {
+namespace {
+
+using cli::ExitStatus;
+
+struct StatusCase {
+    const char *name;
+    bool emulator;  // an emulated adapter at cu.usbserial-1
+    std::vector<std::string> emulator_options;
+    std::vector<std::string> args;  // "@port" stands for the emulator's link
+    ExitStatus status;
+    const char *said;  // text the output (stdout and stderr) must hold
+};
+
+const StatusCase kCases[] = {
+    {"NoAdapterCheck", false, {}, {"check"}, ExitStatus::kNotFound, "Can't find Tornelvox device"},
+    {"NoAdapterUpdate",
+     false,
+     {},
+     {"update", "--yes"},
+     ExitStatus::kNotFound,
+     "Can't find Tornelvox device"},
+    {"MissingPort",
+     true,
+     {},
+     {"check", "--port", "/nonexistent/cu.usbserial-9"},
+     ExitStatus::kNotFound,
+     "Check port : /nonexistent/cu.usbserial-9"},
+    {"Check", true, {}, {"check"}, ExitStatus::kSuccess, "Device Firmware Version = 302"},
+    {"CheckGivenPort",
+     true,
+     {},
+     {"check", "--port", "@port"},
+     ExitStatus::kSuccess,
+     "Device Firmware Version = 302"},
+    {"Update", true, {}, {"update", "--yes"}, ExitStatus::kSuccess, "Success"},
+    {"AlreadyCurrent",
+     true,
+     {"--version", "0x603"},
+     {"update", "--yes"},
+     ExitStatus::kSuccess,
+     "nothing to update. Give --force"},
+    {"AlreadyCurrentForced",
+     true,
+     {"--version", "0x603"},
+     {"update", "--yes", "--force"},
+     ExitStatus::kSuccess,
+     "Success"},
+    {"UnconfirmedWithoutTerminal", true, {}, {"update"}, ExitStatus::kRefused, "Give --yes"},
+    {"RealAdapterWithoutVendorImage",
+     true,
+     {"--real"},
+     {"update", "--yes"},
+     ExitStatus::kRefused,
+     "This build carries no vendor firmware image"},
+    {"AddressQuestionUnanswered",
+     true,
+     {"--no-name-page"},
+     {"update", "--yes"},
+     ExitStatus::kRefused,
+     " No BT address was chosen: nothing was erased.\n"},
+    {"AddressGiven",
+     true,
+     {"--no-name-page"},
+     {"update", "--yes", "--address", "12:34:56:78:9a:bc"},
+     ExitStatus::kSuccess,
+     " Using the BT address 12:34:56:78:9A:BC, given on the command line.\n"},
+    {"NewAddress",
+     true,
+     {"--no-name-page"},
+     {"update", "--yes", "--new-address"},
+     ExitStatus::kSuccess,
+     " Using the built-in BT address 06:04:03:00:01:00"},
+    {"UnknownCommand", false, {}, {"frobnicate"}, ExitStatus::kBadUsage, "subcommand"},
+    {"NoCommand", false, {}, {}, ExitStatus::kBadUsage, "subcommand"},
+    {"BadAddress",
+     true,
+     {},
+     {"update", "--yes", "--address", "12:34:56"},
+     ExitStatus::kBadUsage,
+     "is not a BT address"},
+    {"BothAddressAnswers",
+     false,
+     {},
+     {"update", "--address", "12:34:56:78:9A:BC", "--new-address"},
+     ExitStatus::kBadUsage,
+     "excludes"},
+    {"SettingsSetNothing", false, {}, {"settings", "set"}, ExitStatus::kBadUsage, "assignments"},
+};
+
+class ExitStatusTest : public CliTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(ExitStatusTest, EndsWithItsStatus) {
+    const StatusCase &row = GetParam();
+    std::string link;
+    if (row.emulator) link = StartEmulator(1, row.emulator_options);
+    std::vector<std::string> args = row.args;
+    for (std::string &arg : args) {
+        if (arg == "@port") arg = link;
+    }
+    const Finished finished = Run(args);
+    ASSERT_TRUE(finished.exited) << finished.out << finished.err;
+    EXPECT_EQ(finished.status, cli::ToInt(row.status)) << finished.out << finished.err;
+    EXPECT_NE((finished.out + finished.err).find(row.said), std::string::npos)
+        << finished.out << finished.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, ExitStatusTest, ::testing::ValuesIn(kCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, HelpAndVersionSucceed) {
+    const Finished help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char *text : {"Exit status:", "7  bad usage", "00 01 00 03 04 06", "\\u00XX"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
+    const Finished version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("6.03"), std::string::npos) << version.out;
+}
+
+// The Check's log is the window's, line for line.
+TEST_F(CliTest, CheckLogsAsTheWindowDoes) {
+    const std::string link = StartEmulator(1);
+    const Finished finished = Run({"check"});
+    const std::string expected = "\n Search Device ...\n\t Check port : " + link +
+                                 "\n Found device on " + link +
+                                 "\n Device Firmware Version = 302\n"
+                                 " Available Firmware for update = 603\n"
+                                 "\n There is newer firmware available.\n"
+                                 " Click \"Update\" to update firmware.\n"
+                                 " Click \"Setting\" to set parameters.\n\n";
+    EXPECT_EQ(finished.out, expected);
+    EXPECT_EQ(finished.status, 0);
+}
+
+// The adapter updated under a given address keeps it: the next update reads it back.
+TEST_F(CliTest, GivenAddressIsTheOneWritten) {
+    StartEmulator(1, {"--no-name-page"});
+    ASSERT_EQ(Run({"update", "--yes", "--address", "12:34:56:78:9A:BC"}).status, 0);
+    const Finished again = Run({"update", "--yes", "--force", "--json"});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_NE(again.out.find("\"address\":\"12:34:56:78:9A:BC\""), std::string::npos) << again.out;
+}
+
+}  // namespace
+}  // namespace tornelvox::cli_test

@@ -1,0 +1,79 @@
+// --json: every line of stdout is one JSON object, the last the result.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli_fixture.h"
+
+namespace tornelvox::cli_test {
+namespace {
+
+std::vector<nlohmann::json> ParseLines(const std::string &out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(out);
+    std::string line;
+    while (std::getline(stream, line)) {
+        EXPECT_NO_THROW(lines.push_back(nlohmann::json::parse(line))) << line;
+    }
+    return lines;
+}
+
+struct JsonCase {
+    const char *name;
+    std::vector<std::string> args;
+    int exit;
+};
+
+class JsonLinesTest : public CliTest, public ::testing::WithParamInterface<JsonCase> {};
+
+TEST_P(JsonLinesTest, EveryLineParsesAndTheResultIsLast) {
+    const std::string link = StartEmulator(1);
+    std::vector<std::string> args = GetParam().args;
+    args.push_back("--json");
+    const Finished finished = Run(args);
+    EXPECT_EQ(finished.status, GetParam().exit);
+    const std::vector<nlohmann::json> lines = ParseLines(finished.out);
+    ASSERT_FALSE(lines.empty());
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        EXPECT_NE(lines[i].value("type", ""), "result") << lines[i];
+    }
+    const nlohmann::json &result = lines.back();
+    EXPECT_EQ(result.value("type", ""), "result");
+    EXPECT_EQ(result.value("exit", -1), GetParam().exit);
+    EXPECT_EQ(lines.front().value("type", ""), "log");
+    EXPECT_EQ(lines.front().value("text", ""), "\n Search Device ...\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, JsonLinesTest,
+    ::testing::Values(JsonCase{"Check", {"check"}, 0}, JsonCase{"Update", {"update", "--yes"}, 0},
+                      JsonCase{"Unconfirmed", {"update"}, 5}, JsonCase{"Settings", {"settings"}, 0},
+                      JsonCase{"SettingsSet", {"settings", "set", "LED Debug=TRUE"}, 0}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, UpdateResultNamesPortAddressAndVersions) {
+    const std::string link = StartEmulator(1);
+    const Finished finished = Run({"update", "--yes", "--json"});
+    const nlohmann::json result = ParseLines(finished.out).back();
+    EXPECT_EQ(result.value("status", ""), "success");
+    EXPECT_EQ(result.value("port", ""), link);
+    EXPECT_EQ(result.value("version_before", ""), "302");
+    EXPECT_EQ(result.value("version_after", ""), "603");
+    // The emulator's own address, read from its name page and written back.
+    EXPECT_EQ(result.value("address", "").size(), 17u) << result;
+}
+
+TEST_F(CliTest, PortsResultListsEveryNode) {
+    const std::string adapter = StartEmulator(1, {"--version", "0x300"});
+    const Finished finished = Run({"ports", "--json"});
+    EXPECT_EQ(finished.status, 0);
+    const nlohmann::json result = ParseLines(finished.out).back();
+    ASSERT_EQ(result["ports"].size(), 1u) << result;
+    EXPECT_EQ(result["ports"][0].value("path", ""), adapter);
+    EXPECT_EQ(result["ports"][0].value("kind", ""), "adapter");
+    EXPECT_EQ(result["ports"][0].value("version", ""), "300");
+}
+
+}  // namespace
+}  // namespace tornelvox::cli_test

@@ -1,0 +1,66 @@
+// SIGINT and SIGHUP act as the Cancel action: during an update the program reaches the cancel
+// end and exits "cancelled", and the adapter can be updated afterwards; outside an update the
+// program ends "cancelled" at once.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli/exit_status.h"
+#include "cli_fixture.h"
+
+namespace tornelvox::cli_test {
+namespace {
+
+// The emulated line paced so that an update lasts seconds: the signal comes while it runs.
+const std::vector<std::string> kPacedLine = {"--baud", "2000000"};
+
+class UpdateSignalTest : public CliTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UpdateSignalTest, CancelsTheUpdate) {
+    StartEmulator(1, kPacedLine);
+    auto program = Start({"update", "--yes", "--json"});
+    bool erasing = false;
+    while (auto line = program->ReadLine(kLineLimit)) {
+        if (line->find("Erase flash") != std::string::npos) {
+            erasing = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(erasing);
+    program->Signal(GetParam());
+    const Finished cancelled = program->Wait(kRunLimit);
+    ASSERT_TRUE(cancelled.exited);
+    EXPECT_EQ(cancelled.status, cli::ToInt(cli::ExitStatus::kCancelled)) << cancelled.out;
+    EXPECT_NE(cancelled.out.find("\"status\":\"cancelled\""), std::string::npos) << cancelled.out;
+    EXPECT_EQ(cancelled.out.find("Success"), std::string::npos) << cancelled.out;
+
+    // Erased in part, perhaps with its name page: the update that follows repairs it, with the
+    // address the cancelled one saved in the backup should it have to ask.
+    std::ifstream backup(root_ / "state" / "tornelvox-utility" / "bt-address-backup.jsonl");
+    std::string record;
+    ASSERT_TRUE(std::getline(backup, record));
+    const std::string address = nlohmann::json::parse(record).value("address", "");
+    const Finished repaired = Run({"update", "--yes", "--json", "--address", address});
+    EXPECT_EQ(repaired.status, 0) << repaired.out << repaired.err;
+    EXPECT_NE(repaired.out.find("\"address\":\"" + address + "\""), std::string::npos)
+        << repaired.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, UpdateSignalTest, ::testing::Values(SIGINT, SIGHUP, SIGTERM),
+                         [](const auto &info) { return std::string(sigabbrev_np(info.param)); });
+
+// A signal while the Check waits on a device that never answers ends the program at once.
+TEST_F(CliTest, SignalOutsideAnUpdateEndsTheProgram) {
+    StartEmulator(1, {"--never-reads"});
+    auto program = Start({"check", "--json"});
+    ASSERT_TRUE(program->ReadLine(kLineLimit).has_value());  // the search has begun
+    program->Signal(SIGINT);
+    const Finished finished = program->Wait(kRunLimit);
+    ASSERT_TRUE(finished.exited);
+    EXPECT_EQ(finished.status, cli::ToInt(cli::ExitStatus::kCancelled));
+    EXPECT_NE(finished.out.find("\"status\":\"cancelled\""), std::string::npos) << finished.out;
+}
+
+}  // namespace
+}  // namespace tornelvox::cli_test

@@ -1,0 +1,148 @@
+// What the end-to-end runs cannot show well: address text both ways, assignments, JSON escaping
+// of bytes that are not UTF-8, and the progress arithmetic.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/bt_address_text.h"
+#include "cli/json_text.h"
+#include "cli/progress_meter.h"
+#include "cli/setting_assignment.h"
+#include "firmware/address_backup.h"
+
+namespace tornelvox::cli {
+namespace {
+
+TEST(AddressText, MostSignificantByteIsWrittenFirst) {
+    const auto built_in = ParseBtAddressText("06:04:03:00:01:00");
+    ASSERT_TRUE(built_in);
+    EXPECT_EQ(*built_in, (BtAddress{0x00, 0x01, 0x00, 0x03, 0x04, 0x06}));
+    const BtAddress stored = {0xA7, 0x03, 0x5C, 0x21, 0x9E, 0x40};
+    EXPECT_EQ(ParseBtAddressText(FormatBtAddress(stored)), stored);
+    EXPECT_EQ(ParseBtAddressText("40:9e:21:5c:03:a7"), stored);
+}
+
+TEST(AddressText, RefusesAnythingElse) {
+    for (const char *text :
+         {"", "06:04:03:00:01", "06:04:03:00:01:00:", "06-04-03-00-01-00", "06:04:03:00:01:0G",
+          "0604030001000", " 06:04:03:00:01:00", "006:04:03:00:01:0"}) {
+        EXPECT_FALSE(ParseBtAddressText(text)) << text;
+    }
+}
+
+struct ValueCase {
+    const char *name;
+    const char *value;
+    bool ok;
+    int index;
+};
+
+TEST(Assignments, NamesAndValuesAsTheLogAndDialogSayThem) {
+    const ValueCase cases[] = {
+        {"Caller ID", "FALSE", true, 0},
+        {"caller-id", "true", true, 1},
+        {"CALLER_ID", "1", true, 1},
+        {" caller id ", " 0 ", true, 0},
+        {"Caller ID", "2", false, 0},
+        {"Caller ID", "yes", false, 0},
+        {"Hook Speed", "30 MS", true, 0},
+        {"hook speed", "3", true, 3},
+        {"Hook Speed", "4", false, 0},
+        {"Hook Speed", "30ms", false, 0},
+        {"Dial plan", "without timeout", true, 1},  // label and item differ only in case
+        {"MIC volume", "54 dB", true, 4},
+        {"MIC volume", "4", true, 4},
+        {"SPEAKER", "-6 dB", true, 0},
+        {"Off Hook power", "strongest", true, 4},
+        {"Off Hook power", "", false, 0},
+        {"Off Hook power", "-1", false, 0},
+    };
+    for (const ValueCase &row : cases) {
+        const SettingDescription *setting = FindSettingByName(row.name);
+        ASSERT_NE(setting, nullptr) << row.name;
+        int value = -1;
+        EXPECT_EQ(ParseSettingValue(*setting, row.value, value), row.ok)
+            << row.name << "=" << row.value;
+        if (row.ok) {
+            EXPECT_EQ(value, row.index) << row.name << "=" << row.value;
+        }
+    }
+    EXPECT_EQ(FindSettingByName("Caller"), nullptr);
+    EXPECT_EQ(FindSettingByName("CallerID"), nullptr);
+}
+
+TEST(Assignments, ParsesAListOrSaysWhatIsWrong) {
+    std::vector<SettingAssignment> out;
+    std::string error;
+    ASSERT_TRUE(ParseAssignments({"Echo Cancel=FALSE", "speaker=3 dB"}, out, error)) << error;
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_STREQ(out[1].setting->name, "SPEAKER");
+    EXPECT_EQ(out[1].value, 3);
+
+    EXPECT_FALSE(ParseAssignments({"Echo Cancel=FALSE", "echo-cancel=TRUE"}, out, error));
+    EXPECT_NE(error.find("more than once"), std::string::npos) << error;
+    EXPECT_FALSE(ParseAssignments({"Hook Speed=fast"}, out, error));
+    EXPECT_NE(error.find("30 ms, 50 ms, 70 ms, 100 ms (or 0 to 3)"), std::string::npos) << error;
+    EXPECT_FALSE(ParseAssignments({"Dial plan=never"}, out, error));
+    // The dialog's items that differ from the labels only in case are not listed twice.
+    EXPECT_NE(error.find("With Timeout, Without Timeout, # key only (or 0 to 2)"),
+              std::string::npos)
+        << error;
+}
+
+TEST(JsonText, InvalidBytesBecomeLatin1Escapes) {
+    struct Case {
+        std::string text;
+        std::string escaped;  // the string as the JSON line writes it
+    };
+    const Case cases[] = {
+        {"plain", "\"plain\""},
+        {"caf\xC3\xA9", "\"caf\\u00e9\""},  // valid UTF-8: its code point
+        {"\xFF\xFE", "\"\\u00ff\\u00fe\""},
+        {"a\xC3", "\"a\\u00c3\""},                                 // cut short at the end
+        {"\xC0\xAF", "\"\\u00c0\\u00af\""},                        // overlong
+        {"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},             // a surrogate
+        {"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},  // beyond U+10FFFF
+        {"\xF0\x9F\x98\x80", "\"\\ud83d\\ude00\""},                // a valid four-byte sequence
+        {std::string("nul\0x", 5), "\"nul\\u0000x\""},
+    };
+    for (const Case &row : cases) {
+        const std::string line = JsonLine({{"text", ValidUtf8(row.text)}});
+        EXPECT_EQ(line, "{\"text\":" + row.escaped + "}\n");
+        EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+    }
+}
+
+TEST(Progress, RisesEvenlyAcrossTheStages) {
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kErasing, 0, 30}), 0.0);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kErasing, 30, 30}), 100.0 * 30 / 286);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kWriting, 0, 254}), 100.0 * 30 / 286);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kWriting, 127, 254}), 100.0 * 157 / 286);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kVerifying, 1, 2}), 100.0 * 285 / 286);
+    EXPECT_DOUBLE_EQ(OverallPercent({2, UpdateStage::kVerifying, 2, 2}), 100.0);
+    // Reports out of bounds stay within the stage.
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kErasing, 99, 30}), 100.0 * 30 / 286);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kWriting, -5, 254}), 100.0 * 30 / 286);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kErasing, 15, 0}), 100.0 * 15 / 286);
+}
+
+TEST(Progress, TimeLeftFromTheShareDone) {
+    EXPECT_EQ(TimeLeftText(0.5, 10.0), "--:--");
+    EXPECT_EQ(TimeLeftText(25.0, 30.0), "1:30");
+    EXPECT_EQ(TimeLeftText(50.0, 61.0), "1:01");
+    EXPECT_EQ(TimeLeftText(100.0, 90.0), "0:00");
+    EXPECT_EQ(TimeLeftText(1.0, 3600.0), "--:--");  // beyond 99:59
+}
+
+TEST(Progress, BarFitsTheTerminal) {
+    const UpdateProgress step{2, UpdateStage::kWriting, 127, 254};
+    for (int columns : {20, 40, 80, 200}) {
+        const std::string line = BarLine(step, 10.0, columns);
+        EXPECT_LT(line.size(), static_cast<std::size_t>(columns)) << line;
+        EXPECT_EQ(line.rfind("attempt 2  writing", 0), 0u) << line;
+    }
+    EXPECT_NE(BarLine(step, 10.0, 80).find(" 54 %"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tornelvox::cli
