@@ -77,14 +77,17 @@ void Output::DrawBar() {
 
 void Output::AppendLogText(const std::string &text) {
     const bool redraw = bar_shown_;
+    const std::string combined = pending_ + text;
+    const std::size_t line_end = combined.rfind('\n');
     if (redraw) {
+        // The unfinished line and the bar are erased; finished lines go out once, and the
+        // unfinished rest is drawn again above the bar.
         EraseBar();
-        WriteOut(pending_ + text);
+        if (line_end != std::string::npos) WriteOut(combined.substr(0, line_end + 1));
     } else {
         WriteOut(text);
     }
-    const std::size_t line_end = text.rfind('\n');
-    pending_ = line_end == std::string::npos ? pending_ + text : text.substr(line_end + 1);
+    pending_ = line_end == std::string::npos ? combined : combined.substr(line_end + 1);
     // A line longer than any terminal is not worth redrawing whole.
     if (pending_.size() > 4096) pending_.erase(0, pending_.size() - 4096);
     if (redraw) DrawBar();
