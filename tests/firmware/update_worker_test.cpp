@@ -132,9 +132,8 @@ TEST_F(UpdateWorker, ProgressRisesThroughTheStagesAndStartsAgainWithARetriedAtte
         UpdateStage stage;
         int total;
     };
-    const Expected stages[] = {{UpdateStage::kErasing, 30},
-                               {UpdateStage::kWriting, 254},
-                               {UpdateStage::kVerifying, 2}};
+    const Expected stages[] = {
+        {UpdateStage::kErasing, 30}, {UpdateStage::kWriting, 254}, {UpdateStage::kVerifying, 2}};
     // The first attempt: all of erasing, then writing up to the page that failed. Attempts 2 to
     // 5 find the name page erased and end before programming; attempt 6 writes back the address
     // the first one read, and programs the whole way.
