@@ -5,8 +5,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "cli/bt_address_text.h"
 #include "cli/commands.h"
+#include "firmware/address_backup.h"
 #include "serial/serial_port.h"
 #include "workflow/front_end.h"
 
@@ -32,7 +32,7 @@ ExitStatus Run(const tornelvox::cli::Options &options) {
     AddressChoice choice;
     choice.new_address = options.new_address;
     if (!options.address.empty()) {
-        choice.given = ParseBtAddressText(options.address);
+        choice.given = tornelvox::ParseBtAddress(options.address);
         if (!choice.given) {
             output->Complain("--address " + options.address +
                              " is not a BT address: write six pairs of hexadecimal digits, "

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace tornelvox {
 
@@ -69,25 +70,32 @@ bool WriteWhole(int fd, const std::string &text) {
     return true;
 }
 
-// An address as FormatBtAddress prints it: six pairs of hexadecimal digits, colon separated.
-bool ParseBtAddress(const std::string &text, BtAddress &address) {
-    if (text.size() != 17) return false;
-    for (std::size_t i = 0; i < 6; ++i) {
-        if (i > 0 && text[3 * i - 1] != ':') return false;
+}  // namespace
+
+std::optional<BtAddress> ParseBtAddress(std::string_view text) {
+    constexpr std::size_t kLength = 6 * 3 - 1;
+    if (text.size() != kLength) return std::nullopt;
+    BtAddress address{};
+    for (std::size_t pair = 0; pair < address.size(); ++pair) {
+        const std::size_t at = pair * 3;
+        if (pair > 0 && text[at - 1] != ':') return std::nullopt;
         unsigned value = 0;
         for (std::size_t k = 0; k < 2; ++k) {
-            const char c = text[3 * i + k];
+            const char c = text[at + k];
             const int digit = c >= '0' && c <= '9'   ? c - '0'
                               : c >= 'A' && c <= 'F' ? c - 'A' + 10
                               : c >= 'a' && c <= 'f' ? c - 'a' + 10
                                                      : -1;
-            if (digit < 0) return false;
+            if (digit < 0) return std::nullopt;
             value = value * 16 + static_cast<unsigned>(digit);
         }
-        address[5 - i] = static_cast<unsigned char>(value);
+        // The first pair printed is the most significant byte, the name page's byte 5.
+        address[address.size() - 1 - pair] = static_cast<unsigned char>(value);
     }
-    return true;
+    return address;
 }
+
+namespace {
 
 std::string StringField(const nlohmann::json &object, const char *key) {
     const auto found = object.find(key);
@@ -215,7 +223,9 @@ std::vector<AddressRecord> ReadAddressRecords(std::size_t limit) {
         const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
         if (!object.is_object()) continue;
         AddressRecord record;
-        if (!ParseBtAddress(StringField(object, "address"), record.address)) continue;
+        const std::optional<BtAddress> address = ParseBtAddress(StringField(object, "address"));
+        if (!address) continue;
+        record.address = *address;
         record.time = StringField(object, "time");
         record.name = StringField(object, "name");
         record.port = StringField(object, "port");

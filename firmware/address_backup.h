@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "serial/bt_address.h"
@@ -41,6 +43,11 @@ std::vector<AddressRecord> ReadAddressRecords(std::size_t limit);
 // An address as Bluetooth addresses are printed, most significant byte first: the name page's
 // bytes 5 to 0 in hexadecimal, colon separated ("40:9E:21:5C:03:A7" for A7 03 5C 21 9E 40).
 std::string FormatBtAddress(const BtAddress &address);
+
+// The address FormatBtAddress printed as text: six pairs of hexadecimal digits in either case,
+// colon separated, most significant byte first ("06:04:03:00:01:00" gives the stored bytes
+// 00 01 00 03 04 06). Nothing else parses: nullopt.
+std::optional<BtAddress> ParseBtAddress(std::string_view text);
 
 // The current time as AddressRecord::time wants it.
 std::string UtcTimestamp();

@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/bt_address_text.h"
 #include "cli/json_text.h"
 #include "cli/progress_meter.h"
 #include "cli/setting_assignment.h"
@@ -14,19 +13,19 @@ namespace tornelvox::cli {
 namespace {
 
 TEST(AddressText, MostSignificantByteIsWrittenFirst) {
-    const auto built_in = ParseBtAddressText("06:04:03:00:01:00");
+    const auto built_in = ParseBtAddress("06:04:03:00:01:00");
     ASSERT_TRUE(built_in);
     EXPECT_EQ(*built_in, (BtAddress{0x00, 0x01, 0x00, 0x03, 0x04, 0x06}));
     const BtAddress stored = {0xA7, 0x03, 0x5C, 0x21, 0x9E, 0x40};
-    EXPECT_EQ(ParseBtAddressText(FormatBtAddress(stored)), stored);
-    EXPECT_EQ(ParseBtAddressText("40:9e:21:5c:03:a7"), stored);
+    EXPECT_EQ(ParseBtAddress(FormatBtAddress(stored)), stored);
+    EXPECT_EQ(ParseBtAddress("40:9e:21:5c:03:a7"), stored);
 }
 
 TEST(AddressText, RefusesAnythingElse) {
     for (const char *text :
          {"", "06:04:03:00:01", "06:04:03:00:01:00:", "06-04-03-00-01-00", "06:04:03:00:01:0G",
           "0604030001000", " 06:04:03:00:01:00", "006:04:03:00:01:0"}) {
-        EXPECT_FALSE(ParseBtAddressText(text)) << text;
+        EXPECT_FALSE(ParseBtAddress(text)) << text;
     }
 }
 
