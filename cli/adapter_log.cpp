@@ -56,12 +56,25 @@ bool AdapterLog::Open(const std::string &path, std::string &error) {
     return true;
 }
 
+void AdapterLog::Write(const std::string &text) {
+    if (text.empty()) return;
+    file_line_open_ = text.back() != '\n';
+    if (file_ == nullptr) return;
+    std::fwrite(text.data(), 1, text.size(), file_);
+    std::fflush(file_);
+}
+
+void AdapterLog::AddLine(std::string_view line, bool follow) {
+    const std::string clean = Utf8WithByteEscapes(line);
+    Write((file_line_open_ ? "\n" : "") + clean + "\n");
+    if (!follow) return;
+    const std::string trimmed = Trimmed(clean.substr(0, kLineBytes));
+    if (Substantive(trimmed)) last_line_ = trimmed;
+}
+
 void AdapterLog::Add(std::string_view text, bool follow) {
     const std::string clean = Utf8WithByteEscapes(text);
-    if (file_ != nullptr) {
-        std::fwrite(clean.data(), 1, clean.size(), file_);
-        std::fflush(file_);
-    }
+    Write(clean);
     if (!follow) return;
     for (char c : clean) {
         if (c == '\n') {

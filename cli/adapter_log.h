@@ -28,12 +28,20 @@ class AdapterLog {
     // never becomes the last line.
     void Add(std::string_view text, bool follow = true);
 
+    // Appends one whole line (without its newline) that did not come through the adapter's log:
+    // a line the child wrote on its error output, or a note. When the log has an unfinished line
+    // (a run of progress dots), the line goes below it; the unfinished line goes on after it.
+    void AddLine(std::string_view line, bool follow = true);
+
     // The last complete line with at least three letters in it; empty when there is none.
     const std::string &LastSubstantiveLine() const { return last_line_; }
 
   private:
     std::FILE *file_ = nullptr;
+    void Write(const std::string &text);
+
     std::string line_;
+    bool file_line_open_ = false;
     std::string last_line_;
 };
 

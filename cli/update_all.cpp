@@ -139,7 +139,7 @@ void UpdateAllRun::StartChildren() {
         if (run->child.Start(ChildCommand(request_, run->row.port), why)) continue;
         run->row.outcome = AdapterOutcome::kFailed;
         run->row.reason = why;
-        run->log.Add("update --all: " + why + "\n");
+        run->log.AddLine("update --all: " + why);
         if (request_.json) {
             Emit({{"type", "log"}, {"port", run->row.port}, {"text", why}});
         } else if (!request_.terminal) {
@@ -152,7 +152,7 @@ void UpdateAllRun::OnOutputLine(AdapterRun &run, std::string_view line, bool cut
     ChildLine read = ReadChildLine(line, cut);
     if (read.kind == ChildLine::Kind::kInvalid) {
         const std::string note = "tornelvox update printed " + read.text;
-        run.log.Add("update --all: " + note + "\n", false);
+        run.log.AddLine("update --all: " + note, false);
         if (request_.json) {
             Emit({{"type", "invalid_output"}, {"port", run.row.port}, {"text", note}});
         }
@@ -182,7 +182,7 @@ void UpdateAllRun::OnOutputLine(AdapterRun &run, std::string_view line, bool cut
 }
 
 void UpdateAllRun::OnErrorLine(AdapterRun &run, std::string_view line, bool cut) {
-    run.log.Add(std::string(line) + (cut ? "...\n" : "\n"));
+    run.log.AddLine(std::string(line) + (cut ? "..." : ""));
 }
 
 void UpdateAllRun::ReadPipe(AdapterRun &run, bool error_pipe) {
@@ -285,9 +285,9 @@ void UpdateAllRun::Finish(AdapterRun &run, const ChildEnd &end, Clock::time_poin
     if (row.outcome == AdapterOutcome::kFailed && !reported && !last_line.empty()) {
         row.reason += "; its log last said: " + last_line;
     }
-    run.log.Add("update --all: " + std::string(OutcomeWord(row.outcome)) +
-                    (row.reason.empty() ? "" : ": " + row.reason) + "\n",
-                false);
+    run.log.AddLine("update --all: " + std::string(OutcomeWord(row.outcome)) +
+                        (row.reason.empty() ? "" : ": " + row.reason),
+                    false);
     dirty_ = true;
     if (!request_.json && !request_.terminal) SayEnd(run);
 }
