@@ -1,42 +1,35 @@
 // tornelvox-emulator: plays a Tornelvox adapter on a pseudo-terminal until SIGINT or SIGTERM.
-//
-//   tornelvox-emulator [--version 0x302] [--after-update 0x603] [--link PATH] [--baud N]
-//                      [--strange-line-mode] [--never-reads] [--no-name-page] [--real]
-//
-// --strange-line-mode leaves the line with translation and flow control on instead of raw, as a
-// careless other program might (AdapterConfig::strange_line_mode). --never-reads makes an
-// adapter that never takes input from the line (AdapterConfig::never_reads). --no-name-page
-// starts without a name page, as after an update that never finished. --real plays a real
-// adapter: no marker in the version reply, so a build without the vendor's image refuses it.
-//
-// Prints the slave path (and the link) and serves; the link is removed on exit.
+// Prints the slave's path (and the link's) and serves; the link is removed on exit.
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "emulator/emulated_adapter.h"
+#include "emulator/frame_catalogue.h"
 
 namespace {
 
-bool ParseNumber(const char *text, unsigned long max, unsigned long &out) {
-    if (text == nullptr || *text == '\0') return false;
-    char *end = nullptr;
-    errno = 0;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    if (errno != 0 || end == nullptr || *end != '\0' || value > max) return false;
-    out = value;
-    return true;
-}
+constexpr const char *kDescription =
+    "Plays a Tornelvox adapter on a pseudo-terminal, for tests and for trying the utility without "
+    "an adapter. Prints the pseudo-terminal's path (and the link's, with --link), then serves "
+    "until SIGINT or SIGTERM.";
 
-int Usage() {
-    std::fprintf(stderr,
-                 "usage: tornelvox-emulator [--version 0x302] [--after-update 0x603] "
-                 "[--link PATH] [--baud N] [--strange-line-mode] [--never-reads] [--no-name-page] "
-                 "[--real]\n");
-    return 2;
+constexpr const char *kFooter =
+    R"(Versions are three hex digits as the adapter reports them: 0x302 is "302".
+
+Examples:
+  tornelvox-emulator --link /tmp/dev/cu.usbserial-EMU
+  tornelvox --device-dir /tmp/dev update --yes)";
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%03X", static_cast<unsigned>(value));
+    return text;
 }
 
 }  // namespace
@@ -44,40 +37,47 @@ int Usage() {
 int main(int argc, char **argv) {
     tornelvox::emulator::AdapterConfig config;
     std::string link;
-    for (int i = 1; i < argc; ++i) {
-        const char *option = argv[i];
-        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-        unsigned long number = 0;
-        if (std::strcmp(option, "--strange-line-mode") == 0) {
-            config.strange_line_mode = true;
-            continue;  // takes no value
-        }
-        if (std::strcmp(option, "--never-reads") == 0) {
-            config.never_reads = true;
-            continue;  // takes no value
-        }
-        if (std::strcmp(option, "--no-name-page") == 0) {
-            config.name_page_stored = false;
-            continue;  // takes no value
-        }
-        if (std::strcmp(option, "--real") == 0) {
-            config.identifies_as_emulator = false;
-            continue;  // takes no value
-        }
-        if (std::strcmp(option, "--version") == 0 && ParseNumber(value, 0xFFF, number)) {
-            config.version = static_cast<std::uint32_t>(number);
-        } else if (std::strcmp(option, "--after-update") == 0 &&
-                   ParseNumber(value, 0xFFF, number)) {
-            config.version_after_update = static_cast<std::uint32_t>(number);
-        } else if (std::strcmp(option, "--baud") == 0 && ParseNumber(value, 10000000, number)) {
-            config.line_baud = static_cast<int>(number);
-        } else if (std::strcmp(option, "--link") == 0 && value != nullptr && *value != '\0') {
-            link = value;
-        } else {
-            return Usage();
-        }
-        ++i;
+    bool no_name_page = false;
+    bool real = false;
+    bool unplug_while_writing = false;
+
+    CLI::App app(kDescription, "tornelvox-emulator");
+    app.footer(kFooter);
+    app.add_option("--version", config.version, "Firmware version the adapter runs at start")
+        ->default_str(Hex(config.version))
+        ->check(CLI::Range(0, 0xFFF));
+    app.add_option("--after-update", config.version_after_update,
+                   "Version it runs after a successful update")
+        ->default_str(Hex(config.version_after_update))
+        ->check(CLI::Range(0, 0xFFF));
+    app.add_option("--link", link, "Also link the pseudo-terminal here (removed on exit)");
+    app.add_option("--baud", config.line_baud,
+                   "Pace replies as a line at this rate would (10 bits a byte); 0 is unpaced")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 10000000));
+    app.add_flag("--strange-line-mode", config.strange_line_mode,
+                 "Leave the line with translation, parity and flow control on, as a careless "
+                 "other program might, instead of raw");
+    app.add_flag("--never-reads", config.never_reads,
+                 "Never take input from the line, like a device whose buffer is full");
+    app.add_flag("--no-name-page", no_name_page,
+                 "Start without a name page (no Bluetooth address), as after an update that "
+                 "never finished");
+    app.add_flag("--boot-loader-silent", config.boot_loader_never_answers,
+                 "The boot loader never answers: the version reads, every update fails");
+    app.add_flag("--unplug-while-writing", unplug_while_writing,
+                 "The adapter is unplugged when the 20th image page of an update arrives");
+    app.add_flag("--real", real,
+                 "Play a real adapter: no emulator marker in the version reply, so a build "
+                 "without the vendor's image refuses to update it");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        const int shown = app.exit(error);  // prints the help, or the error and a hint
+        return shown == 0 ? 0 : 2;
     }
+    config.name_page_stored = !no_name_page;
+    config.identifies_as_emulator = !real;
 
     // Block the stop signals before the serving thread starts, so that only sigwait sees them.
     sigset_t stop_signals;
@@ -90,6 +90,11 @@ int main(int argc, char **argv) {
     if (!adapter.Start()) {
         std::fprintf(stderr, "tornelvox-emulator: cannot create a pseudo-terminal\n");
         return 1;
+    }
+    if (unplug_while_writing) {
+        adapter.AddFault({.code = tornelvox::emulator::kCodeWriteImagePage,
+                          .kind = tornelvox::emulator::FaultKind::kUnplug,
+                          .skip = 19});
     }
     std::printf("%s\n", adapter.DevicePath().c_str());
     if (!link.empty()) {

@@ -125,6 +125,21 @@ TEST_F(CliTest, HelpAndVersionSucceed) {
     EXPECT_NE(version.out.find("6.03"), std::string::npos) << version.out;
 }
 
+TEST_F(CliTest, EmulatorHelpDocumentsEveryOption) {
+    Child help({EMULATOR_PATH, "--help"}, {});
+    const Finished shown = help.Wait(kRunLimit);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    for (const char *option :
+         {"--version", "--after-update", "--link", "--baud", "--strange-line-mode", "--never-reads",
+          "--no-name-page", "--unplug-while-writing", "--boot-loader-silent", "--real"}) {
+        EXPECT_NE(shown.out.find(option), std::string::npos) << option;
+    }
+    Child wrong({EMULATOR_PATH, "--version", "0x1000"}, {});
+    const Finished refused = wrong.Wait(kRunLimit);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("--version"), std::string::npos) << refused.err;
+}
+
 // The Check's log is the window's, line for line.
 TEST_F(CliTest, CheckLogsAsTheWindowDoes) {
     const std::string link = StartEmulator(1);

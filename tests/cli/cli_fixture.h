@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,17 @@ namespace tornelvox::cli_test {
 // Generous limits: a run that needs them has hung.
 inline constexpr std::chrono::seconds kRunLimit{60};
 inline constexpr std::chrono::seconds kLineLimit{20};
+
+// Each line of a --json run's stdout, parsed; a line that does not parse fails the test.
+inline std::vector<nlohmann::json> ParseLines(const std::string &out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(out);
+    std::string line;
+    while (std::getline(stream, line)) {
+        EXPECT_NO_THROW(lines.push_back(nlohmann::json::parse(line))) << line;
+    }
+    return lines;
+}
 
 class CliTest : public ::testing::Test {
   protected:

@@ -2,22 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "cli_fixture.h"
 
 namespace tornelvox::cli_test {
 namespace {
-
-std::vector<nlohmann::json> ParseLines(const std::string &out) {
-    std::vector<nlohmann::json> lines;
-    std::istringstream stream(out);
-    std::string line;
-    while (std::getline(stream, line)) {
-        EXPECT_NO_THROW(lines.push_back(nlohmann::json::parse(line))) << line;
-    }
-    return lines;
-}
 
 struct JsonCase {
     const char *name;

@@ -1,0 +1,57 @@
+// update --all against emulated adapters, each its own process: one updates, one is unplugged
+// in the middle of writing, one has lost its name page and so needs an answer a child cannot
+// ask for.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "cli_fixture.h"
+
+namespace tornelvox::cli_test {
+namespace {
+
+TEST_F(CliTest, UpdateAllEndsEachAdapterOnItsOwn) {
+    const std::string healthy = StartEmulator(1);
+    const std::string unplugged = StartEmulator(2, {"--unplug-while-writing"});
+    const std::string nameless = StartEmulator(3, {"--no-name-page"});
+
+    const Finished finished = Run({"update", "--all", "--yes", "--json"});
+    ASSERT_TRUE(finished.exited) << finished.err;
+    EXPECT_EQ(finished.status, 3) << finished.out;  // update failed: not every adapter succeeded
+
+    const std::vector<nlohmann::json> lines = ParseLines(finished.out);
+    ASSERT_FALSE(lines.empty());
+    const nlohmann::json &result = lines.back();
+    ASSERT_EQ(result.value("type", ""), "result") << result;
+    std::map<std::string, nlohmann::json> adapters;
+    for (const nlohmann::json &adapter : result["adapters"]) adapters[adapter["port"]] = adapter;
+    ASSERT_EQ(adapters.size(), 3u) << result;
+
+    EXPECT_EQ(adapters[healthy].value("status", ""), "success") << result;
+    EXPECT_EQ(adapters[healthy].value("version_after", ""), "603") << result;
+    EXPECT_EQ(adapters[unplugged].value("status", ""), "failed") << result;
+    EXPECT_EQ(adapters[nameless].value("status", ""), "refused") << result;
+    EXPECT_NE(adapters[nameless].value("reason", "").find("nothing was erased"), std::string::npos)
+        << result;
+
+    // The refused adapter still runs its firmware: it was never erased.
+    const Finished check = Run({"check", "--port", nameless});
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("Device Firmware Version = 302"), std::string::npos) << check.out;
+
+    // Each adapter's log went to a file of its own under the state folder.
+    const std::filesystem::path logs = root_ / "state" / "tornelvox-utility" / "update-all-logs";
+    EXPECT_EQ(result.value("log_dir", ""), logs.string());
+    for (const std::string &port : {healthy, unplugged, nameless}) {
+        std::string name = port.substr(1);
+        for (char &c : name) {
+            if (c == '/') c = '_';
+        }
+        EXPECT_TRUE(std::filesystem::exists(logs / (name + ".log"))) << name;
+    }
+}
+
+}  // namespace
+}  // namespace tornelvox::cli_test
