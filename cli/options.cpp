@@ -13,7 +13,7 @@ constexpr const char *kFooter = R"(Exit status:
   1  adapter not found
   2  the adapter's firmware version could not be read (check)
   3  the update failed
-  4  cancelled (Ctrl-C, SIGHUP or SIGTERM)
+  4  cancelled (Ctrl-C, SIGHUP or SIGTERM; under nohup a hangup is ignored)
   5  refused: nothing written (this build may not update the adapter, no BT address chosen,
      the address question unanswered, the update not confirmed)
   6  the settings could not be read, or not all were written

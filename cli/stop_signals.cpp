@@ -13,11 +13,14 @@ namespace tornelvox::cli {
 
 namespace {
 
+// Set once in BlockInProcess, before any thread starts.
+bool hangup_ignored_at_start = false;
+
 sigset_t StopSet() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
+    if (!hangup_ignored_at_start) sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGTERM);
     return set;
 }
@@ -25,6 +28,11 @@ sigset_t StopSet() {
 }  // namespace
 
 void StopSignals::BlockInProcess() {
+    // Whoever started the program with the hangup ignored (nohup) meant the work to outlive the
+    // session: a hangup then stays ignored rather than cancelling an update.
+    struct sigaction hangup {};
+    hangup_ignored_at_start =
+        sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler == SIG_IGN;
     const sigset_t set = StopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);

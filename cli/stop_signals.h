@@ -12,7 +12,8 @@ namespace tornelvox::cli {
 
 class StopSignals {
   public:
-    // Blocks the stop signals and ignores SIGPIPE for the whole process. Call first in main,
+    // Blocks the stop signals (SIGINT, SIGTERM, and SIGHUP unless the program was started with
+    // it ignored, as nohup does) and ignores SIGPIPE for the whole process. Call first in main,
     // before any thread starts, so that every thread inherits the mask.
     static void BlockInProcess();
 

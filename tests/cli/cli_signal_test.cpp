@@ -50,6 +50,28 @@ TEST_P(UpdateSignalTest, CancelsTheUpdate) {
 INSTANTIATE_TEST_SUITE_P(Signals, UpdateSignalTest, ::testing::Values(SIGINT, SIGHUP, SIGTERM),
                          [](const auto &info) { return std::string(sigabbrev_np(info.param)); });
 
+// Started under nohup, the program keeps the hangup ignored: a dropped session does not stop the
+// update the user meant to outlive it.
+TEST_F(CliTest, UnderNohupAHangupDoesNotStopTheUpdate) {
+    StartEmulator(1, kPacedLine);
+    std::vector<std::string> argv = Argv({"update", "--yes", "--json"});
+    argv.insert(argv.begin(), "/usr/bin/nohup");
+    Child program(argv, Environment());
+    bool erasing = false;
+    while (auto line = program.ReadLine(kLineLimit)) {
+        if (line->find("Erase flash") != std::string::npos) {
+            erasing = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(erasing);
+    program.Signal(SIGHUP);
+    const Finished finished = program.Wait(kRunLimit);
+    ASSERT_TRUE(finished.exited);
+    EXPECT_EQ(finished.status, 0) << finished.out << finished.err;
+    EXPECT_NE(finished.out.find("\"status\":\"success\""), std::string::npos) << finished.out;
+}
+
 // A signal while the Check waits on a device that never answers ends the program at once.
 TEST_F(CliTest, SignalOutsideAnUpdateEndsTheProgram) {
     StartEmulator(1, {"--never-reads"});
