@@ -9,8 +9,12 @@
 #include "emulator/frame_catalogue.h"
 #include "tests/emulator/slave_port.h"
 #include "tests/support/process_state.h"
+#include "tests/support/test_constants.h"
 
 namespace tornelvox::emulator::testing {
+
+using tornelvox::testing::kCurrentVersion;
+using tornelvox::testing::kOlderVersion;
 
 inline constexpr std::chrono::milliseconds kHandled{2000};
 

@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(EmulatorTest, ErasedPageReadFaultHidesThePageOnce) {
-    Begin({.version = 0x302});
+    Begin({.version = kOlderVersion});
     adapter->AddFault({.code = kCodeReadPage, .kind = FaultKind::kErasedPageRead});
     EnterBootLoader();
     const Bytes erased = port->Exchange(PageReadFrame(kNamePageAddress), 4110);

@@ -25,7 +25,7 @@ class SettingsRoundTrip : public EmulatorTest, public ::testing::WithParamInterf
 
 TEST_P(SettingsRoundTrip, WrittenChoiceReadsBackInAdapterTerms) {
     const RoundTrip &c = GetParam();
-    Begin({.version = 0x603});
+    Begin({.version = kCurrentVersion});
     const auto option = static_cast<std::uint8_t>(c.option);
     const Bytes write = port->Exchange(SettingsWrite(0x41, option, c.written), 10);
     ASSERT_EQ(write.size(), 10u);
@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(EmulatorTest, ByteThatStandsForNoChoiceIsRefusedAndNotStored) {
-    Begin({.version = 0x603});
+    Begin({.version = kCurrentVersion});
     for (const auto &[option, byte] : std::vector<std::pair<std::uint8_t, std::uint8_t>>{
              {4, 4}, {5, 5}, {8, 3}, {13, 5}, {1, 2}}) {
         const auto before = adapter->Setting(option);

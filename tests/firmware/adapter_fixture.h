@@ -19,23 +19,21 @@
 #include "firmware/firmware_update.h"
 #include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
+#include "tests/support/test_constants.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox::testing {
 
 namespace emu = tornelvox::emulator;
 
-inline constexpr std::array<unsigned char, 6> kDefaultAddress = {0x00, 0x01, 0x00,
-                                                                 0x03, 0x04, 0x06};
-
 class AdapterTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetProcessState();
-        CurVerNum = 0x302;
+        CurVerNum = kOlderVersion;
         // Short read calls keep the silent exchanges of the fault cases cheap; every reply of
         // the unpaced emulator arrives far within them.
-        ReadCallTimeoutMs.store(20);
+        ReadCallTimeoutMs.store(kShortReadCallMs);
         RetryPause = [this](unsigned seconds) { pauses_.push_back(seconds); };
         window_ = std::make_shared<RecordingWindow>();
         // Every test keeps its address backups in a folder of its own.

@@ -361,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(Reads, NamePageReadBack,
 TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterBeforeTheFirstFrame) {
     if (kVendorImage) GTEST_SKIP() << "built with the vendor's image, which updates any adapter";
     auto &adapter = StartAdapter({.identifies_as_emulator = false});
-    ASSERT_EQ(CurVerNum, 0x302);
+    ASSERT_EQ(CurVerNum, kOlderVersion);
 
     ASSERT_TRUE(RunUpdate());
 
@@ -373,7 +373,7 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterBeforeTheFirstFrame) {
     EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused);
     EXPECT_EQ(window_->ButtonStates(),
               (std::vector<ButtonState>{ButtonState::LockedForUpdate, ButtonState::Restored}));
-    EXPECT_EQ(CurVerNum, 0x302);
+    EXPECT_EQ(CurVerNum, kOlderVersion);
 }
 
 // The emulated adapter was checked, then unplugged, and a real adapter came in at the same

@@ -21,7 +21,7 @@ TEST_F(AdapterTest, UpdateOverAStrangeLineProgramsTheImageAndKeepsTheAddress) {
     ASSERT_TRUE(RunUpdate());
 
     EXPECT_NE(Log().find("Success"), std::string::npos) << Log();
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
     const auto image = adapter.ReadFlash(0, kImageSize);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), rawData)) << "image pages differ";
     std::array<unsigned char, 6> address;

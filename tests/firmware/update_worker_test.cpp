@@ -113,7 +113,7 @@ TEST_F(UpdateWorker, CleanUpdateProgramsKeepsTheAddressAndReboots) {
     EXPECT_NE(before, check);
 
     EXPECT_EQ(hComm, 0);
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
     EXPECT_EQ(adapter.Version(), 0x603u);
     EXPECT_TRUE(pauses_.empty());
 }
@@ -165,7 +165,7 @@ TEST_F(UpdateWorker, FailedAttemptIsRetriedAfterThePause) {
     EXPECT_EQ(Log(), kStart + kAddressRead + " Fail on EN_FLASH_WR_1\n" +
                          " Try again. Try count = 1\n" + kAddressRead + kProgrammed + kSuccess);
     EXPECT_EQ(pauses_, std::vector<unsigned>{3});
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
     ExpectButtonsLockedThenRestored();
 }
 
@@ -194,7 +194,7 @@ TEST_F(UpdateWorker, AddressReadBeforeTheEraseIsWrittenLater) {
     EXPECT_EQ(pauses_.size(), 5u);
     EXPECT_EQ(adapter.ReadFlash(0xFD000, kPageSize),
               ExpectedNamePage({0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44}));
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
 }
 
 TEST_F(UpdateWorker, TwoCheckValueMismatchesEndAtOnce) {
@@ -225,7 +225,7 @@ TEST_F(UpdateWorker, OneMismatchThenMatchSucceeds) {
     EXPECT_NE(log.find(" !!!!! CRC error !!!!! \n"), std::string::npos);
     EXPECT_EQ(log.substr(log.size() - kSuccess.size()), kSuccess);
     EXPECT_EQ(FailCode, kFailCheckValueMismatch);
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
     EXPECT_EQ(hComm, 0);
     ExpectButtonsLockedThenRestored();
 }
@@ -261,7 +261,7 @@ TEST_F(UpdateWorker, EarlierUpdatesMismatchDoesNotEndTheRetries) {
 
     EXPECT_EQ(Log(),
               kStart + " Try again. Try count = 1\n" + kAddressRead + kProgrammed + kSuccess);
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
 }
 
 TEST_F(UpdateWorker, UnplugWhileWritingEndsAtTheFailureEnd) {

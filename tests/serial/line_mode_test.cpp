@@ -11,6 +11,7 @@
 #include "firmware/firmware_update.h"
 #include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
+#include "tests/support/test_constants.h"
 
 namespace tornelvox {
 namespace {
@@ -20,7 +21,7 @@ class StrangeLine : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::ResetProcessState();
-        ReadCallTimeoutMs = 20;
+        ReadCallTimeoutMs = testing::kShortReadCallMs;
         ASSERT_TRUE(adapter.Start());
         std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter.DevicePath().c_str());
     }

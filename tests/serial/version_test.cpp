@@ -8,6 +8,7 @@
 #include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/scripted_peer.h"
+#include "tests/support/test_constants.h"
 #include "tools/jamcrc.h"
 
 namespace tornelvox {
@@ -22,10 +23,9 @@ TEST(ImageIdentity, CheckValueIsTheJamCrcOfTheCheckedRange) {
     const auto expected = tools::JamCrcBytes(tools::JamCrc(rawData, 0x7D000));
     EXPECT_EQ(std::memcmp(FW_CRC, expected.data(), 4), 0);
     EXPECT_EQ(sizeof rawData, 1036288u);
-    EXPECT_EQ(VerNum, 0x603);
+    EXPECT_EQ(VerNum, testing::kCurrentVersion);
     EXPECT_STREQ(Ver_Num, "6.03");
-    const unsigned char default_address[6] = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
-    EXPECT_EQ(std::memcmp(BT_ADD, default_address, 6), 0);
+    EXPECT_EQ(std::memcmp(BT_ADD, testing::kDefaultAddress.data(), 6), 0);
 }
 
 TEST(VersionNumbers, ThreeDigitsMakeTwelveBits) {
@@ -55,7 +55,7 @@ class VersionQuery : public ::testing::TestWithParam<VersionCase> {
   protected:
     void SetUp() override {
         testing::ResetProcessState();
-        ReadCallTimeoutMs = 20;
+        ReadCallTimeoutMs = testing::kShortReadCallMs;
     }
     void TearDown() override { testing::ResetProcessState(); }
 };

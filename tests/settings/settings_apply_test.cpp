@@ -34,7 +34,7 @@ class SettingsApply : public SettingsWorkflow {
 };
 
 TEST_F(SettingsApply, RoundTripWritesExactlyTheChangedSettingsInOrder) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     DialogConfirms([] {
         a_offhook_pwr_index = 4;  // Strongest
         a_hook_speed_index = 3;   // 100 ms
@@ -91,7 +91,7 @@ class OneChange : public SettingsApply, public ::testing::WithParamInterface<Cha
 
 TEST_P(OneChange, WritesItsByteAndLogsItsLine) {
     const ChangeCase &c = GetParam();
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     const std::uint8_t option = c.option;
     const int applied = c.applied;
     DialogConfirms([option, applied] { FindSetting(option)->applied.Set(applied); });
@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Changes, OneChange, ::testing::Values(
 // clang-format on
 
 TEST_F(SettingsApply, CancelWritesNothing) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     DialogCancels();
     RunSettingAction();
     EXPECT_EQ(adapter->CountOf(kCmdWriteSetting), 0);
@@ -134,7 +134,7 @@ TEST_F(SettingsApply, CancelWritesNothing) {
 }
 
 TEST_F(SettingsApply, FailedWriteAmongSeveralGivesTheWarning) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     adapter->AddFault(
         {.code = kCmdWriteSetting, .kind = emulator::FaultKind::kOneByteReply, .option = 1});
     DialogConfirms([] {
@@ -152,7 +152,7 @@ TEST_F(SettingsApply, FailedWriteAmongSeveralGivesTheWarning) {
 }
 
 TEST_F(SettingsApply, UnpluggedAdapterStillGetsTheButtonsBack) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     ReadCallTimeoutMs = 2;
     window->OnDialog([this] {
         CopyDeviceToApplied();
@@ -166,7 +166,7 @@ TEST_F(SettingsApply, UnpluggedAdapterStillGetsTheButtonsBack) {
 }
 
 TEST_F(SettingsApply, WorkerWaitsForADialogThatReturnsAtOnce) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     ASSERT_TRUE(StartDeviceSetting(window));  // the dialog stays open
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(WorkerLog(), "");

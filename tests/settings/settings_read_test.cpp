@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, FirmwareGates, ::testing::ValuesIn(kGateCases
                          [](const auto &info) { return GateCaseName(info.param); });
 
 TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     ReadCallTimeoutMs = 2;  // sixty-four silent attempts
     adapter->AddFault({.code = kCmdReadSetting,
                        .kind = emulator::FaultKind::kSilence,
@@ -131,7 +131,7 @@ TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog)
 }
 
 TEST_F(SettingsWorkflow, UnknownNumbersAreReportedAndFallBack) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     adapter->SetSetting(1, 7);  // any non-zero flag is on, silently
     adapter->SetSetting(4, 6);
     adapter->SetSetting(5, 191);
@@ -165,7 +165,7 @@ TEST_F(SettingsWorkflow, UnknownNumbersAreReportedAndFallBack) {
 }
 
 TEST_F(SettingsWorkflow, ReadThatFailsOnceAndSucceedsOnItsRetryLogsNothing) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     adapter->SetSetting(4, 10);
     // A short reply fails the first read of hook speed and leaves the port closed; the retry
     // reopens it. Caller ID's first read fails with a rejected reply.
@@ -190,7 +190,7 @@ TEST_F(SettingsWorkflow, ReadThatFailsOnceAndSucceedsOnItsRetryLogsNothing) {
 }
 
 TEST_F(SettingsWorkflow, PendingBytesAreFlushedBeforeTheFirstRead) {
-    StartAdapter(0x302);
+    StartAdapter(testing::kOlderVersion);
     adapter->SetSetting(1, 0);
     // The first frame's reply comes after its attempt has given up, so one of the two replies
     // (value 0) is left waiting on the open port.

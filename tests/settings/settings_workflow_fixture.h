@@ -17,6 +17,7 @@
 #include "settings/device_settings.h"
 #include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
+#include "tests/support/test_constants.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox::testing {
@@ -45,7 +46,7 @@ class SettingsWorkflow : public ::testing::Test {
 
     void SetUp() override {
         ResetProcessState();
-        ReadCallTimeoutMs = 20;
+        ReadCallTimeoutMs = kShortReadCallMs;
         window = std::make_shared<RecordingWindow>();
     }
 

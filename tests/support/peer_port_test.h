@@ -7,6 +7,7 @@
 #include "serial/serial_link.h"
 #include "tests/support/process_state.h"
 #include "tests/support/scripted_peer.h"
+#include "tests/support/test_constants.h"
 
 namespace tornelvox::testing {
 
@@ -14,7 +15,7 @@ class PeerPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetProcessState();
-        ReadCallTimeoutMs = 20;
+        ReadCallTimeoutMs = kShortReadCallMs;
     }
     void TearDown() override { ResetProcessState(); }
     // Opens the port on the peer in raw mode at 115,200 baud.

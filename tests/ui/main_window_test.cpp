@@ -133,7 +133,7 @@ TEST_F(MainWindowTest, CheckWithoutAdapterSaysSoAndKeepsUpdateAndSettingHidden) 
 }
 
 TEST_F(MainWindowTest, CheckThatNoLongerFindsTheAdapterHidesUpdateAndSettingAgain) {
-    PlugAdapter({.version = 0x603});
+    PlugAdapter({.version = kCurrentVersion});
     Check();
     ASSERT_EQ(Buttons(), kCheckedAdapter);
 
@@ -148,7 +148,7 @@ TEST_F(MainWindowTest, CheckThatNoLongerFindsTheAdapterHidesUpdateAndSettingAgai
 }
 
 TEST_F(MainWindowTest, CheckDoesNothingWhileAnUpdateRuns) {
-    PlugAdapter({.version = 0x603});
+    PlugAdapter({.version = kCurrentVersion});
     ThreadRunning = true;
 
     Check();
@@ -160,7 +160,7 @@ TEST_F(MainWindowTest, CheckDoesNothingWhileAnUpdateRuns) {
 }
 
 TEST_F(MainWindowTest, CheckMessagesAppearOnlyOnceTheActionHasReturned) {
-    PlugAdapter({.version = 0x603});
+    PlugAdapter({.version = kCurrentVersion});
     std::string log_during_check = "unset";
     // The search's first probe runs inside the action: the log must still be empty then.
     QObject::connect(Button("bCheckDevice"), &QPushButton::clicked,

@@ -15,7 +15,7 @@ class ReplugTest : public MainWindowTest {
     // A Check that found the adapter and left its port open, then the adapter unplugged and
     // plugged in again (a new node behind the same path, or at new_path).
     void CheckThenReplug(const std::string &new_path = "") {
-        PlugAdapter({.version = 0x302});
+        PlugAdapter({.version = kOlderVersion});
         Check();
         ASSERT_TRUE(Has(Log(), " Device Firmware Version = 302\n")) << Log();
         ASSERT_NE(hComm, 0);
@@ -46,7 +46,7 @@ TEST_F(ReplugTest, UpdateWorksAtTheFirstClick) {
     ASSERT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));
     // The attempt that met the dead port fails; the next one, on the reopened node, succeeds.
     EXPECT_TRUE(Has(Log(), "Success")) << Log();
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
 }
 
 TEST_F(ReplugTest, SettingWorksAtTheFirstClick) {

@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<GateCase> &info) { return info.param.name; });
 
 TEST_F(SettingsDialogTest, DependentBoxesFollowTheirCheckboxes) {
-    PlugAdapter({.version = 0x603});
+    PlugAdapter({.version = kCurrentVersion});
     Plant(0, 0);
     DeviceSettingViewController *dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
@@ -197,7 +197,7 @@ TEST_F(SettingsDialogTest, DependentBoxesFollowTheirCheckboxes) {
 }
 
 TEST_F(SettingsDialogTest, RestoreDefaultsShowsTheDefaultsAndCancelThenSendsNothing) {
-    PlugAdapter({.version = 0x603});
+    PlugAdapter({.version = kCurrentVersion});
     Plant(0, 3);  // every flag off, every level at index 3 or its last
     adapter_->SetSetting(16, 1);
     DeviceSettingViewController *dialog = OpenDialog();
@@ -231,7 +231,7 @@ TEST_F(SettingsDialogTest, RestoreDefaultsShowsTheDefaultsAndCancelThenSendsNoth
 }
 
 TEST_F(SettingsDialogTest, ConfirmSendsExactlyTheChangedSetting) {
-    PlugAdapter({.version = 0x603});
+    PlugAdapter({.version = kCurrentVersion});
     Plant(0, 1);
     DeviceSettingViewController *dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
@@ -264,7 +264,7 @@ TEST_F(SettingsDialogTest, OldFirmwareStoresTheFixedEchoDepthWhateverTheBoxShows
 }
 
 TEST_F(SettingsDialogTest, ClosingByTheWindowControlBehavesLikeCancel) {
-    PlugAdapter({.version = 0x603});
+    PlugAdapter({.version = kCurrentVersion});
     Plant(0, 1);
     DeviceSettingViewController *dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);

@@ -44,7 +44,7 @@ class ShellDeathTest : public MainWindowTest {
     // The whole program, arguments included, with a script that starts an update and then
     // closes the main window as the window system's close control does.
     void RunProgramAndCloseItsWindowDuringAnUpdate() {
-        PlugAdapter({.version = 0x302, .erase_delay_ms = 200});
+        PlugAdapter({.version = kOlderVersion, .erase_delay_ms = 200});
         window_.reset();
         QTimer::singleShot(0, [this] {
             for (QWidget *widget : QApplication::topLevelWidgets()) {
@@ -64,7 +64,7 @@ class ShellDeathTest : public MainWindowTest {
 TEST_F(ShellDeathTest, CloseDuringAnUpdateEndsTheProcessAtOnce) {
     EXPECT_EXIT(
         {
-            PlugAdapter({.version = 0x302, .erase_delay_ms = 200});
+            PlugAdapter({.version = kOlderVersion, .erase_delay_ms = 200});
             StartUpdate(*window_);
             Button("bClose")->click();
             std::abort();  // not reached

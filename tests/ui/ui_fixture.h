@@ -23,6 +23,7 @@
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
 #include "tests/support/process_state.h"
+#include "tests/support/test_constants.h"
 #include "ui/view_controller.h"
 #include "workflow/workflow.h"
 

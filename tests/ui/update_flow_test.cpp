@@ -21,7 +21,7 @@ bool EndsWith(const std::string &text, const std::string &end) {
 using UpdateFlowTest = MainWindowTest;
 
 TEST_F(UpdateFlowTest, WholeUpdateLocksTheButtonsAndLogsItsEndBeforeHandingThemBack) {
-    PlugAdapter({.version = 0x302});
+    PlugAdapter({.version = kOlderVersion});
     Check();
     LogWhenEnabled watch(Button("bCheckDevice"), LogWidget());
 
@@ -33,12 +33,12 @@ TEST_F(UpdateFlowTest, WholeUpdateLocksTheButtonsAndLogsItsEndBeforeHandingThemB
     EXPECT_TRUE(EndsWith(watch.log, success)) << watch.log;
     EXPECT_NE(watch.log.find("\n Start the programming: \n"), std::string::npos);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
     EXPECT_TRUE(adapter_->UnexpectedBytes().empty()) << adapter_->Transcript();
 }
 
 TEST_F(UpdateFlowTest, CancelButtonStopsTheUpdateAndTheButtonsComeBack) {
-    PlugAdapter({.version = 0x302, .erase_delay_ms = 40});
+    PlugAdapter({.version = kOlderVersion, .erase_delay_ms = 40});
     Check();
     LogWhenEnabled watch(Button("bCheckDevice"), LogWidget());
     Button("bUpdateFirmware")->click();

@@ -17,7 +17,7 @@ class UpdateSafetyTest : public MainWindowTest {
     // An adapter whose name page is gone, as after an update that never finished, and a backup
     // record of its address.
     void PlugAdapterWithoutNamePage() {
-        PlugAdapter({.version = 0x302, .name_page_stored = false});
+        PlugAdapter({.version = kOlderVersion, .name_page_stored = false});
         std::string error;
         ASSERT_TRUE(AppendAddressRecord(
             {UtcTimestamp(), kSaved, "Tornelvox(45A)", NodePath(), "", "read"}, error))
@@ -57,7 +57,7 @@ TEST_F(UpdateSafetyTest, AddressQuestionOffersTheBackupAndTheChosenAddressIsWrit
               std::string::npos)
         << Log();
     EXPECT_EQ(NamePage(), std::vector<std::uint8_t>(kSaved.begin(), kSaved.end()));
-    EXPECT_EQ(CurVerNum, 0x603);
+    EXPECT_EQ(CurVerNum, kCurrentVersion);
 }
 
 TEST_F(UpdateSafetyTest, StoppingAtTheAddressQuestionErasesNothing) {
@@ -75,7 +75,7 @@ TEST_F(UpdateSafetyTest, StoppingAtTheAddressQuestionErasesNothing) {
 }
 
 TEST_F(UpdateSafetyTest, ClosingDuringAnUpdateAsksAndNoKeepsItRunning) {
-    PlugAdapter({.version = 0x302, .erase_delay_ms = 40});
+    PlugAdapter({.version = kOlderVersion, .erase_delay_ms = 40});
     Check();
     Button("bUpdateFirmware")->click();
     ASSERT_TRUE(adapter_->WaitForFrames(kCmdEraseStep, 2, std::chrono::seconds(20)));
