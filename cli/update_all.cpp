@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include "cli/adapter_log.h"
 #include "cli/child_process.h"
@@ -171,6 +172,17 @@ void UpdateAllRun::OnOutputLine(AdapterRun &run, std::string_view line, bool cut
         case ChildLine::Kind::kResult:
             run.row.result = read.result;
             run.saw_result = true;
+            break;
+        case ChildLine::Kind::kOther:
+            // The program's own words (such as how to answer a question it could not ask)
+            // belong in the adapter's log beside the log's lines.
+            if (read.object.value("type", "") == "message" && read.object.contains("text") &&
+                read.object["text"].is_string()) {
+                std::istringstream said(read.object["text"].get<std::string>());
+                for (std::string said_line; std::getline(said, said_line);) {
+                    run.log.AddLine(said_line);
+                }
+            }
             break;
         default:
             break;

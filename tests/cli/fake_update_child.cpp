@@ -132,6 +132,9 @@ int main(int argc, char **argv) {
         return Result(port, ExitStatus::kUpdateFailed);
     }
     if (behaviour == "needs_answer") {
+        Print({{"type", "message"},
+               {"text", "The update must know which BT address the adapter at " + port +
+                            " is to keep.\nRun it again with --address or --new-address.\n"}});
         Log("The adapter's own Bluetooth address could not be read.\n");
         Log("No answer to the address question: nothing erased\n");
         return Result(port, ExitStatus::kRefused);

@@ -294,7 +294,7 @@ TEST_F(UpdateAllTest, EachLogFileHoldsItsOwnChildsLog) {
     request_.forwarded.new_address = true;
     request_.forwarded.device_dir = "/some/dir";
 
-    Run({"success-1", "fail-1"});
+    Run({"success-1", "fail-1", "needs_answer-1"});
 
     const std::string success = LogOf("success-1");
     EXPECT_NE(success.find("args: update --port /fake/success-1 --json --yes --force "
@@ -312,6 +312,11 @@ TEST_F(UpdateAllTest, EachLogFileHoldsItsOwnChildsLog) {
               std::string::npos)
         << fail;
     EXPECT_EQ(fail.find("Update succeeded"), std::string::npos) << fail;
+
+    // What the program said beside its log, such as how to answer its question, is kept too.
+    const std::string refused = LogOf("needs_answer-1");
+    EXPECT_NE(refused.find("\nRun it again with --address or --new-address.\n"), std::string::npos)
+        << refused;
 }
 
 TEST_F(UpdateAllTest, NothingStartsWithoutAPortOrWithOneAddressForMany) {
