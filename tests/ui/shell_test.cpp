@@ -34,6 +34,7 @@ class ShellDeathTest : public MainWindowTest {
         folder_to_remove = folder_;
         std::at_quick_exit(RemoveFolder);
         window.findChild<QPushButton *>("bCheckDevice")->click();
+        if (!WaitFor([&] { return !window.BackgroundActionRunning(); })) std::abort();
         window.findChild<QPushButton *>("bUpdateFirmware")->click();
         if (!adapter_->WaitForFrames(kCmdEraseStep, 2, std::chrono::seconds(20))) std::abort();
         WhenShown(&window, "CloseDuringUpdateQuestion", [](QWidget *question) {
