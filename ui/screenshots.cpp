@@ -53,13 +53,13 @@ bool Save(QWidget &window, const QString &path) {
     return true;
 }
 
-// Runs the event loop until condition holds or five seconds have passed.
+// Runs the event loop until condition holds or limit_ms have passed.
 template <typename Condition>
-bool Await(Condition condition) {
+bool Await(Condition condition, int limit_ms = 5000) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
-        if (timer.elapsed() > 5000) return false;
+        if (timer.elapsed() > limit_ms) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
@@ -118,10 +118,11 @@ int main(int argc, char **argv) {
         // An update a third of the way through its writing.
         auto *bar = window.findChild<QProgressBar *>("pbUpdate");
         window.findChild<QPushButton *>("bUpdateFirmware")->click();
-        saved = Await([&] { return bar->isVisible() && bar->value() >= 35; }) &&
+        // At the line rate the update takes a minute or two.
+        saved = Await([&] { return bar->isVisible() && bar->value() >= 35; }, 120000) &&
                 Save(window, output.filePath("update-progress.png")) && saved;
         window.findChild<QPushButton *>("bCancel")->click();
-        saved = Await([&] { return !tornelvox::UpdateFirmwareRunning.load(); }) && saved;
+        saved = Await([&] { return !tornelvox::UpdateFirmwareRunning.load(); }, 20000) && saved;
     }
     adapter.Stop();
     std::filesystem::remove_all(folder);

@@ -98,6 +98,8 @@ void ViewController::viewDidLoad() {
     ui_->bDeviceSetting->hide();
     ui_->bUpdateFirmware->hide();
     ui_->bCancel->hide();
+    // What the placeholder says to do first is one key press away.
+    ui_->bCheckDevice->setFocus(Qt::OtherFocusReason);
 }
 
 void ViewController::viewDidAppear() {
@@ -159,6 +161,7 @@ void ViewController::actDeviceSetting() {
 bool ViewController::BeginBackgroundAction() {
     if (background_action_) return false;
     background_action_ = true;
+    focus_before_action_ = focusWidget();
     ApplyButtons(ButtonState::LockedForSettings);
     setCursor(Qt::BusyCursor);
     return true;
@@ -167,7 +170,14 @@ bool ViewController::BeginBackgroundAction() {
 void ViewController::EndBackgroundAction(bool restore_buttons) {
     background_action_ = false;
     unsetCursor();
-    if (restore_buttons) ApplyButtons(ButtonState::Restored);
+    if (!restore_buttons) return;
+    ApplyButtons(ButtonState::Restored);
+    // The button the keyboard pressed has the focus again, if it is still offered.
+    QWidget *before = focus_before_action_;
+    if (before != nullptr && before != ui_->bClose && focusWidget() == ui_->txMessage &&
+        before->isVisible() && before->isEnabled()) {
+        before->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void ViewController::RunOffInterfaceThread(std::function<void()> work) {

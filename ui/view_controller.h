@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <future>
@@ -109,10 +110,11 @@ class ViewController : public QWidget {
     QAction *select_all_ = nullptr;
     QAction *clear_log_ = nullptr;
     // Interface thread only.
-    bool background_action_ = false;  // a Check or a settings read runs on a worker
-    bool cancel_pending_ = false;     // a Cancel waits for the update worker's end
-    int progress_attempt_ = 0;        // the attempt the bar shows; 0 before the first report
-    QElapsedTimer attempt_clock_;     // since the shown attempt's first report
+    bool background_action_ = false;         // a Check or a settings read runs on a worker
+    bool cancel_pending_ = false;            // a Cancel waits for the update worker's end
+    int progress_attempt_ = 0;               // the attempt the bar shows; 0 before the first report
+    QPointer<QWidget> focus_before_action_;  // gets the focus back when the Check ends
+    QElapsedTimer attempt_clock_;            // since the shown attempt's first report
 };
 
 }  // namespace tornelvox

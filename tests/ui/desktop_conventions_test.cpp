@@ -143,11 +143,15 @@ struct KeyCase {
 
 class PressKeyTest : public DesktopTest, public ::testing::WithParamInterface<KeyCase> {};
 
+// The window opens with the focus on Check, which the empty log's hint names; the Check locks
+// the buttons, so the focus waits on the log and comes back when it ends.
 TEST_P(PressKeyTest, KeyOnTheFocusedButtonPressesIt) {
-    Button("bCheckDevice")->setFocus();
+    ASSERT_EQ(window_->focusWidget(), Button("bCheckDevice"));
     QTest::keyClick(Button("bCheckDevice"), GetParam().key);
+    EXPECT_EQ(window_->focusWidget(), LogWidget());
     ASSERT_TRUE(WaitFor([&] { return !window_->BackgroundActionRunning(); }));
     EXPECT_NE(Log().find(" Search Device ...\n"), std::string::npos) << Log();
+    EXPECT_EQ(window_->focusWidget(), Button("bCheckDevice"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, PressKeyTest,

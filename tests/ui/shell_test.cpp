@@ -73,6 +73,24 @@ TEST_F(ShellDeathTest, CloseDuringAnUpdateEndsTheProcessAtOnce) {
         ExitedWithCode(0), Not(HasSubstr("Sanitizer")));
 }
 
+TEST_F(ShellDeathTest, CloseDuringACheckOfASilentCandidateEndsTheProcessAtOnce) {
+    EXPECT_EXIT(
+        {
+            ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
+            EmulatedAdapter silent({.never_reads = true});
+            if (!silent.Start() || !silent.LinkAt(folder_ + "/cu.usbserial-silent")) std::abort();
+            folder_to_remove = folder_;
+            std::at_quick_exit(RemoveFolder);
+            Button("bCheckDevice")->click();
+            if (!WaitFor([&] { return Log().find("Check port") != std::string::npos; })) {
+                std::abort();
+            }
+            Button("bClose")->click();  // no question: no update runs
+            std::abort();               // not reached
+        },
+        ExitedWithCode(0), Not(HasSubstr("Sanitizer")));
+}
+
 TEST_F(ShellDeathTest, ClosingTheMainWindowDuringAnUpdateEndsTheProgram) {
     EXPECT_EXIT(RunProgramAndCloseItsWindowDuringAnUpdate(), ExitedWithCode(0),
                 Not(HasSubstr("Sanitizer")));
