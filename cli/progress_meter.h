@@ -1,29 +1,20 @@
-// The arithmetic of the update's progress display: one percentage across the three stages of an
-// attempt, the time left, and the bar's text.
+// The command line's progress bar: its text, from the arithmetic every front end shares.
 #pragma once
 
 #include <string>
 
 #include "workflow/front_end.h"
+#include "workflow/progress_estimate.h"
 
 namespace tornelvox::cli {
 
-// Steps of each stage as flash programming reports them: erasing 30, writing 254, verifying 2.
-inline constexpr int kErasingSteps = 30;
-inline constexpr int kWritingSteps = 254;
-inline constexpr int kVerifyingSteps = 2;
-
-// How far the attempt has come, 0 to 100: every step of the attempt counts alike, so the bar
-// rises evenly from the first erase step to the last check. A report's done is bounded by its
-// total, and a total outside the stage's own is taken as the stage's.
-double OverallPercent(const UpdateProgress &progress);
-
-// The time left when percent of the attempt took elapsed_seconds, as "m:ss"; "--:--" while too
-// little is done to say (under 1 %).
-std::string TimeLeftText(double percent, double elapsed_seconds);
-
-// The stage's name as the display and the JSON lines give it: "erasing", "writing", "verifying".
-const char *StageName(UpdateStage stage);
+// The shared arithmetic, under the names the command line has always used.
+using tornelvox::kErasingSteps;
+using tornelvox::kVerifyingSteps;
+using tornelvox::kWritingSteps;
+using tornelvox::OverallPercent;
+using tornelvox::StageName;
+using tornelvox::TimeLeftText;
 
 // The bar's line for a terminal `columns` wide: attempt, stage, bar, percentage, time left. No
 // line end; never wider than columns (when columns allows any bar at all).

@@ -130,7 +130,11 @@ void DeviceSettingViewController::viewDidDisappear() {
 void DeviceSettingViewController::pCancel() {
     CopyDeviceToAppliedInCancelOrder();
     ClearDeviceSettingRunning();
-    reject();
+    QDialog::reject();
+}
+
+void DeviceSettingViewController::reject() {
+    pCancel();
 }
 
 void DeviceSettingViewController::clickDTMFCmd() {

@@ -47,6 +47,8 @@ class DeviceSettingViewController : public QDialog {
     void viewDidDisappear();
     // Cancel: the applied values become the device values; the worker is released; closes.
     void pCancel();
+    // Escape and the window's close control end the dialog as Cancel does.
+    void reject() override;
     // The DTMF Tone Command and Echo Cancel checkboxes were clicked: their boxes follow them.
     void clickDTMFCmd();
     void clickAEC();

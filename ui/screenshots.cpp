@@ -1,11 +1,11 @@
 // Pictures of the utility for its documentation, rendered from the real widgets: the main window
-// after a Check against the emulated adapter, and the settings dialog that the Setting button
-// opens for it.
+// after a Check against the emulated adapter, the settings dialog that the Setting button
+// opens for it, and the main window during an update, with its progress bar.
 //
 //   tornelvox-screenshots OUTPUT_FOLDER
 //
-// Writes main-window.png and settings-dialog.png into OUTPUT_FOLDER. Runs without a display
-// (Qt's offscreen platform unless QT_QPA_PLATFORM says otherwise).
+// Writes main-window.png, settings-dialog.png and update-progress.png into OUTPUT_FOLDER. Runs
+// without a display (Qt's offscreen platform unless QT_QPA_PLATFORM says otherwise).
 #include <stdlib.h>
 
 #include <QApplication>
@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "settings/device_settings.h"
 #include "ui/device_setting_view_controller.h"
 #include "ui/view_controller.h"
+#include "workflow/workflow.h"
 
 namespace {
 
@@ -51,13 +53,13 @@ bool Save(QWidget &window, const QString &path) {
     return true;
 }
 
-// Runs the event loop until condition holds or five seconds have passed.
+// Runs the event loop until condition holds or limit_ms have passed.
 template <typename Condition>
-bool Await(Condition condition) {
+bool Await(Condition condition, int limit_ms = 5000) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
-        if (timer.elapsed() > 5000) return false;
+        if (timer.elapsed() > limit_ms) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
@@ -77,7 +79,8 @@ int main(int argc, char **argv) {
     // The emulated adapter, linked into a private folder that the search lists instead of /dev.
     char folder[] = "/tmp/dev-XXXXXX";
     if (mkdtemp(folder) == nullptr) return 1;
-    tornelvox::emulator::EmulatedAdapter adapter({.version = 0x302});
+    // At a real line rate, so that the update lasts long enough to be pictured.
+    tornelvox::emulator::EmulatedAdapter adapter({.version = 0x302, .line_baud = 115200});
     if (!adapter.Start() || !adapter.LinkAt(std::string(folder) + "/cu.usbserial-1410")) {
         std::fprintf(stderr, "tornelvox-screenshots: cannot start the emulated adapter\n");
         return 1;
@@ -90,11 +93,14 @@ int main(int argc, char **argv) {
         window.resize(760, 470);
         window.show();
         window.findChild<QPushButton *>("bCheckDevice")->click();
-        QCoreApplication::processEvents();
-        saved = Save(window, output.filePath("main-window.png"));
+        // The Check runs on a worker; the window shows its end once it has.
+        saved = Await([&] { return !window.BackgroundActionRunning(); }) &&
+                Save(window, output.filePath("main-window.png"));
 
         window.findChild<QPushButton *>("bDeviceSetting")->click();
-        QCoreApplication::processEvents();
+        Await([&] {
+            return window.findChild<tornelvox::DeviceSettingViewController *>() != nullptr;
+        });
         auto *dialog = window.findChild<tornelvox::DeviceSettingViewController *>();
         if (dialog == nullptr) {
             std::fprintf(stderr, "tornelvox-screenshots: the settings dialog did not open\n");
@@ -108,6 +114,15 @@ int main(int argc, char **argv) {
                     }) &&
                     saved;
         }
+
+        // An update a third of the way through its writing.
+        auto *bar = window.findChild<QProgressBar *>("pbUpdate");
+        window.findChild<QPushButton *>("bUpdateFirmware")->click();
+        // At the line rate the update takes a minute or two.
+        saved = Await([&] { return bar->isVisible() && bar->value() >= 35; }, 120000) &&
+                Save(window, output.filePath("update-progress.png")) && saved;
+        window.findChild<QPushButton *>("bCancel")->click();
+        saved = Await([&] { return !tornelvox::UpdateFirmwareRunning.load(); }, 20000) && saved;
     }
     adapter.Stop();
     std::filesystem::remove_all(folder);

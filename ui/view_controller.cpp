@@ -1,36 +1,34 @@
 #include "ui/view_controller.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QThread>
+#include <cmath>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
 #include "ui/address_question_dialog.h"
 #include "ui/device_setting_view_controller.h"
+#include "ui/enter_presses_button.h"
 #include "ui/window_link_impl.h"
 #include "ui_view_controller.h"
+#include "workflow/progress_estimate.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox {
-
-namespace {
-
-// Shows a busy cursor while the interface thread is held by a blocking action.
-class BusyCursor {
-  public:
-    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor &) = delete;
-    BusyCursor &operator=(const BusyCursor &) = delete;
-};
-
-}  // namespace
 
 ViewController::ViewController(QWidget *parent)
     : QWidget(parent),
@@ -52,6 +50,30 @@ ViewController::ViewController(QWidget *parent)
     connect(ui_->bDeviceSetting, &QPushButton::clicked, this, &ViewController::actDeviceSetting);
     connect(ui_->bClose, &QPushButton::clicked, this, &ViewController::Close);
     connect(ui_->bCancel, &QPushButton::clicked, this, &ViewController::Cancel);
+    for (QPushButton *button : {ui_->bCheckDevice, ui_->bUpdateFirmware, ui_->bDeviceSetting,
+                                ui_->bCancel, ui_->bClose}) {
+        EnterPressesButton::Install(button);
+    }
+
+    // The log's own menu: save, copy, select, clear.
+    save_log_ = new QAction("Save Log…", this);
+    save_log_->setObjectName("actSaveLog");
+    copy_log_ = new QAction("Copy", this);
+    copy_log_->setObjectName("actCopyLog");
+    select_all_ = new QAction("Select All", this);
+    select_all_->setObjectName("actSelectAll");
+    clear_log_ = new QAction("Clear Log", this);
+    clear_log_->setObjectName("actClearLog");
+    connect(save_log_, &QAction::triggered, this, &ViewController::SaveLog);
+    connect(copy_log_, &QAction::triggered, this, &ViewController::CopyLog);
+    connect(select_all_, &QAction::triggered, ui_->txMessage, &QPlainTextEdit::selectAll);
+    connect(clear_log_, &QAction::triggered, this, &ViewController::ClearLog);
+    connect(ui_->txMessage, &QWidget::customContextMenuRequested, this,
+            &ViewController::ShowLogMenu);
+    choose_log_file = [this] {
+        return QFileDialog::getSaveFileName(this, "Save Log", "tornelvox-log.txt",
+                                            "Text files (*.txt);;All files (*)");
+    };
 
     viewDidLoad();
 }
@@ -69,9 +91,15 @@ void ViewController::viewDidLoad() {
     // the link, not the window: a worker that logs after the window is gone reaches nothing.
     RouteMessagesTo(link_);
     ui_->txMessage->setReadOnly(true);
+    // Read-only, the log still takes the keyboard focus, to select, copy and scroll.
+    ui_->txMessage->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                            Qt::TextSelectableByKeyboard);
+    ui_->pbUpdate->hide();
     ui_->bDeviceSetting->hide();
     ui_->bUpdateFirmware->hide();
     ui_->bCancel->hide();
+    // What the placeholder says to do first is one key press away.
+    ui_->bCheckDevice->setFocus(Qt::OtherFocusReason);
 }
 
 void ViewController::viewDidAppear() {
@@ -95,13 +123,17 @@ void ViewController::AppendMessage(const QString &text) {
 }
 
 void ViewController::CheckDevice() {
-    if (ThreadRunning.load()) return;
-    BusyCursor busy;
-
-    const CheckResult result = RunCheck();
-    // The port stays open for the Update or Setting action that follows.
-    ui_->bDeviceSetting->setVisible(result.found);
-    ui_->bUpdateFirmware->setVisible(result.found);
+    if (ThreadRunning.load() || !BeginBackgroundAction()) return;
+    RunOffInterfaceThread([link = link_] {
+        const CheckResult result = RunCheck();
+        // Queued behind the Check's log lines.
+        link->PostToWindow([result](ViewController &window) {
+            // The port stays open for the Update or Setting action that follows.
+            window.ui_->bDeviceSetting->setVisible(result.found);
+            window.ui_->bUpdateFirmware->setVisible(result.found);
+            window.EndBackgroundAction(true);
+        });
+    });
 }
 
 void ViewController::PollMessage() {
@@ -109,12 +141,51 @@ void ViewController::PollMessage() {
 }
 
 void ViewController::UpdateFirmware() {
+    // A Cancel still waiting for the last worker would stop the new one too.
+    if (BackgroundActionRunning()) return;
     StartUpdateWorker(link_);
 }
 
 void ViewController::actDeviceSetting() {
-    BusyCursor busy;
-    StartDeviceSetting(link_);
+    if (!BeginBackgroundAction()) return;
+    RunOffInterfaceThread([link = link_] {
+        // Opens the dialog behind the read's log lines and starts the apply worker, which hands
+        // the buttons back once the dialog has closed.
+        const bool dialog_opened = StartDeviceSetting(link);
+        link->PostToWindow([dialog_opened](ViewController &window) {
+            window.EndBackgroundAction(!dialog_opened);
+        });
+    });
+}
+
+bool ViewController::BeginBackgroundAction() {
+    if (background_action_) return false;
+    background_action_ = true;
+    focus_before_action_ = focusWidget();
+    ApplyButtons(ButtonState::LockedForSettings);
+    setCursor(Qt::BusyCursor);
+    return true;
+}
+
+void ViewController::EndBackgroundAction(bool restore_buttons) {
+    background_action_ = false;
+    unsetCursor();
+    if (!restore_buttons) return;
+    ApplyButtons(ButtonState::Restored);
+    // The button the keyboard pressed has the focus again, if it is still offered.
+    QWidget *before = focus_before_action_;
+    if (before != nullptr && before != ui_->bClose && focusWidget() == ui_->txMessage &&
+        before->isVisible() && before->isEnabled()) {
+        before->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void ViewController::RunOffInterfaceThread(std::function<void()> work) {
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error &) {
+        work();  // no thread to be had: the window waits, as it must for the result
+    }
 }
 
 bool ViewController::CloseConfirmed() {
@@ -153,8 +224,14 @@ void ViewController::AskForAddress(const AddressQuestion &question,
 }
 
 void ViewController::Cancel() {
-    BusyCursor busy;
-    CancelUpdate();
+    if (cancel_pending_) return;
+    cancel_pending_ = true;
+    // The worker posts its end and the restored buttons itself; the helper only waits for it,
+    // so that no Update starts while this Cancel could still stop it.
+    RunOffInterfaceThread([link = link_] {
+        CancelUpdate();
+        link->PostToWindow([](ViewController &window) { window.cancel_pending_ = false; });
+    });
 }
 
 std::shared_ptr<FrontEnd> ViewController::Link() const {
@@ -172,10 +249,99 @@ void ViewController::PostButtons(ButtonState state) {
 
 void ViewController::ApplyButtons(ButtonState state) {
     const bool enabled = state == ButtonState::Restored;
+    // A button that is disabled hands the focus on, which may be to Close: a locked window
+    // keeps the keyboard on its log instead, where a stray Enter presses nothing.
+    QWidget *focused = focusWidget();
+    const bool focus_in_buttons = focused == ui_->bCheckDevice || focused == ui_->bUpdateFirmware ||
+                                  focused == ui_->bDeviceSetting || focused == ui_->bClose;
     ui_->bCheckDevice->setEnabled(enabled);
     ui_->bUpdateFirmware->setEnabled(enabled);
     ui_->bDeviceSetting->setEnabled(enabled);
     ui_->bCancel->setVisible(state == ButtonState::LockedForUpdate);
+    if (state == ButtonState::LockedForUpdate || (!enabled && focus_in_buttons)) {
+        ui_->txMessage->setFocus(Qt::OtherFocusReason);
+    }
+    if (state == ButtonState::Restored) {
+        // Every end of an update (success, failure, cancel) hands the buttons back.
+        ui_->pbUpdate->hide();
+        ui_->pbUpdate->reset();
+        progress_attempt_ = 0;
+    }
+}
+
+void ViewController::ShowProgress(const UpdateProgress &progress) {
+    QMetaObject::invokeMethod(
+        this, [this, progress] { ApplyProgress(progress); }, Qt::QueuedConnection);
+}
+
+void ViewController::ApplyProgress(const UpdateProgress &progress) {
+    if (progress.attempt != progress_attempt_) {
+        // A retried attempt starts again from erasing: the bar and the clock start over.
+        progress_attempt_ = progress.attempt;
+        attempt_clock_.start();
+    }
+    const double percent = OverallPercent(progress);
+    const double elapsed = static_cast<double>(attempt_clock_.elapsed()) / 1000.0;
+    ui_->pbUpdate->show();
+    // The text first: whoever watches the value sees the text that goes with it.
+    ui_->pbUpdate->setFormat(QString("Attempt %1 · %2 · %p % · %3 left")
+                                 .arg(progress.attempt)
+                                 .arg(StageName(progress.stage))
+                                 .arg(QString::fromStdString(TimeLeftText(percent, elapsed))));
+    ui_->pbUpdate->setValue(static_cast<int>(std::floor(percent)));
+}
+
+void ViewController::ShowLogMenu(const QPoint &position) {
+    const bool empty = ui_->txMessage->document()->isEmpty();
+    save_log_->setEnabled(!empty);
+    copy_log_->setEnabled(!empty);
+    select_all_->setEnabled(!empty);
+    clear_log_->setEnabled(!empty);
+    QMenu menu(this);
+    menu.setObjectName("LogMenu");
+    menu.addAction(save_log_);
+    menu.addAction(copy_log_);
+    menu.addAction(select_all_);
+    menu.addSeparator();
+    menu.addAction(clear_log_);
+    menu.exec(ui_->txMessage->viewport()->mapToGlobal(position));
+}
+
+void ViewController::SaveLog() {
+    const QString path = choose_log_file ? choose_log_file() : QString();
+    if (!path.isEmpty()) SaveLogTo(path);
+}
+
+bool ViewController::SaveLogTo(const QString &path) {
+    QSaveFile file(path);
+    QString error;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        error = file.errorString();
+    } else if (file.write(ui_->txMessage->toPlainText().toUtf8()) < 0 || !file.commit()) {
+        error = file.errorString();
+    }
+    if (error.isEmpty()) return true;
+    auto *warning = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                    QString("The log could not be saved to %1.\n\n%2")
+                                        .arg(QDir::toNativeSeparators(path), error),
+                                    QMessageBox::Ok, this);
+    warning->setObjectName("SaveLogFailed");
+    warning->setAttribute(Qt::WA_DeleteOnClose);
+    warning->open();
+    return false;
+}
+
+void ViewController::CopyLog() {
+    // The selection if there is one, else the whole log.
+    const QString selected = ui_->txMessage->textCursor().selectedText();
+    const QString text = selected.isEmpty()
+                             ? ui_->txMessage->toPlainText()
+                             : QString(selected).replace(QChar::ParagraphSeparator, '\n');
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void ViewController::ClearLog() {
+    ui_->txMessage->clear();
 }
 
 void ViewController::ShowSettingsDialog() {

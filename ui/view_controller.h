@@ -1,12 +1,17 @@
 // The main window: the message log and the Check, Update, Setting, Cancel and Close buttons.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
 
 #include "workflow/front_end.h"
+
+class QAction;
 
 namespace Ui {
 class ViewController;
@@ -35,18 +40,34 @@ class ViewController : public QWidget {
     // and returns without waiting for it.
     void AddMessage(const std::string &text);
     // The Check action: search, port opening, version query, advice, Update and Setting shown.
+    // Runs on a worker thread; Check, Update and Setting are disabled until it ends.
     void CheckDevice();
     // The settings-apply worker's body: waits for the dialog, writes the changed settings.
     void PollMessage();
     // The Update action: locks the buttons and starts the update worker.
     void UpdateFirmware();
     // The Setting action: reads the settings and opens the dialog, or refuses old firmware.
+    // The reading runs on a worker thread; Check, Update and Setting are disabled meanwhile.
     void actDeviceSetting();
     // The Close action: ends the process at once with status 0; during an update only once the
     // user has confirmed that the adapter is left without working firmware.
     void Close();
-    // The Cancel action: stops the update worker and waits until it has reached an end.
+    // The Cancel action: stops the update worker and returns at once; a helper thread waits
+    // until the worker has reached an end, and no new update starts before it has.
     void Cancel();
+    // True while a Check, a settings read or a Cancel's wait runs off the interface thread.
+    bool BackgroundActionRunning() const { return background_action_ || cancel_pending_; }
+
+    // The log's context menu actions: Save Log…, Copy, Select All, Clear Log.
+    void SaveLog();
+    void CopyLog();
+    void ClearLog();
+    // Writes the whole log to path as UTF-8; on failure says why in a warning box over the
+    // window (named "SaveLogFailed") and returns false.
+    bool SaveLogTo(const QString &path);
+    // Where Save Log… writes: asks the user by default; tests give their own. An empty path
+    // saves nothing.
+    std::function<QString()> choose_log_file;
 
     // This window as the core's workflows hold it; valid after the window is gone.
     std::shared_ptr<FrontEnd> Link() const;
@@ -60,6 +81,8 @@ class ViewController : public QWidget {
     // modally and its answer handed to `answer`; returns at once.
     void AskForAddress(const AddressQuestion &question,
                        std::shared_ptr<std::promise<AddressAnswer>> answer);
+    // Any thread: queues one progress report of the running update onto the interface thread.
+    void ShowProgress(const UpdateProgress &progress);
 
   protected:
     void showEvent(QShowEvent *event) override;
@@ -68,11 +91,30 @@ class ViewController : public QWidget {
   private:
     void AppendMessage(const QString &text);
     void ApplyButtons(ButtonState state);
+    void ApplyProgress(const UpdateProgress &progress);
+    void ShowLogMenu(const QPoint &position);
+    // Locks Check, Update and Setting for an action that runs off the interface thread; false
+    // when one runs already. EndBackgroundAction gives them back (restore_buttons) or leaves
+    // that to the worker the action started.
+    bool BeginBackgroundAction();
+    void EndBackgroundAction(bool restore_buttons);
+    // Runs work on a detached thread; without a thread, runs it here.
+    static void RunOffInterfaceThread(std::function<void()> work);
     // True when the program may end now: no update runs, or the user confirmed.
     bool CloseConfirmed();
 
     std::unique_ptr<Ui::ViewController> ui_;
     std::shared_ptr<ViewControllerLink> link_;
+    QAction *save_log_ = nullptr;
+    QAction *copy_log_ = nullptr;
+    QAction *select_all_ = nullptr;
+    QAction *clear_log_ = nullptr;
+    // Interface thread only.
+    bool background_action_ = false;         // a Check or a settings read runs on a worker
+    bool cancel_pending_ = false;            // a Cancel waits for the update worker's end
+    int progress_attempt_ = 0;               // the attempt the bar shows; 0 before the first report
+    QPointer<QWidget> focus_before_action_;  // gets the focus back when the Check ends
+    QElapsedTimer attempt_clock_;            // since the shown attempt's first report
 };
 
 }  // namespace tornelvox

@@ -1,5 +1,6 @@
 #include "ui/window_link_impl.h"
 
+#include <QThread>
 #include <future>
 
 #include "ui/view_controller.h"
@@ -22,8 +23,27 @@ void ViewControllerLink::OpenSettingsDialog() {
         std::lock_guard lock(mutex_);
         window = window_;
     }
-    // Only the interface thread opens the dialog, and only it detaches the window.
-    if (window != nullptr) window->ShowSettingsDialog();
+    if (window == nullptr) return;
+    if (QThread::currentThread() == window->thread()) {
+        // Only the interface thread detaches the window: it cannot go meanwhile.
+        window->ShowSettingsDialog();
+        return;
+    }
+    PostToWindow([](ViewController &shown_over) { shown_over.ShowSettingsDialog(); });
+}
+
+void ViewControllerLink::ReportProgress(const UpdateProgress &progress) {
+    std::lock_guard lock(mutex_);
+    if (window_ != nullptr) window_->ShowProgress(progress);
+}
+
+void ViewControllerLink::PostToWindow(std::function<void(ViewController &)> act) {
+    std::lock_guard lock(mutex_);
+    if (window_ == nullptr) return;
+    ViewController *window = window_;
+    // Qt drops the call if the window is destroyed before it runs.
+    QMetaObject::invokeMethod(
+        window, [window, act = std::move(act)] { act(*window); }, Qt::QueuedConnection);
 }
 
 AddressAnswer ViewControllerLink::AskForAddress(const AddressQuestion &question) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,11 +29,18 @@ class ViewControllerLink : public FrontEnd {
     // Any thread: on the interface thread the state applies at once; from a worker it is
     // queued through the same queue as the log texts, so it lands after the worker's messages.
     void PostButtons(ButtonState state) override;
-    // Interface thread: opens the settings dialog over the window and returns at once.
+    // Opens the settings dialog over the window and returns at once: on the interface thread
+    // at once, from a worker queued behind the messages it logged.
     void OpenSettingsDialog() override;
     // The update worker's thread: shows the question over the window and waits for the
     // answer, at most kAddressQuestionLimit; no window, or no answer by then, is kNoAnswer.
     AddressAnswer AskForAddress(const AddressQuestion &question) override;
+    // Any thread: queues the report onto the interface thread and returns at once.
+    void ReportProgress(const UpdateProgress &progress) override;
+
+    // Any thread: queues act onto the interface thread, behind everything queued before; it
+    // runs only if the window still exists then.
+    void PostToWindow(std::function<void(ViewController &)> act);
 
     // Called by the window's destructor on the interface thread. Waits for a post that another
     // thread is making at that moment; Qt drops the window's posts still queued when it goes.

@@ -89,7 +89,17 @@ int FailureEnd(FrontEnd &front_end) {
     return EndRun(front_end, UpdateEnd::kFailure);
 }
 
-int CancelEnd(FrontEnd &front_end, UpdateEnd end = UpdateEnd::kCancelled) {
+int CancelEnd(FrontEnd &front_end, UpdateEnd end = UpdateEnd::kCancelled, bool erased = false) {
+    if (end == UpdateEnd::kCancelled) {
+        // The user stopped it: the last line says what that left on the adapter.
+        if (erased) {
+            ShowMsg(
+                " The update was cancelled. Erasing had begun: the adapter needs a complete "
+                "update before it works again.\n\n");
+        } else {
+            ShowMsg(" The update was cancelled before anything was erased.\n\n");
+        }
+    }
     CurVerNum = 0;
     QueriedAdapter.version_read = false;
     return EndRun(front_end, end);
@@ -131,6 +141,7 @@ struct UpdateRun {
     bool backup_failure_told = false;
     int attempts_without_page = 0;  // attempts that found no valid name page
     int attempt = 1;                // the attempt running now, from 1
+    bool erasing_begun = false;     // an erase step was sent: the firmware may be gone
 };
 
 enum class AttemptEnd { kSucceeded, kFailed, kNoAddress };
@@ -302,7 +313,11 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
                                    : AddressHeldForLaterAttempt(run);
     if (address != AttemptEnd::kSucceeded) return address;
     BackUpAddress(run);
-    return ProgramDevice() != 0 ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
+    FailCode = kFailNone;  // what this attempt's programming fails on, if it fails
+    if (ProgramDevice() != 0) return AttemptEnd::kSucceeded;
+    // An erase step that failed may have erased before it failed.
+    if (FailCode == kFailEraseStep) run.erasing_begun = true;
+    return AttemptEnd::kFailed;
 }
 
 }  // namespace
@@ -318,9 +333,11 @@ int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
     // are never resumed on a reopened port. The attempt fails, and the next one starts over.
     ReopenAfterHangup.store(false);
     ShowMsg("\n Start the programming: \n");
-    UpdateRun run{*front_end, std::nullopt, "", false, false, 0, 1};
+    UpdateRun run{*front_end, std::nullopt, "", false, false, 0, 1, false};
     // Each step of programming reaches the front end with the attempt it belongs to.
     FlashProgressSink = [&run](const FlashProgress &step) {
+        // A step done, or a later stage: the flash has been erased, in part or in whole.
+        if (step.stage != UpdateStage::kErasing || step.done > 0) run.erasing_begun = true;
         run.front_end.ReportProgress({run.attempt, step.stage, step.done, step.total});
     };
     int failed_attempts = 0;
@@ -360,7 +377,9 @@ int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
         ShowMsg(" Try again. Try count = %d\n", failed_attempts);
         run.attempt = failed_attempts + 1;
         RetryPause(kPauseSeconds);
-        if (!ThreadRunning.load()) return CancelEnd(*front_end);
+        if (!ThreadRunning.load()) {
+            return CancelEnd(*front_end, UpdateEnd::kCancelled, run.erasing_begun);
+        }
     }
 }
 

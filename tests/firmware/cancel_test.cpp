@@ -20,6 +20,11 @@ using std::chrono::seconds;
 const std::string kStart = "\n Start the programming: \n";
 const std::string kAddressRead = " Check Device ...\n\t Device BT address : 3A7\n";
 const std::string kForceStop = "\n\nForce Stop \n";
+const std::string kCancelledAfterErasing =
+    " The update was cancelled. Erasing had begun: the adapter needs a complete update before it "
+    "works again.\n\n";
+const std::string kCancelledBeforeErasing =
+    " The update was cancelled before anything was erased.\n\n";
 
 std::chrono::nanoseconds ThreadCpuTime() {
     timespec now{};
@@ -62,7 +67,8 @@ TEST_F(CancelUpdateTest, DuringErasingStopsBeforeTheNextStep) {
 
     EXPECT_FALSE(UpdateFirmwareRunning.load());
     ExpectCancelEnd();
-    EXPECT_EQ(Log(), kStart + kAddressRead + ten_dots + kForceStop + " Try again. Try count = 1\n");
+    EXPECT_EQ(Log(), kStart + kAddressRead + ten_dots + kForceStop + " Try again. Try count = 1\n" +
+                         kCancelledAfterErasing);
     EXPECT_EQ(adapter.CountOf(kCmdEraseStep), 10);
     EXPECT_EQ(adapter.CountOf(kCmdWriteImagePage), 0);
     EXPECT_EQ(pauses_, std::vector<unsigned>{3});
@@ -88,7 +94,8 @@ TEST_F(CancelUpdateTest, DuringThePauseEndsAfterItWithoutAnotherAttempt) {
     EXPECT_LT(cpu, milliseconds(50)) << "the Cancel wait spun";
     ExpectCancelEnd();
     EXPECT_EQ(adapter.CountOf(kCmdProbe), 1);
-    EXPECT_EQ(Log(), kStart + kAddressRead + " Fail on EN_FLASH_WR_1\n Try again. Try count = 1\n");
+    EXPECT_EQ(Log(), kStart + kAddressRead + " Fail on EN_FLASH_WR_1\n Try again. Try count = 1\n" +
+                         kCancelledBeforeErasing);
 }
 
 // A window whose Update lock is followed at once by a Cancel click, before the worker thread
@@ -115,7 +122,8 @@ TEST_F(CancelUpdateTest, BeforeTheWorkerBeginsReturnsAtOnce) {
     EXPECT_LT(window->cancel_time, milliseconds(100));
     ExpectCancelEnd();
     // The first attempt still runs as far as the first look at the run flag.
-    EXPECT_EQ(Log(), kStart + kAddressRead + kForceStop + " Try again. Try count = 1\n");
+    EXPECT_EQ(Log(), kStart + kAddressRead + kForceStop + " Try again. Try count = 1\n" +
+                         kCancelledBeforeErasing);
     EXPECT_EQ(Received(), (std::vector<int>{kCmdProbe, kCmdHandshake, kCmdEnterBootLoader,
                                             kCmdReadPage, kCmdWriteEnableFirst,
                                             kCmdWriteEnableSecond, kCmdWriteEnableFirst}));

@@ -162,7 +162,8 @@ TEST_F(MainWindowTest, CheckDoesNothingWhileAnUpdateRuns) {
 TEST_F(MainWindowTest, CheckMessagesAppearOnlyOnceTheActionHasReturned) {
     PlugAdapter({.version = kCurrentVersion});
     std::string log_during_check = "unset";
-    // The search's first probe runs inside the action: the log must still be empty then.
+    // The Check's lines are queued onto the interface thread: none is in the log while the click
+    // is still being handled.
     QObject::connect(Button("bCheckDevice"), &QPushButton::clicked,
                      [&] { log_during_check = LogWidget()->toPlainText().toStdString(); });
 

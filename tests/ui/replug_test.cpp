@@ -52,6 +52,7 @@ TEST_F(ReplugTest, UpdateWorksAtTheFirstClick) {
 TEST_F(ReplugTest, SettingWorksAtTheFirstClick) {
     CheckThenReplug();
     Button("bDeviceSetting")->click();
+    AwaitSettingsDialog();
     QCoreApplication::sendPostedEvents();
     auto *dialog = window_->findChild<DeviceSettingViewController *>();
     ASSERT_NE(dialog, nullptr);

@@ -46,6 +46,7 @@ class SettingsDialogTest : public MainWindowTest {
         Check();
         log_before_dialog_ = Log().size();
         Button("bDeviceSetting")->click();
+        AwaitSettingsDialog();
         QCoreApplication::sendPostedEvents();
         auto *dialog = window_->findChild<DeviceSettingViewController *>();
         EXPECT_NE(dialog, nullptr);
@@ -282,6 +283,42 @@ TEST_F(SettingsDialogTest, ClosingByTheWindowControlBehavesLikeCancel) {
     EXPECT_FALSE(bDeviceSettingRunning);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     EXPECT_TRUE(WaitFor([&] { return watched.isNull(); }));  // a fresh dialog at each opening
+}
+
+// Whether the settings worker was already released when the dialog began to hide.
+class ReleasedWhenHidden : public QObject {
+  public:
+    explicit ReleasedWhenHidden(QWidget *dialog) { dialog->installEventFilter(this); }
+    bool released = false;
+
+  protected:
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::Hide) released = !bDeviceSettingRunning.load();
+        return false;
+    }
+};
+
+TEST_F(SettingsDialogTest, EscapeEndsTheDialogAsCancelDoes) {
+    PlugAdapter({.version = 0x603});
+    Plant(0, 1);
+    DeviceSettingViewController *dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    QPointer<DeviceSettingViewController> watched(dialog);
+    Control<QCheckBox>(dialog, "cbCallerID")->click();
+    Control<QComboBox>(dialog, "cbxDialPlan")->setCurrentIndex(2);
+    // Cancel's path releases the worker before the dialog hides; any other close only as it
+    // hides.
+    ReleasedWhenHidden watch(dialog);
+
+    QTest::keyClick(dialog, Qt::Key_Escape);
+
+    EXPECT_TRUE(watch.released);
+    EXPECT_EQ(WorkerLog(), kNothingSent);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(a_callerid, m_callerid);
+    EXPECT_EQ(a_dial_plan_index, m_dial_plan_index);
+    EXPECT_EQ(Buttons(), kCheckedAdapter);
+    EXPECT_TRUE(WaitFor([&] { return watched.isNull(); }));
 }
 
 // The dialog's own table: an entry for every setting, both of its orders hold each setting once,

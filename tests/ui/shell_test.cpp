@@ -34,6 +34,7 @@ class ShellDeathTest : public MainWindowTest {
         folder_to_remove = folder_;
         std::at_quick_exit(RemoveFolder);
         window.findChild<QPushButton *>("bCheckDevice")->click();
+        if (!WaitFor([&] { return !window.BackgroundActionRunning(); })) std::abort();
         window.findChild<QPushButton *>("bUpdateFirmware")->click();
         if (!adapter_->WaitForFrames(kCmdEraseStep, 2, std::chrono::seconds(20))) std::abort();
         WhenShown(&window, "CloseDuringUpdateQuestion", [](QWidget *question) {
@@ -68,6 +69,24 @@ TEST_F(ShellDeathTest, CloseDuringAnUpdateEndsTheProcessAtOnce) {
             StartUpdate(*window_);
             Button("bClose")->click();
             std::abort();  // not reached
+        },
+        ExitedWithCode(0), Not(HasSubstr("Sanitizer")));
+}
+
+TEST_F(ShellDeathTest, CloseDuringACheckOfASilentCandidateEndsTheProcessAtOnce) {
+    EXPECT_EXIT(
+        {
+            ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
+            EmulatedAdapter silent({.never_reads = true});
+            if (!silent.Start() || !silent.LinkAt(folder_ + "/cu.usbserial-silent")) std::abort();
+            folder_to_remove = folder_;
+            std::at_quick_exit(RemoveFolder);
+            Button("bCheckDevice")->click();
+            if (!WaitFor([&] { return Log().find("Check port") != std::string::npos; })) {
+                std::abort();
+            }
+            Button("bClose")->click();  // no question: no update runs
+            std::abort();               // not reached
         },
         ExitedWithCode(0), Not(HasSubstr("Sanitizer")));
 }

@@ -24,6 +24,7 @@
 #include "settings/device_settings.h"
 #include "tests/support/process_state.h"
 #include "tests/support/test_constants.h"
+#include "ui/device_setting_view_controller.h"
 #include "ui/view_controller.h"
 #include "workflow/workflow.h"
 
@@ -80,6 +81,9 @@ class MainWindowTest : public ::testing::Test {
         // A worker still running would use the port and the adapter below.
         EXPECT_TRUE(
             QTest::qWaitFor([] { return !UpdateFirmwareRunning && !ThreadRunning; }, kLongWaitMs));
+        if (window_) {
+            EXPECT_TRUE(WaitFor([&] { return !window_->BackgroundActionRunning(); }));
+        }
         window_.reset();
         if (adapter_) adapter_->Stop();
         adapter_.reset();
@@ -145,10 +149,22 @@ class MainWindowTest : public ::testing::Test {
         timer->start(10);
     }
 
-    // Check against the adapter: the search, the version and the advice.
+    // Check against the adapter: the search, the version and the advice. The Check runs on a
+    // worker; this returns once it has ended and its lines are in the log.
     void Check() {
         Button("bCheckDevice")->click();
+        EXPECT_TRUE(WaitFor([&] { return !window_->BackgroundActionRunning(); }));
         QCoreApplication::sendPostedEvents();
+    }
+
+    // Once the Setting action has read the settings on its worker, the dialog it opened.
+    DeviceSettingViewController *AwaitSettingsDialog() {
+        DeviceSettingViewController *dialog = nullptr;
+        WaitFor([&] {
+            dialog = window_->findChild<DeviceSettingViewController *>();
+            return dialog != nullptr || !window_->BackgroundActionRunning();
+        });
+        return dialog;
     }
 
     std::string folder_;

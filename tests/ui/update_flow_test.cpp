@@ -44,11 +44,16 @@ TEST_F(UpdateFlowTest, CancelButtonStopsTheUpdateAndTheButtonsComeBack) {
     Button("bUpdateFirmware")->click();
     ASSERT_TRUE(adapter_->WaitForFrames(kCmdEraseStep, 3, std::chrono::seconds(20)));
 
-    Button("bCancel")->click();  // returns once the worker has ended
+    Button("bCancel")->click();  // returns at once; the worker ends soon after
+    ASSERT_TRUE(WaitFor([] { return !UpdateFirmwareRunning; }));
 
     EXPECT_FALSE(UpdateFirmwareRunning);
     ASSERT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));
-    EXPECT_TRUE(EndsWith(watch.log, "\n\nForce Stop \n Try again. Try count = 1\n")) << watch.log;
+    EXPECT_TRUE(EndsWith(watch.log,
+                         "\n\nForce Stop \n Try again. Try count = 1\n"
+                         " The update was cancelled. Erasing had begun: the adapter needs a "
+                         "complete update before it works again.\n\n"))
+        << watch.log;
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     EXPECT_EQ(CurVerNum, 0);
     EXPECT_EQ(adapter_->CountOf(kCmdWriteImagePage), 0);  // no page was written

@@ -1,0 +1,29 @@
+// The arithmetic of the update's progress display, shared by every front end: one percentage
+// across the three stages of an attempt, the time left, and the stages' names.
+#pragma once
+
+#include <string>
+
+#include "workflow/front_end.h"
+
+namespace tornelvox {
+
+// Steps of each stage as flash programming reports them: erasing 30, writing 254, verifying 2.
+inline constexpr int kErasingSteps = 30;
+inline constexpr int kWritingSteps = 254;
+inline constexpr int kVerifyingSteps = 2;
+
+// How far the attempt has come, 0 to 100: every step of the attempt counts alike, so the bar
+// rises evenly from the first erase step to the last check. A report's done is bounded by its
+// total, and a total outside the stage's own is taken as the stage's.
+double OverallPercent(const UpdateProgress &progress);
+
+// The time left when percent of the attempt took elapsed_seconds, as "m:ss"; "--:--" while too
+// little is done to say (under 1 %).
+std::string TimeLeftText(double percent, double elapsed_seconds);
+
+// The stage's name as the displays and the JSON lines give it: "erasing", "writing",
+// "verifying".
+const char *StageName(UpdateStage stage);
+
+}  // namespace tornelvox
