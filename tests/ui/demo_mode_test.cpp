@@ -13,12 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #include "tests/ui/ui_fixture.h"
 #include "ui/app_delegate.h"
 #include "ui/demo_options.h"
 #include "ui/device_setting_view_controller.h"
+#include "ui/runtime_folder.h"
 
 namespace tornelvox::testing {
 namespace {
@@ -67,6 +69,56 @@ TEST(DemoOptions, ReadOnlyWhenTheDemoIsAskedFor) {
         EXPECT_EQ(read.options.full_speed, c.full_speed) << row;
         EXPECT_EQ(!read.error.empty(), c.error) << row << read.error;
     }
+}
+
+// The runtime folder: made private, or refused when it is not this user's own folder.
+TEST(RuntimeFolder, IsMadePrivateOrRefused) {
+    char scratch[] = "/tmp/tvx-XXXXXX";
+    ASSERT_NE(mkdtemp(scratch), nullptr);
+    const std::string base = scratch;
+    const std::string made = base + "/tornelvox-utility";
+    const std::string in_temporary = base + "/tornelvox-utility-" + std::to_string(getuid());
+    const struct {
+        const char *name;
+        bool runtime_variable;  // XDG_RUNTIME_DIR set, else TMPDIR
+        std::function<void(const std::string &)> before;
+        bool made;
+    } cases[] = {
+        {"missing", true, [](const std::string &) {}, true},
+        {"without XDG_RUNTIME_DIR", false, [](const std::string &) {}, true},
+        {"left open to others", true,
+         [](const std::string &path) { ASSERT_EQ(mkdir(path.c_str(), 0777), 0); }, true},
+        {"a link to another folder", false,
+         [&](const std::string &path) { fs::create_directory_symlink(base, path); }, false},
+        {"a file", true, [](const std::string &path) { std::ofstream{path}; }, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string expected = c.runtime_variable ? made : in_temporary;
+        if (c.runtime_variable) {
+            setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+            setenv("TMPDIR", base.c_str(), 1);
+        }
+        c.before(expected);
+        std::string error;
+        const std::string folder = MakeRuntimeFolder(error);
+        if (c.made) {
+            EXPECT_EQ(folder, expected) << error;
+            struct stat info {};
+            ASSERT_EQ(lstat(expected.c_str(), &info), 0);
+            EXPECT_TRUE(S_ISDIR(info.st_mode));
+            EXPECT_EQ(info.st_mode & 07777, 0700u);
+        } else {
+            EXPECT_EQ(folder, "");
+            EXPECT_NE(error.find(expected), std::string::npos) << error;
+        }
+        fs::remove(expected);
+    }
+    unsetenv("XDG_RUNTIME_DIR");
+    unsetenv("TMPDIR");
+    fs::remove_all(base);
 }
 
 // The window with the demo started as the program starts it, at full speed, and another adapter
@@ -129,6 +181,40 @@ TEST_F(DemoWindowTest, CheckUpdateAndSettingUseTheDemoAdapterAndItsOwnBackup) {
     })) << Log();
     dialog->pCancel();
     EXPECT_TRUE(WaitFor([&] { return Idle(); }));
+}
+
+// A second demo at the same time takes the next name; the first name is free again once its demo
+// has stopped, and the folder goes with the last.
+TEST_F(DemoWindowTest, SecondDemoTakesTheNextNameAndTheFolderGoesWithTheLast) {
+    const std::string folder = runtime_ + "/tornelvox-utility";
+    DemoMode second;
+    std::string error;
+    ASSERT_TRUE(second.Start({.emulated = true, .full_speed = true}, error)) << error;
+    EXPECT_EQ(second.LinkPath(), folder + "/cu.usbserial-EMULATED-2");
+    demo_.Stop();
+    EXPECT_TRUE(fs::is_symlink(second.LinkPath()));
+    DemoMode third;
+    ASSERT_TRUE(third.Start({.emulated = true, .full_speed = true}, error)) << error;
+    EXPECT_EQ(third.LinkPath(), folder + "/cu.usbserial-EMULATED");
+    third.Stop();
+    second.Stop();
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+// A runtime folder whose node path would not fit a port's name is refused at the start, and
+// nothing is left in it.
+TEST_F(DemoWindowTest, NodePathTooLongForAPortIsRefused) {
+    demo_.Stop();
+    const std::string deep = runtime_ + "/" + std::string(40, 'd');
+    ASSERT_TRUE(fs::create_directory(deep));
+    setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
+    DemoMode demo;
+    std::string error;
+    EXPECT_FALSE(demo.Start({.emulated = true, .full_speed = true}, error));
+    EXPECT_NE(error.find("too long"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(deep + "/tornelvox-utility"));
+    EXPECT_TRUE(FirstDeviceDirectory.empty());
+    fs::remove(deep);
 }
 
 // The whole program, as `tornelvox-utility --emulated` (paced at the line rate) runs it, in a
