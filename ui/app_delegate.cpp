@@ -36,6 +36,8 @@ void ApplicationMain(int argc, char **argv) {
         std::fprintf(stderr, "tornelvox-utility: %s\n", demo_options.error.c_str());
         std::quick_exit(kStatusBadOptions);
     }
+    // Watched before the demo links its node: a stop signal from here on still removes it.
+    StopSignalWatch stop_signals;
     DemoMode demo;
     if (demo_options.options.emulated) {
         std::string error;
@@ -44,7 +46,6 @@ void ApplicationMain(int argc, char **argv) {
             std::quick_exit(kStatusDemoFailed);
         }
     }
-    StopSignalWatch stop_signals;
 
     AppDelegate delegate;
     QApplication::setQuitOnLastWindowClosed(
