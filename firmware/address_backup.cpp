@@ -18,6 +18,7 @@
 namespace tornelvox {
 
 std::string SysfsRoot = kDefaultSysfsRoot;
+std::string AddressBackupSubfolder;
 
 namespace {
 
@@ -131,11 +132,17 @@ std::string FormatBtAddress(const BtAddress &address) {
 }
 
 std::string AddressBackupFolder() {
+    std::string folder;
     const char *state = std::getenv("XDG_STATE_HOME");  // NOLINT(concurrency-mt-unsafe)
-    if (state != nullptr && state[0] == '/') return std::string(state) + "/" + kFolderName;
-    const std::string home = HomeFolder();
-    if (home.empty()) return "";
-    return home + "/.local/state/" + kFolderName;
+    if (state != nullptr && state[0] == '/') {
+        folder = std::string(state) + "/" + kFolderName;
+    } else {
+        const std::string home = HomeFolder();
+        if (home.empty()) return "";
+        folder = home + "/.local/state/" + kFolderName;
+    }
+    if (!AddressBackupSubfolder.empty()) folder += "/" + AddressBackupSubfolder;
+    return folder;
 }
 
 std::string AddressBackupPath() {

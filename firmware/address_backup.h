@@ -24,8 +24,14 @@ struct AddressRecord {
     std::string source;  // "read" from the adapter, or "chosen" by the user
 };
 
+// A folder inside the backup's folder that holds the backup instead, so that addresses of the
+// demo mode's emulated adapter ("emulated") never mix with those of real adapters; empty for
+// none. Set it only while no update runs.
+extern std::string AddressBackupSubfolder;
+
 // Folder of the backup: $XDG_STATE_HOME/tornelvox-utility, or ~/.local/state/tornelvox-utility
-// when XDG_STATE_HOME is unset or not an absolute path. Empty when no home folder is known.
+// when XDG_STATE_HOME is unset or not an absolute path, then AddressBackupSubfolder when set.
+// Empty when no home folder is known.
 std::string AddressBackupFolder();
 
 // The backup file in that folder; empty when the folder is.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,43 @@ bool CheckCOMM(const char *path) {
     return found;
 }
 
+namespace {
+
+// The candidates of one folder, in the order of their names.
+std::vector<std::string> FolderCandidates(const std::string &folder) {
+    std::vector<std::string> candidates;
+    DIR *listing = opendir(folder.c_str());
+    if (listing == nullptr) return candidates;
+    // readdir is safe here: the listing is this call's own, and only one search runs at a time.
+    while (const dirent *entry = readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
+        if (candidates.size() >= kMostCandidates) break;
+        if (!CheckName(entry->d_name)) continue;
+        // An entry whose path would not fit the candidate buffer or ComPortName is skipped.
+        char candidate[kPortPathSize];
+        const int length =
+            std::snprintf(candidate, sizeof candidate, "%s/%s", folder.c_str(), entry->d_name);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof candidate) continue;
+        candidates.emplace_back(candidate);
+    }
+    closedir(listing);
+    // In the order of their names, so that the same machine always takes the same adapter.
+    std::sort(candidates.begin(), candidates.end());
+    return candidates;
+}
+
+}  // namespace
+
+std::vector<std::string> CandidateNodes() {
+    std::vector<std::string> candidates;
+    if (!FirstDeviceDirectory.empty() && FirstDeviceDirectory != DeviceDirectory) {
+        candidates = FolderCandidates(FirstDeviceDirectory);
+    }
+    std::vector<std::string> rest = FolderCandidates(DeviceDirectory);
+    candidates.insert(candidates.end(), std::make_move_iterator(rest.begin()),
+                      std::make_move_iterator(rest.end()));
+    return candidates;
+}
+
 std::size_t SearchCandidates = 0;
 
 bool SearchCOMM() {
@@ -97,24 +135,8 @@ bool SearchCOMM() {
     // an earlier Check may belong to an adapter that has since been unplugged.
     ClosePort();
     ShowMsg("\n Search Device ...\n");
-    DIR *listing = opendir(DeviceDirectory.c_str());
-    if (listing == nullptr) return false;
-    std::vector<std::string> candidates;
-    // readdir is safe here: the listing is this call's own, and only one search runs at a time.
-    while (const dirent *entry = readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
-        if (candidates.size() >= kMostCandidates) break;
-        if (!CheckName(entry->d_name)) continue;
-        // An entry whose path would not fit the candidate buffer or ComPortName is skipped.
-        char candidate[kPortPathSize];
-        const int length = std::snprintf(candidate, sizeof candidate, "%s/%s",
-                                         DeviceDirectory.c_str(), entry->d_name);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof candidate) continue;
-        candidates.emplace_back(candidate);
-    }
-    closedir(listing);
+    const std::vector<std::string> candidates = CandidateNodes();
     SearchCandidates = candidates.size();
-    // In the order of their names, so that the same machine always takes the same adapter.
-    std::sort(candidates.begin(), candidates.end());
 
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         ShowMsg("\t Check port : %s\n", candidates[i].c_str());

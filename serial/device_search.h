@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace tornelvox {
 
@@ -19,11 +21,17 @@ bool CheckName(const char *name);
 // so; a node that cannot be opened gets the reason in the log. Blocks up to about 20 s.
 bool CheckCOMM(const char *path);
 
+// The candidate nodes (names CheckName accepts) a search probes, in its order: those of
+// FirstDeviceDirectory, when set, then those of DeviceDirectory, each folder's in the order of
+// their names. Paths that would not fit ComPortName are left out, and so is a folder's entry
+// past its 256th candidate.
+std::vector<std::string> CandidateNodes();
+
 // Candidate nodes the last search found (0: none at all, probed or not).
 extern std::size_t SearchCandidates;
 
-// Closes any open port, lists DeviceDirectory and probes each candidate in the order of their
-// names until one answers as the adapter. Returns true with its path in ComPortName and the
+// Closes any open port, lists CandidateNodes() and probes each in that order until one answers
+// as the adapter. Returns true with its path in ComPortName and the
 // port closed; the candidates after it are named in the log, unprobed. Logs its progress.
 bool SearchCOMM();
 

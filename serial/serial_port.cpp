@@ -16,6 +16,7 @@ int hComm = 0;
 char ComPortName[kPortPathSize] = "/dev/";  // kInitialPortName; an array cannot copy one
 int FailCode = kFailNone;
 std::string DeviceDirectory = kDefaultDeviceDirectory;
+std::string FirstDeviceDirectory;
 std::atomic<int> ReadCallTimeoutMs{kDefaultReadCallTimeoutMs};
 int OpenError = 0;
 bool LineHungUp = false;

@@ -32,6 +32,11 @@ extern int FailCode;
 inline constexpr char kDefaultDeviceDirectory[] = "/dev";
 extern std::string DeviceDirectory;
 
+// A folder the search lists before DeviceDirectory (the demo mode's runtime folder, where its
+// emulated adapter's node is linked); empty for none, as for the utility with a real adapter.
+// Set it only while no search runs.
+extern std::string FirstDeviceDirectory;
+
 // Longest wait of one read call for the first byte, in milliseconds. 100 (0.1 s) matches the
 // port's VTIME of one decisecond; tests shorten it so that silent exchanges cost less.
 inline constexpr int kDefaultReadCallTimeoutMs = 100;

@@ -1,13 +1,13 @@
 // Pictures of the utility for its documentation, rendered from the real widgets: the main window
 // after a Check against the emulated adapter, the settings dialog that the Setting button
-// opens for it, and the main window during an update, with its progress bar.
+// opens for it, and the main window during an update, with its progress bar. The adapter runs as
+// in the window program's demo mode (tornelvox-utility --emulated), linked where the demo links
+// it, and the title carries the demo's note.
 //
 //   tornelvox-screenshots OUTPUT_FOLDER
 //
 // Writes main-window.png, settings-dialog.png and update-progress.png into OUTPUT_FOLDER. Runs
 // without a display (Qt's offscreen platform unless QT_QPA_PLATFORM says otherwise).
-#include <stdlib.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,12 +16,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
-#include "emulator/emulated_adapter.h"
 #include "serial/serial_link.h"
 #include "settings/device_settings.h"
+#include "ui/demo_mode.h"
 #include "ui/device_setting_view_controller.h"
 #include "ui/view_controller.h"
 #include "workflow/workflow.h"
@@ -76,20 +75,21 @@ int main(int argc, char **argv) {
     QApplication application(argc, argv);
     const QDir output(QString::fromLocal8Bit(argv[1]));
 
-    // The emulated adapter, linked into a private folder that the search lists instead of /dev.
-    char folder[] = "/tmp/dev-XXXXXX";
-    if (mkdtemp(folder) == nullptr) return 1;
-    // At a real line rate, so that the update lasts long enough to be pictured.
-    tornelvox::emulator::EmulatedAdapter adapter({.version = 0x302, .line_baud = 115200});
-    if (!adapter.Start() || !adapter.LinkAt(std::string(folder) + "/cu.usbserial-1410")) {
-        std::fprintf(stderr, "tornelvox-screenshots: cannot start the emulated adapter\n");
+    // The demo mode's adapter, at the real line rate so that the update lasts long enough to be
+    // pictured. Only its folder is searched, so that a device plugged into this machine does not
+    // show in the pictures.
+    tornelvox::DemoMode demo;
+    std::string error;
+    if (!demo.Start({.emulated = true, .version = 0x302, .full_speed = false}, error)) {
+        std::fprintf(stderr, "tornelvox-screenshots: %s\n", error.c_str());
         return 1;
     }
-    tornelvox::DeviceDirectory = folder;
+    tornelvox::DeviceDirectory = tornelvox::FirstDeviceDirectory;
 
     bool saved = false;
     {
         tornelvox::ViewController window;
+        window.SetTitleNote(tornelvox::kEmulatedTitleNote);
         window.resize(760, 470);
         window.show();
         window.findChild<QPushButton *>("bCheckDevice")->click();
@@ -124,7 +124,6 @@ int main(int argc, char **argv) {
         window.findChild<QPushButton *>("bCancel")->click();
         saved = Await([&] { return !tornelvox::UpdateFirmwareRunning.load(); }, 20000) && saved;
     }
-    adapter.Stop();
-    std::filesystem::remove_all(folder);
+    demo.Stop();
     return saved ? 0 : 1;
 }

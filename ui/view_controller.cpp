@@ -103,7 +103,12 @@ void ViewController::viewDidLoad() {
 }
 
 void ViewController::viewDidAppear() {
-    setWindowTitle(QString::asprintf("Tornelvox Utility Version: %s", Ver_Num));
+    setWindowTitle(QString::asprintf("Tornelvox Utility Version: %s", Ver_Num) + title_note_);
+}
+
+void ViewController::SetTitleNote(const QString &note) {
+    title_note_ = note;
+    if (isVisible()) viewDidAppear();
 }
 
 void ViewController::AddMessage(const std::string &text) {

@@ -34,8 +34,12 @@ class ViewController : public QWidget {
     // Installs this window as the log's destination, makes the log read-only and hides the
     // buttons not yet offered. Run once, when the window's widgets exist.
     void viewDidLoad();
-    // Sets the window title. Run each time the window is shown.
+    // Sets the window title, with the note SetTitleNote gave at its end. Run each time the
+    // window is shown.
     void viewDidAppear();
+    // Words the title carries after the program's name and version (the demo mode's
+    // " (emulated adapter)"); applied at once when the window is shown.
+    void SetTitleNote(const QString &note);
     // Any thread, once the window exists: queues one append of text onto the interface thread
     // and returns without waiting for it.
     void AddMessage(const std::string &text);
@@ -115,6 +119,7 @@ class ViewController : public QWidget {
     int progress_attempt_ = 0;               // the attempt the bar shows; 0 before the first report
     QPointer<QWidget> focus_before_action_;  // gets the focus back when the Check ends
     QElapsedTimer attempt_clock_;            // since the shown attempt's first report
+    QString title_note_;
 };
 
 }  // namespace tornelvox

@@ -1,8 +1,5 @@
 #include "workflow/port_survey.h"
 
-#include <dirent.h>
-
-#include <algorithm>
 #include <cstdio>
 
 #include "firmware/firmware_update.h"
@@ -12,28 +9,12 @@ namespace tornelvox {
 
 namespace {
 
-// More candidates than any machine has; a folder with more is not surveyed past them.
-constexpr std::size_t kMostCandidates = 256;
 constexpr int kVersionAttempts = 2;
 
 }  // namespace
 
 std::vector<std::string> CandidatePorts() {
-    std::vector<std::string> candidates;
-    DIR *listing = opendir(DeviceDirectory.c_str());
-    if (listing == nullptr) return candidates;
-    // readdir is safe here: the listing is this call's own.
-    while (const dirent *entry = readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
-        if (candidates.size() >= kMostCandidates) break;
-        if (!CheckName(entry->d_name)) continue;
-        std::string path = DeviceDirectory + "/" + entry->d_name;
-        // A path that would not fit ComPortName cannot be opened as the port.
-        if (path.size() >= kPortPathSize) continue;
-        candidates.push_back(std::move(path));
-    }
-    closedir(listing);
-    std::sort(candidates.begin(), candidates.end());
-    return candidates;
+    return CandidateNodes();
 }
 
 SurveyedPort SurveyPort(const std::string &path) {

@@ -23,8 +23,7 @@ struct SurveyedPort {
     std::string open_failure;   // for kCannotOpen: ExplainOpenFailure's lines
 };
 
-// The candidate nodes of DeviceDirectory (those CheckName accepts), in the order of their names,
-// as the search probes them.
+// The candidate nodes as the search probes them, in its order (CandidateNodes).
 std::vector<std::string> CandidatePorts();
 
 // Surveys one node: opens it, probes it as the search does and, for the adapter, reads its

@@ -26,6 +26,7 @@ class Child {
     Child &operator=(const Child &) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     // The next whole line of stdout, without its end; nothing when stdout ends or limit passes.
     std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
     void Signal(int signal_number);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "serial/serial_link.h"
 #include "tests/support/process_state.h"
@@ -149,6 +150,62 @@ TEST_F(Search, EntriesTooLongForThePathBufferAreSkipped) {
     Link("cu.usbserial-" + std::string(kPortPathSize, '9'), "/nonexistent");
     EXPECT_FALSE(SearchCOMM());
     EXPECT_EQ(window_.Log(), "\n Search Device ...\n");
+}
+
+// A folder listed first (the demo mode's runtime folder) comes before the device folder, each
+// folder's candidates in the order of their names; unset, the same as the device folder or
+// missing, it adds nothing.
+TEST_F(Search, FirstFolderIsListedBeforeTheDeviceFolder) {
+    const std::string first = folder_ + "/first";
+    fs::create_directory(first);
+    fs::create_symlink("/nonexistent", first + "/cu.usbserial-EMULATED");
+    fs::create_symlink("/nonexistent", first + "/cu.usbmodem-B");
+    fs::create_symlink("/nonexistent", first + "/not-a-node");
+    const std::string a = Link("cu.usbserial-A", "/nonexistent");
+    const std::string tty = Link("ttyUSB0", "/nonexistent");
+    const std::vector<std::string> device_folder_only = {a, tty};
+    const struct {
+        const char *name;
+        std::string first_folder;
+        std::vector<std::string> candidates;
+    } cases[] = {
+        {"none", "", device_folder_only},
+        {"first folder",
+         first,
+         {first + "/cu.usbmodem-B", first + "/cu.usbserial-EMULATED", a, tty}},
+        {"the device folder itself", folder_, device_folder_only},
+        {"missing", folder_ + "/missing", device_folder_only},
+    };
+    for (const auto &c : cases) {
+        FirstDeviceDirectory = c.first_folder;
+        EXPECT_EQ(CandidateNodes(), c.candidates) << c.name;
+    }
+}
+
+// The adapter in the first folder is found before any node of the device folder is opened, and
+// those are named as not checked.
+TEST_F(Search, AdapterInTheFirstFolderIsFoundFirst) {
+    ScriptedPeer adapter;
+    adapter.Then(FrameOf(kCmdProbe), {kProbeAnswer});
+    ScriptReboot(adapter, true);
+    adapter.Start();
+    const std::string first = folder_ + "/first";
+    fs::create_directory(first);
+    const std::string path = first + "/cu.usbserial-EMULATED";
+    fs::create_symlink(adapter.Path(), path);
+    const std::string other = Link("cu.usbserial-0", "/nonexistent");
+    FirstDeviceDirectory = first;
+
+    ASSERT_TRUE(SearchCOMM());
+    EXPECT_STREQ(ComPortName, path.c_str());
+    EXPECT_EQ(SearchCandidates, 2u);
+    const std::string log = window_.Log();
+    EXPECT_EQ(log, "\n Search Device ...\n\t Check port : " + path + "\n Found device on " + path +
+                       "\n\t Not checked : " + other +
+                       "\n The first adapter found is used. To use another, unplug this one and "
+                       "click Check again.\n")
+        << log;
+    EXPECT_EQ(adapter.Finish(), "");
 }
 
 }  // namespace

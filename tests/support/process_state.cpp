@@ -22,6 +22,7 @@ void ResetSerialLink() {
     ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
     WriteDeadlineMs = kDefaultWriteDeadlineMs;
     DeviceDirectory = kDefaultDeviceDirectory;
+    FirstDeviceDirectory.clear();
     ProcRoot = kDefaultProcRoot;
     BrlttyProgramPaths = kDefaultBrlttyProgramPaths;
     SearchCandidates = 0;
@@ -57,6 +58,7 @@ void ResetFirmwareFindings() {
     LastNamePageSearch = {};
     CheckValueMismatchStood = false;
     SysfsRoot = kDefaultSysfsRoot;
+    AddressBackupSubfolder.clear();
 }
 
 void ResetWorkflows() {
