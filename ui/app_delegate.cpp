@@ -1,6 +1,8 @@
 #include "ui/app_delegate.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,10 @@ void ApplicationMain(int argc, char **argv) {
             std::quick_exit(kStatusDemoFailed);
         }
     }
+
+    // Matches the window to its desktop entry and the icon installed with it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tornelvox.Utility"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.tornelvox.Utility")));
 
     AppDelegate delegate;
     QApplication::setQuitOnLastWindowClosed(
