@@ -106,6 +106,8 @@ void EmulatedAdapter::Impl::HangUp(const char *why) {
     input.clear();
     std::lock_guard lock(mutex);
     plugged = false;
+    // The node goes with the adapter, as a USB serial node does; a replug makes the links again.
+    for (const std::string &link : links) RemoveLink(link);
     records.push_back({RecordKind::kEvent, 0, {}, why});
     changed.notify_all();
 }
@@ -363,6 +365,7 @@ void EmulatedAdapter::Unplug() {
         impl_->line.HangUp();
         std::lock_guard lock(impl_->mutex);
         impl_->plugged = false;
+        for (const std::string &link : impl_->links) RemoveLink(link);
         return;
     }
     impl_->unplug_requested = true;

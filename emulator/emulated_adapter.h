@@ -135,7 +135,8 @@ class EmulatedAdapter {
     // Makes a symbolic link at link_path to the slave side; removed on Stop. An existing link
     // at that path is replaced; any other existing file makes it fail.
     bool LinkAt(const std::string &link_path);
-    // Hangs the line up at once: the utility's reads return 0 or fail and its writes fail.
+    // Hangs the line up at once: the utility's reads return 0 or fail and its writes fail. The
+    // links go too, as an unplugged adapter's node does; Replug makes them again.
     void Unplug();
     // Unplugs the adapter if it is plugged, then plugs it back in: a new pseudo-terminal, as a
     // real adapter gets a new node, with the links pointing at it; with new_link, the only link

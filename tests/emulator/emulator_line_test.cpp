@@ -46,6 +46,34 @@ TEST_F(EmulatorTest, LinkPointsAtTheLineAndGoesAwayOnStop) {
     std::filesystem::remove_all(folder);
 }
 
+// An unplugged adapter's node goes away, as a USB serial node does. A link left behind would
+// point at a pseudo-terminal number the system gives to the next one opened, perhaps another
+// process's adapter, and a retry through it would talk to that one.
+TEST_F(EmulatorTest, LinkGoesWithTheUnplugAndComesBackWithTheReplug) {
+    char folder_template[] = "/tmp/emulator-link-XXXXXX";
+    ASSERT_NE(mkdtemp(folder_template), nullptr);
+    const std::filesystem::path folder = folder_template;
+    const std::filesystem::path link = folder / "cu.usbserial-1410";
+    const auto link_exists = [&] {
+        return std::filesystem::exists(std::filesystem::symlink_status(link));
+    };
+    EmulatedAdapter adapter;
+    ASSERT_TRUE(adapter.Start());
+    ASSERT_TRUE(adapter.LinkAt(link.string()));
+    adapter.AddFault({.code = kCodeProbe, .kind = FaultKind::kUnplug});
+    EXPECT_TRUE(SlavePort(link.string()).Exchange(kProbe, 8).empty());
+    EXPECT_FALSE(adapter.Plugged());
+    EXPECT_FALSE(link_exists()) << "unplugged by a fault";
+
+    ASSERT_TRUE(adapter.Replug());
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), adapter.DevicePath());
+    EXPECT_EQ(SlavePort(link.string()).Exchange(kProbe, 8).size(), 8u);
+
+    adapter.Unplug();
+    EXPECT_FALSE(link_exists()) << "unplugged";
+    std::filesystem::remove_all(folder);
+}
+
 TEST_F(EmulatorTest, LineStaysUpWhileThePortIsClosed) {
     Begin();
     port->Close();
