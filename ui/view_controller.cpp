@@ -1,15 +1,9 @@
 #include "ui/view_controller.h"
 
-#include <QAction>
-#include <QClipboard>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
-#include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QThread>
@@ -23,6 +17,7 @@
 #include "ui/address_question_dialog.h"
 #include "ui/device_setting_view_controller.h"
 #include "ui/enter_presses_button.h"
+#include "ui/log_view_menu.h"
 #include "ui/window_link_impl.h"
 #include "ui_view_controller.h"
 #include "workflow/progress_estimate.h"
@@ -56,24 +51,7 @@ ViewController::ViewController(QWidget *parent)
     }
 
     // The log's own menu: save, copy, select, clear.
-    save_log_ = new QAction("Save Log…", this);
-    save_log_->setObjectName("actSaveLog");
-    copy_log_ = new QAction("Copy", this);
-    copy_log_->setObjectName("actCopyLog");
-    select_all_ = new QAction("Select All", this);
-    select_all_->setObjectName("actSelectAll");
-    clear_log_ = new QAction("Clear Log", this);
-    clear_log_->setObjectName("actClearLog");
-    connect(save_log_, &QAction::triggered, this, &ViewController::SaveLog);
-    connect(copy_log_, &QAction::triggered, this, &ViewController::CopyLog);
-    connect(select_all_, &QAction::triggered, ui_->txMessage, &QPlainTextEdit::selectAll);
-    connect(clear_log_, &QAction::triggered, this, &ViewController::ClearLog);
-    connect(ui_->txMessage, &QWidget::customContextMenuRequested, this,
-            &ViewController::ShowLogMenu);
-    choose_log_file = [this] {
-        return QFileDialog::getSaveFileName(this, "Save Log", "tornelvox-log.txt",
-                                            "Text files (*.txt);;All files (*)");
-    };
+    log_menu_ = new LogViewMenu(ui_->txMessage, this);
 
     viewDidLoad();
 }
@@ -294,59 +272,6 @@ void ViewController::ApplyProgress(const UpdateProgress &progress) {
                                  .arg(StageName(progress.stage))
                                  .arg(QString::fromStdString(TimeLeftText(percent, elapsed))));
     ui_->pbUpdate->setValue(static_cast<int>(std::floor(percent)));
-}
-
-void ViewController::ShowLogMenu(const QPoint &position) {
-    const bool empty = ui_->txMessage->document()->isEmpty();
-    save_log_->setEnabled(!empty);
-    copy_log_->setEnabled(!empty);
-    select_all_->setEnabled(!empty);
-    clear_log_->setEnabled(!empty);
-    QMenu menu(this);
-    menu.setObjectName("LogMenu");
-    menu.addAction(save_log_);
-    menu.addAction(copy_log_);
-    menu.addAction(select_all_);
-    menu.addSeparator();
-    menu.addAction(clear_log_);
-    menu.exec(ui_->txMessage->viewport()->mapToGlobal(position));
-}
-
-void ViewController::SaveLog() {
-    const QString path = choose_log_file ? choose_log_file() : QString();
-    if (!path.isEmpty()) SaveLogTo(path);
-}
-
-bool ViewController::SaveLogTo(const QString &path) {
-    QSaveFile file(path);
-    QString error;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        error = file.errorString();
-    } else if (file.write(ui_->txMessage->toPlainText().toUtf8()) < 0 || !file.commit()) {
-        error = file.errorString();
-    }
-    if (error.isEmpty()) return true;
-    auto *warning = new QMessageBox(QMessageBox::Warning, windowTitle(),
-                                    QString("The log could not be saved to %1.\n\n%2")
-                                        .arg(QDir::toNativeSeparators(path), error),
-                                    QMessageBox::Ok, this);
-    warning->setObjectName("SaveLogFailed");
-    warning->setAttribute(Qt::WA_DeleteOnClose);
-    warning->open();
-    return false;
-}
-
-void ViewController::CopyLog() {
-    // The selection if there is one, else the whole log.
-    const QString selected = ui_->txMessage->textCursor().selectedText();
-    const QString text = selected.isEmpty()
-                             ? ui_->txMessage->toPlainText()
-                             : QString(selected).replace(QChar::ParagraphSeparator, '\n');
-    QGuiApplication::clipboard()->setText(text);
-}
-
-void ViewController::ClearLog() {
-    ui_->txMessage->clear();
 }
 
 void ViewController::ShowSettingsDialog() {

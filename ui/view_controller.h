@@ -11,14 +11,13 @@
 
 #include "workflow/front_end.h"
 
-class QAction;
-
 namespace Ui {
 class ViewController;
 }
 
 namespace tornelvox {
 
+class LogViewMenu;
 class ViewControllerLink;
 
 class ViewController : public QWidget {
@@ -62,17 +61,6 @@ class ViewController : public QWidget {
     // True while a Check, a settings read or a Cancel's wait runs off the interface thread.
     bool BackgroundActionRunning() const { return background_action_ || cancel_pending_; }
 
-    // The log's context menu actions: Save Log…, Copy, Select All, Clear Log.
-    void SaveLog();
-    void CopyLog();
-    void ClearLog();
-    // Writes the whole log to path as UTF-8; on failure says why in a warning box over the
-    // window (named "SaveLogFailed") and returns false.
-    bool SaveLogTo(const QString &path);
-    // Where Save Log… writes: asks the user by default; tests give their own. An empty path
-    // saves nothing.
-    std::function<QString()> choose_log_file;
-
     // This window as the core's workflows hold it; valid after the window is gone.
     std::shared_ptr<FrontEnd> Link() const;
 
@@ -96,7 +84,6 @@ class ViewController : public QWidget {
     void AppendMessage(const QString &text);
     void ApplyButtons(ButtonState state);
     void ApplyProgress(const UpdateProgress &progress);
-    void ShowLogMenu(const QPoint &position);
     // Locks Check, Update and Setting for an action that runs off the interface thread; false
     // when one runs already. EndBackgroundAction gives them back (restore_buttons) or leaves
     // that to the worker the action started.
@@ -109,10 +96,7 @@ class ViewController : public QWidget {
 
     std::unique_ptr<Ui::ViewController> ui_;
     std::shared_ptr<ViewControllerLink> link_;
-    QAction *save_log_ = nullptr;
-    QAction *copy_log_ = nullptr;
-    QAction *select_all_ = nullptr;
-    QAction *clear_log_ = nullptr;
+    LogViewMenu *log_menu_ = nullptr;  // the log's context menu
     // Interface thread only.
     bool background_action_ = false;         // a Check or a settings read runs on a worker
     bool cancel_pending_ = false;            // a Cancel waits for the update worker's end

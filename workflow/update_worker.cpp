@@ -313,11 +313,14 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
                                    : AddressHeldForLaterAttempt(run);
     if (address != AttemptEnd::kSucceeded) return address;
     BackUpAddress(run);
-    FailCode = kFailNone;  // what this attempt's programming fails on, if it fails
-    if (ProgramDevice() != 0) return AttemptEnd::kSucceeded;
-    // An erase step that failed may have erased before it failed.
-    if (FailCode == kFailEraseStep) run.erasing_begun = true;
-    return AttemptEnd::kFailed;
+    // Whether this attempt's programming failed on an erase step, which may have erased before
+    // it failed. FailCode keeps the last failure's reason until another replaces it.
+    const int fail_code_before = FailCode;
+    FailCode = kFailNone;
+    const bool programmed = ProgramDevice() != 0;
+    if (!programmed && FailCode == kFailEraseStep) run.erasing_begun = true;
+    if (FailCode == kFailNone) FailCode = fail_code_before;
+    return programmed ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
 }
 
 }  // namespace

@@ -98,6 +98,22 @@ TEST_F(CancelUpdateTest, DuringThePauseEndsAfterItWithoutAnotherAttempt) {
                          kCancelledBeforeErasing);
 }
 
+// The first erase step goes unanswered: it may have erased before the attempt failed, so the
+// cancel that lands in the pause after it says that erasing had begun.
+TEST_F(CancelUpdateTest, AfterAnUnansweredEraseStepSaysErasingHadBegun) {
+    auto &adapter = StartAdapter();
+    adapter.AddFault({.code = kCmdEraseStep, .kind = FaultKind::kSilence, .times = emu::kAlways});
+    RetryPause = [](unsigned) { ThreadRunning.store(false); };
+    Start();
+
+    ExpectCancelEnd();
+    const std::string end = " Try again. Try count = 1\n" + kCancelledAfterErasing;
+    const std::string log = Log();
+    ASSERT_GE(log.size(), end.size()) << log;
+    EXPECT_EQ(log.substr(log.size() - end.size()), end);
+    EXPECT_GE(adapter.CountOf(kCmdEraseStep), 1);
+}
+
 // A window whose Update lock is followed at once by a Cancel click, before the worker thread
 // has begun.
 class CancelAtOnceWindow : public RecordingWindow {

@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -13,6 +14,8 @@
 #include <sstream>
 
 #include "tests/ui/ui_fixture.h"
+#include "ui/address_question_dialog.h"
+#include "ui/log_view_menu.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox::testing {
@@ -22,6 +25,8 @@ constexpr char kLogText[] = "\n Search Device ...\n\t Check port : x\n Ünïcode
 
 class DesktopTest : public MainWindowTest {
   protected:
+    LogViewMenu *Menu() const { return window_->findChild<LogViewMenu *>(); }
+
     QAction *Action(const char *name) const {
         auto *action = window_->findChild<QAction *>(name);
         EXPECT_NE(action, nullptr) << name;
@@ -73,7 +78,7 @@ TEST_F(DesktopTest, CopyTakesTheSelectionOrElseTheWholeLog) {
 TEST_F(DesktopTest, SaveLogWritesTheWholeLogAsUtf8) {
     FillLog();
     const std::string path = folder_ + "/saved log.txt";
-    window_->choose_log_file = [&path] { return QString::fromStdString(path); };
+    Menu()->choose_log_file = [&path] { return QString::fromStdString(path); };
     Action("actSaveLog")->trigger();
 
     std::ifstream saved(path, std::ios::binary);
@@ -90,7 +95,7 @@ TEST_F(DesktopTest, SaveLogThatCannotWriteSaysWhyAndChoosingNothingSavesNothing)
         said = static_cast<QMessageBox *>(box)->text();
         box->close();
     });
-    window_->choose_log_file = [&path] { return QString::fromStdString(path); };
+    Menu()->choose_log_file = [&path] { return QString::fromStdString(path); };
     Action("actSaveLog")->trigger();
     ASSERT_TRUE(WaitFor([&] { return !said.isEmpty(); }));
     EXPECT_TRUE(said.startsWith(QString::fromStdString("The log could not be saved to " + path)))
@@ -99,7 +104,7 @@ TEST_F(DesktopTest, SaveLogThatCannotWriteSaysWhyAndChoosingNothingSavesNothing)
               QString::fromStdString("The log could not be saved to " + path + ".\n\n").size())
         << "the reason is given";
 
-    window_->choose_log_file = [] { return QString(); };  // the user cancelled the file dialog
+    Menu()->choose_log_file = [] { return QString(); };  // the user cancelled the file dialog
     Action("actSaveLog")->trigger();
     EXPECT_FALSE(std::filesystem::exists(path));
 }
@@ -187,17 +192,25 @@ TEST_F(DesktopTest, EveryControlHasAnAccessibleNameAndEveryButtonATooltip) {
             EXPECT_FALSE(control->toolTip().isEmpty()) << name;
         }
     }
-    DeviceSettingViewController dialog(window_.get());
-    for (QWidget *control : dialog.findChildren<QWidget *>()) {
+    DeviceSettingViewController settings(window_.get());
+    AddressQuestionDialog question({"port", "reason", {}}, window_.get());
+    QList<QWidget *> dialog_controls = settings.findChildren<QWidget *>();
+    dialog_controls += question.findChildren<QWidget *>();
+    for (QWidget *control : dialog_controls) {
         if (qobject_cast<QAbstractButton *>(control) == nullptr &&
-            qobject_cast<QComboBox *>(control) == nullptr) {
+            qobject_cast<QComboBox *>(control) == nullptr &&
+            qobject_cast<QListWidget *>(control) == nullptr) {
             continue;
         }
         if (control->parent() != nullptr &&
             qobject_cast<QComboBox *>(control->parent()) != nullptr) {
             continue;  // a box's own inner parts
         }
-        EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+        const std::string name = control->objectName().toStdString();
+        EXPECT_FALSE(control->accessibleName().isEmpty()) << name;
+        if (qobject_cast<QPushButton *>(control) != nullptr) {
+            EXPECT_FALSE(control->toolTip().isEmpty()) << name;
+        }
     }
 }
 
