@@ -159,7 +159,7 @@ TEST_F(MainWindowTest, CheckDoesNothingWhileAnUpdateRuns) {
     ThreadRunning = false;
 }
 
-TEST_F(MainWindowTest, CheckMessagesAppearOnlyOnceTheActionHasReturned) {
+TEST_F(MainWindowTest, CheckMessagesAreQueuedOntoTheInterfaceThread) {
     PlugAdapter({.version = kCurrentVersion});
     std::string log_during_check = "unset";
     // The Check's lines are queued onto the interface thread: none is in the log while the click
