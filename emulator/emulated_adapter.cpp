@@ -102,12 +102,13 @@ void EmulatedAdapter::Impl::RecordUnexpected(std::uint8_t byte) {
 }
 
 void EmulatedAdapter::Impl::HangUp(const char *why) {
+    std::lock_guard lock(mutex);
+    // Unplugged, with its node gone as a USB serial node goes (a replug makes the links again),
+    // before the line hangs up: whoever sees the hang-up sees the adapter unplugged.
+    plugged = false;
+    for (const std::string &link : links) RemoveLink(link);
     line.HangUp();
     input.clear();
-    std::lock_guard lock(mutex);
-    plugged = false;
-    // The node goes with the adapter, as a USB serial node does; a replug makes the links again.
-    for (const std::string &link : links) RemoveLink(link);
     records.push_back({RecordKind::kEvent, 0, {}, why});
     changed.notify_all();
 }
@@ -362,10 +363,10 @@ bool EmulatedAdapter::LinkAt(const std::string &link_path) {
 
 void EmulatedAdapter::Unplug() {
     if (!impl_->thread.joinable()) {
-        impl_->line.HangUp();
         std::lock_guard lock(impl_->mutex);
         impl_->plugged = false;
         for (const std::string &link : impl_->links) RemoveLink(link);
+        impl_->line.HangUp();
         return;
     }
     impl_->unplug_requested = true;
