@@ -8,14 +8,6 @@
 
 namespace tornelvox::cli {
 
-// The shared arithmetic, under the names the command line has always used.
-using tornelvox::kErasingSteps;
-using tornelvox::kVerifyingSteps;
-using tornelvox::kWritingSteps;
-using tornelvox::OverallPercent;
-using tornelvox::StageName;
-using tornelvox::TimeLeftText;
-
 // The bar's line for a terminal `columns` wide: attempt, stage, bar, percentage, time left. No
 // line end; never wider than columns (when columns allows any bar at all).
 std::string BarLine(const UpdateProgress &progress, double elapsed_seconds, int columns);
