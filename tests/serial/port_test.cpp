@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "serial/serial_link.h"
 #include "tests/support/process_state.h"
@@ -151,6 +152,35 @@ TEST_F(Port, EndingTheProgramWithThePortOpenGivesExclusiveModeBack) {
     ASSERT_EQ(ioctl(watcher, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
     close(watcher);
+}
+
+// Started with standard descriptors closed (as a service or `<&-` may start it), opening the
+// port must not take one of them: descriptor 0 reads as "no port", so the node would stay open and
+// held, and every later open of it refused, until the program ends. Each row runs in a child
+// process with those descriptors closed.
+TEST_F(Port, NeverTakesAStandardDescriptor) {
+    const std::vector<std::vector<int>> closed_rows = {
+        {STDIN_FILENO}, {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}};
+    for (const std::vector<int> &closed : closed_rows) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int fd : closed) close(fd);
+            if (!OpenPort(peer.Path().c_str())) _exit(10);
+            if (hComm <= STDERR_FILENO) _exit(11);
+            ClosePort();
+            if (!OpenPort(peer.Path().c_str())) _exit(12);  // the node was given back
+            ClosePort();
+            for (int fd : closed) {
+                if (fcntl(fd, F_GETFD) != -1) _exit(13);  // nothing left behind on it
+            }
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "closed descriptors: " << closed.size();
+    }
 }
 
 }  // namespace
