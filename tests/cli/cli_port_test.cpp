@@ -18,8 +18,8 @@ TEST_F(CliTest, CheckWorksWithStandardInputClosed) {
     Child child(argv, Environment());
     const Finished finished = child.Wait(kRunLimit);
     ASSERT_TRUE(finished.exited) << finished.out << finished.err;
-    EXPECT_EQ(finished.status, cli::ToInt(cli::ExitStatus::kSuccess)) << finished.out
-                                                                     << finished.err;
+    EXPECT_EQ(finished.status, cli::ToInt(cli::ExitStatus::kSuccess))
+        << finished.out << finished.err;
     EXPECT_NE(finished.out.find(" Found device on " + link + "\n"), std::string::npos)
         << finished.out;
 }

@@ -274,9 +274,8 @@ TEST_F(DeviceFolder, DevicesThatAreNotTheAdapterGetTheirLineSettingsBack) {
     EXPECT_FALSE(SearchCOMM());
 
     for (std::size_t i = 0; i < std::size(kinds); ++i) {
-        EXPECT_TRUE(SameLineSettings(before[i], LineSettingsOf(PathOf(i))))
-            << PathOf(i) << "\n"
-            << window.Log();
+        EXPECT_TRUE(SameLineSettings(before[i], LineSettingsOf(PathOf(i)))) << PathOf(i) << "\n"
+                                                                            << window.Log();
     }
 }
 

@@ -100,6 +100,10 @@ const NodeRow kNodeRows[] = {
      [](const std::string &) { return std::string("is a block device 7:0"); }},
 };
 
+void PrintTo(const NodeRow &row, std::ostream *os) {
+    *os << row.name;
+}
+
 class NodeKinds : public TerminalsOnly, public ::testing::WithParamInterface<NodeRow> {};
 
 TEST_P(NodeKinds, AreRefusedWithWhatTheyAre) {

@@ -70,7 +70,8 @@ TEST(TerminalDriverTable, ReadsOnlyTheFirstLinesOfAnEndlessTable) {
     table += std::string(1 << 20, 'x');  // one endless line
     EXPECT_TRUE(ParseTerminalDrivers(table).empty());
     EXPECT_TRUE(ParseTerminalDrivers(std::string(1 << 20, ' ')).empty());
-    EXPECT_TRUE(ParseTerminalDrivers(std::string("usbserial /dev/ttyUSB 188\0 0 serial", 35)).empty());
+    EXPECT_TRUE(
+        ParseTerminalDrivers(std::string("usbserial /dev/ttyUSB 188\0 0 serial", 35)).empty());
 }
 
 struct stat Node(mode_t type, unsigned major_number, unsigned minor_number) {
@@ -97,8 +98,7 @@ TEST(JudgeNode, TellsTerminalsByTheTableItIsGiven) {
          "is a terminal (usbserial)"},
         {"PastTheRange", Node(S_IFCHR, 188, 512), tables, false, false,
          "is a character device 188:512 (ttyUSB), not a terminal"},
-        {"PseudoTerminal", Node(S_IFCHR, 136, 7), tables, true, false,
-         "is a terminal (pty_slave)"},
+        {"PseudoTerminal", Node(S_IFCHR, 136, 7), tables, true, false, "is a terminal (pty_slave)"},
         {"PseudoTerminalWithoutItsDriverListed", Node(S_IFCHR, 136, 7),
          DeviceTables{"usbserial /dev/ttyUSB 188 0-511 serial\n", 0, kMajors}, false, false,
          "is a character device 136:7, not a terminal"},
