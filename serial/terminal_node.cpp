@@ -17,7 +17,7 @@ namespace tornelvox {
 namespace {
 
 // Both tables are a few hundred bytes on any machine; these limits only stop a runaway read.
-constexpr std::size_t kMostTableBytes = 64 * 1024;
+constexpr std::size_t kMostTableBytes = std::size_t{64} * 1024;
 constexpr std::size_t kMostTableLines = 1024;
 constexpr std::size_t kMostWords = 8;
 constexpr std::size_t kMostDriverNameLength = 32;
