@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "firmware/address_backup.h"
 #include "serial/serial_port.h"
+#include "serial/standard_descriptors.h"
 #include "workflow/front_end.h"
 
 namespace {
@@ -64,6 +65,8 @@ ExitStatus Run(const tornelvox::cli::Options &options) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // First of all: a file opened later must never land on a closed standard descriptor.
+    tornelvox::EnsureStandardDescriptors();
     // Before any thread starts, so that only the signal thread ever takes them.
     tornelvox::cli::StopSignals::BlockInProcess();
     CLI::App app{"tornelvox"};

@@ -1,6 +1,7 @@
 #include "serial/device_search.h"
 
 #include <dirent.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,13 +63,35 @@ bool CheckName(const char *name) {
     return IsCallOutUsbName(name) || IsLinuxUsbName(name);
 }
 
+namespace {
+
+// The line settings a candidate had when it was opened. One that turns out not to be the adapter
+// gets them back when the port closes: whoever set its line up (a console's rate, its echo)
+// finds it as it was, not in the probe's raw mode.
+class LineSettingsAtOpen {
+  public:
+    LineSettingsAtOpen() : taken_(hComm > 0 && tcgetattr(hComm, &settings_) == 0) {}
+
+    void GiveBackAndClose() const {
+        if (taken_ && hComm > 0) tcsetattr(hComm, TCSANOW, &settings_);
+        ClosePort();
+    }
+
+  private:
+    termios settings_{};
+    bool taken_;
+};
+
+}  // namespace
+
 bool CheckCOMM(const char *path) {
     if (!OpenPort(path)) {
         ShowMsg("%s", ExplainOpenFailure(path, OpenError).c_str());
         return false;
     }
+    const LineSettingsAtOpen found_as;
     if (!SetParameters(115200)) {
-        ClosePort();
+        found_as.GiveBackAndClose();
         return false;
     }
     bool found = SendCOMM(kCmdProbe);
@@ -82,12 +105,16 @@ bool CheckCOMM(const char *path) {
         // Something answered, but not as the adapter's chip does: another device, which gets
         // no reset frames either.
         ShowMsg("\t   Not the adapter: the device answered with bytes of another kind.\n");
-        ClosePort();
+        found_as.GiveBackAndClose();
         return false;
     }
     ReBootSystem();
+    if (!found) {
+        found_as.GiveBackAndClose();
+        return false;
+    }
     ClosePort();
-    return found;
+    return true;
 }
 
 namespace {

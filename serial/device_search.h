@@ -18,7 +18,9 @@ bool CheckName(const char *name);
 // Probes the device at path with kCmdProbe (rebooting and asking again when it is silent),
 // reboots it and closes the port. Returns true if it answered as the adapter's chip does. A
 // device that answered otherwise is not the adapter: it gets no reset frames, and the log says
-// so; a node that cannot be opened gets the reason in the log. Blocks up to about 20 s.
+// so; a node that cannot be opened gets the reason in the log. A device that is not the adapter
+// gets the line settings it had when it was opened back before the port closes. Blocks up to
+// about 20 s.
 bool CheckCOMM(const char *path);
 
 // The candidate nodes (names CheckName accepts) a search probes, in its order: those of

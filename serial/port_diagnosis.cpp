@@ -13,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+#include "serial/terminal_node.h"
+
 namespace tornelvox {
 
 std::string ProcRoot = kDefaultProcRoot;
@@ -284,6 +286,7 @@ std::string GroupAccessAdvice(const std::string &path, const std::string &group,
 std::string ExplainOpenFailure(const std::string &path, int error) {
     if (error == EACCES || error == EPERM) return ExplainPermission(path);
     if (error == EBUSY || error == EWOULDBLOCK || error == EAGAIN) return ExplainBusy(path);
+    if (error == ENOTTY) return ExplainNotATerminal(path, ReadDeviceTables());
     if (error == ENOENT) {
         return "\t   Not found: " + path +
                " is gone; the adapter was unplugged. Plug it in again, then search again.\n";

@@ -21,6 +21,7 @@ extern std::string BrlttyProgramPaths;
 //   EACCES, EPERM: who owns the node, whether the user is in its group and how to join it.
 //   EBUSY, EWOULDBLOCK: which programs hold the node (read from ProcRoot), or that a system
 //     service may hold it, with how to stop ModemManager when it runs.
+//   ENOTTY: what the node is, since it is no terminal (ExplainNotATerminal).
 //   ENOENT: the node is gone. Anything else: the system's text for the error.
 std::string ExplainOpenFailure(const std::string &path, int error);
 

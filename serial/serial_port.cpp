@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serial/terminal_node.h"
+
 namespace tornelvox {
 
 int hComm = 0;
@@ -92,7 +94,10 @@ bool OpenPort(const char *path) {
 
     // Without O_NONBLOCK, opening a serial node whose CLOCAL is clear waits for a carrier that
     // an adapter never raises; open without blocking, then go back to blocking reads and writes.
-    const int fd = open(ComPortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // Only a terminal is opened (opening another device can act on it), and never on descriptor
+    // 0, which would read as no port.
+    const int fd = OpenTerminalNode(ComPortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                                    ReadDeviceTables());
     if (fd < 0) {
         OpenError = errno;
         hComm = 0;

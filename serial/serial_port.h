@@ -65,7 +65,9 @@ extern std::atomic<bool> ReopenAfterHangup;
 
 // Opens path (O_RDWR | O_NOCTTY) unless a port is already open. Returns true if a port is open
 // afterwards. Copies path into ComPortName first, so a failed open leaves it there; on failure
-// hComm stays 0 and FailCode is kFailPortOpen. Never waits for a carrier signal.
+// hComm stays 0 and FailCode is kFailPortOpen. Never waits for a carrier signal. Opens only a
+// terminal, judged before it is opened (OpenTerminalNode; anything else fails with OpenError
+// ENOTTY), and never on a standard descriptor: hComm is above 2 whenever a port is open.
 bool OpenPort(const char *path);
 
 // The rate SetParameters applies for a requested rate in bits per second: any request above

@@ -9,8 +9,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -238,6 +240,43 @@ TEST_F(DeviceFolder, UnreadableNodeIsExplainedAndPassedOver) {
               std::string::npos)
         << log;
     EXPECT_NE(log.find(" Found device on " + PathOf(1) + "\n"), std::string::npos) << log;
+}
+
+// A node's line settings as another opener sees them (a test's own open, no lock).
+termios LineSettingsOf(const std::string &path) {
+    termios settings{};
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << path;
+    if (fd >= 0) {
+        EXPECT_EQ(tcgetattr(fd, &settings), 0) << path;
+        close(fd);
+    }
+    return settings;
+}
+
+bool SameLineSettings(const termios &a, const termios &b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::equal(std::begin(a.c_cc), std::end(a.c_cc), b.c_cc) &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// Whoever set up a device's line (a console's rate, its echo) finds it as it was: a device the
+// search probed and that is not the adapter gets its line settings back when the port closes.
+TEST_F(DeviceFolder, DevicesThatAreNotTheAdapterGetTheirLineSettingsBack) {
+    const Node kinds[] = {Node::kEcho, Node::kStream, Node::kSilent};
+    std::vector<termios> before;
+    for (std::size_t i = 0; i < std::size(kinds); ++i) {
+        Plug(kinds[i], i);
+        before.push_back(LineSettingsOf(PathOf(i)));
+    }
+    testing::RecordingWindow window;
+
+    EXPECT_FALSE(SearchCOMM());
+
+    for (std::size_t i = 0; i < std::size(kinds); ++i) {
+        EXPECT_TRUE(SameLineSettings(before[i], LineSettingsOf(PathOf(i)))) << PathOf(i) << "\n"
+                                                                            << window.Log();
+    }
 }
 
 // The boot loader entry starts with the same probe: a device that answers otherwise gets

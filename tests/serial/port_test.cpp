@@ -3,16 +3,20 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "serial/serial_link.h"
+#include "serial/standard_descriptors.h"
 #include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/scripted_peer.h"
@@ -151,6 +155,70 @@ TEST_F(Port, EndingTheProgramWithThePortOpenGivesExclusiveModeBack) {
     ASSERT_EQ(ioctl(watcher, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
     close(watcher);
+}
+
+// The programs' first step: each closed standard descriptor gets /dev/null, an open one is left
+// as it is. Each row runs in a child process with those descriptors closed.
+TEST(StandardDescriptors, ClosedOnesGetTheNullDevice) {
+    struct stat null_device {};
+    ASSERT_EQ(stat("/dev/null", &null_device), 0);
+    const std::vector<std::vector<int>> closed_rows = {
+        {}, {STDIN_FILENO}, {STDOUT_FILENO}, {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}};
+    for (const std::vector<int> &closed : closed_rows) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // An open descriptor is marked by a pipe on it, which must stay.
+            int marker[2];
+            if (pipe(marker) != 0) _exit(9);
+            for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+                if (dup2(marker[0], fd) != fd) _exit(9);
+            }
+            for (int fd : closed) close(fd);
+            if (!EnsureStandardDescriptors()) _exit(10);
+            for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+                struct stat now {};
+                if (fstat(fd, &now) != 0) _exit(11);
+                const bool was_closed = std::find(closed.begin(), closed.end(), fd) != closed.end();
+                const bool is_null = S_ISCHR(now.st_mode) && now.st_rdev == null_device.st_rdev;
+                if (was_closed != is_null) _exit(12 + fd);
+            }
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "closed descriptors: " << closed.size();
+    }
+}
+
+// Started with standard descriptors closed (as a service or `<&-` may start it), opening the
+// port must not take one of them: descriptor 0 reads as "no port", so the node would stay open and
+// held, and every later open of it refused, until the program ends. Each row runs in a child
+// process with those descriptors closed.
+TEST_F(Port, NeverTakesAStandardDescriptor) {
+    const std::vector<std::vector<int>> closed_rows = {
+        {STDIN_FILENO}, {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}};
+    for (const std::vector<int> &closed : closed_rows) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int fd : closed) close(fd);
+            if (!OpenPort(peer.Path().c_str())) _exit(10);
+            if (hComm <= STDERR_FILENO) _exit(11);
+            ClosePort();
+            if (!OpenPort(peer.Path().c_str())) _exit(12);  // the node was given back
+            ClosePort();
+            for (int fd : closed) {
+                if (fcntl(fd, F_GETFD) != -1) _exit(13);  // nothing left behind on it
+            }
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "closed descriptors: " << closed.size();
+    }
 }
 
 }  // namespace
