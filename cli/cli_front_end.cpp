@@ -15,8 +15,12 @@ constexpr std::chrono::seconds kAnswerLimit{600};
 
 }  // namespace
 
-CliFrontEnd::CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd)
-    : output_(output), choice_(choice), cancel_wake_fd_(cancel_wake_fd) {}
+CliFrontEnd::CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd,
+                         ImageVerification verification)
+    : output_(output),
+      choice_(choice),
+      cancel_wake_fd_(cancel_wake_fd),
+      verification_(verification) {}
 
 void CliFrontEnd::AddMessage(const std::string &text) {
     output_.Log(text);

@@ -17,13 +17,15 @@ struct AddressChoice {
 
 class CliFrontEnd : public FrontEnd {
   public:
-    CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd);
+    CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd,
+                ImageVerification verification = ImageVerification::kCheckValue);
 
     void AddMessage(const std::string &text) override;
     void PostButtons(ButtonState state) override;
     void OpenSettingsDialog() override;
     AddressAnswer AskForAddress(const AddressQuestion &question) override;
     void ReportProgress(const UpdateProgress &progress) override;
+    ImageVerification UpdateVerification() const override { return verification_; }
 
   private:
     AddressAnswer AskOnTerminal(const AddressQuestion &question);
@@ -31,6 +33,7 @@ class CliFrontEnd : public FrontEnd {
     Output &output_;
     const AddressChoice choice_;
     const int cancel_wake_fd_;
+    const ImageVerification verification_;  // --verify-all
 };
 
 }  // namespace tornelvox::cli

@@ -44,7 +44,10 @@ ExitStatus Run(const tornelvox::cli::Options &options) {
     }
     if (!options.device_dir.empty()) tornelvox::DeviceDirectory = options.device_dir;
 
-    auto front_end = std::make_shared<CliFrontEnd>(*output, choice, stop->CancelWakeFd());
+    auto front_end = std::make_shared<CliFrontEnd>(*output, choice, stop->CancelWakeFd(),
+                                                   options.verify_all
+                                                       ? tornelvox::ImageVerification::kWholeImage
+                                                       : tornelvox::ImageVerification::kCheckValue);
     tornelvox::RouteMessagesTo(front_end);
     RunContext context{options, *output, *stop, front_end};
     switch (options.command) {

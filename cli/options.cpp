@@ -68,6 +68,10 @@ void DefineOptions(CLI::App &app, Options &options) {
         "--new-address", options.new_address,
         "Answer the update's address question with the built-in address (a new address: "
         "paired phones must pair again)");
+    update->add_flag(
+        "--verify-all", options.verify_all,
+        "After the check value matches, also read back image pages 125 to 252, which the check "
+        "value does not cover, and compare them with the image (about 46 s more)");
     address->excludes(new_address);
     new_address->excludes(address);
 

@@ -20,6 +20,7 @@ struct Options {
     bool all = false;
     std::string address;  // --address, as written
     bool new_address = false;
+    bool verify_all = false;  // --verify-all: read the whole image back after the check value
     // settings set
     std::vector<std::string> assignments;
 };

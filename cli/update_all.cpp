@@ -478,6 +478,7 @@ std::vector<std::string> ChildCommand(const UpdateAllRequest &request, const std
         command.push_back(options.address);
     }
     if (options.new_address) command.push_back("--new-address");
+    if (options.verify_all) command.push_back("--verify-all");
     if (!options.device_dir.empty()) {
         command.push_back("--device-dir");
         command.push_back(options.device_dir);

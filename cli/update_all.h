@@ -2,7 +2,7 @@
 // per adapter, all running in parallel:
 //
 //   PROGRAM update --port PORT --json --yes [--force] [--address XX:..] [--new-address]
-//                  [--device-dir DIR]
+//                  [--verify-all] [--device-dir DIR]
 //
 // with its stdin from /dev/null and its stdout and stderr read by this process. Each adapter's
 // log texts (and its child's error output) go to a file of its own in the log folder. On a
@@ -37,6 +37,7 @@ struct ForwardedOptions {
     bool force = false;
     std::string address;  // --address's value; empty for none
     bool new_address = false;
+    bool verify_all = false;
     std::string device_dir;  // --device-dir's value; empty for none
 };
 

@@ -84,6 +84,7 @@ ExitStatus RunUpdateAllCommand(RunContext &context) {
     request.forwarded.force = context.options.force;
     request.forwarded.address = context.options.address;
     request.forwarded.new_address = context.options.new_address;
+    request.forwarded.verify_all = context.options.verify_all;
     request.forwarded.device_dir = context.options.device_dir;
     request.json = context.options.json;
     request.terminal = isatty(STDOUT_FILENO) == 1;

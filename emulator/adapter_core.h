@@ -21,6 +21,7 @@ struct HandlingFaults {
     bool corrupt_check_value = false;
     std::optional<std::uint32_t> settings_number;  // reported instead of the stored number
     bool page_write_fails = false;
+    bool page_left_unwritten = false;
     bool page_reads_erased = false;
 };
 
@@ -54,7 +55,8 @@ class AdapterCore {
   private:
     bool HandshakeAnswered() const;
     std::vector<std::uint8_t> Erase(const std::vector<std::uint8_t> &frame);
-    std::vector<std::uint8_t> ProgramPage(int code, const std::vector<std::uint8_t> &frame);
+    std::vector<std::uint8_t> ProgramPage(int code, const std::vector<std::uint8_t> &frame,
+                                          bool left_unwritten);
     std::vector<std::uint8_t> ReadPage(const std::vector<std::uint8_t> &frame, bool erased) const;
     AdapterReply Settings(int code, const std::vector<std::uint8_t> &frame,
                           const HandlingFaults &faults);

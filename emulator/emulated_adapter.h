@@ -83,6 +83,7 @@ enum class FaultKind {
     kWrongCheckValue,   // kCodeVerify reports a corrupted check value
     kOutOfRangeNumber,  // a settings reply carries `value` instead of the stored number
     kPageWriteFails,    // the page written is not programmed and no reply comes
+    kUnwrittenPage,     // the page write is answered as done, but the page is not programmed
     kErasedPageRead,    // a page read (kCodeReadPage) answers as if the page were erased
     kUnplug,            // the adapter is unplugged when the frame arrives
 };

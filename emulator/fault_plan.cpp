@@ -35,6 +35,7 @@ HandlingFaults HandlingFor(const std::vector<FaultRule> &rules) {
         if (rule.kind == FaultKind::kWrongCheckValue) handling.corrupt_check_value = true;
         if (rule.kind == FaultKind::kOutOfRangeNumber) handling.settings_number = rule.value;
         if (rule.kind == FaultKind::kPageWriteFails) handling.page_write_fails = true;
+        if (rule.kind == FaultKind::kUnwrittenPage) handling.page_left_unwritten = true;
         if (rule.kind == FaultKind::kErasedPageRead) handling.page_reads_erased = true;
     }
     return handling;
@@ -80,6 +81,7 @@ Delivery Shape(const std::vector<FaultRule> &rules, std::vector<std::uint8_t> &r
             case FaultKind::kWrongCheckValue:
             case FaultKind::kOutOfRangeNumber:
             case FaultKind::kErasedPageRead:
+            case FaultKind::kUnwrittenPage:
                 break;  // changed the handling, not the reply's shape
         }
     }
@@ -115,6 +117,8 @@ const char *FaultName(FaultKind kind) {
             return "unplug";
         case FaultKind::kErasedPageRead:
             return "page reads erased";
+        case FaultKind::kUnwrittenPage:
+            return "page left unwritten";
     }
     return "fault";
 }

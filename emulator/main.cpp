@@ -40,6 +40,7 @@ int main(int argc, char **argv) {
     bool no_name_page = false;
     bool real = false;
     bool unplug_while_writing = false;
+    int unwritten_page = -1;
 
     CLI::App app(kDescription, "tornelvox-emulator");
     app.footer(kFooter);
@@ -67,6 +68,10 @@ int main(int argc, char **argv) {
                  "The boot loader never answers: the version reads, every update fails");
     app.add_flag("--unplug-while-writing", unplug_while_writing,
                  "The adapter is unplugged when the 20th image page of an update arrives");
+    app.add_option("--unwritten-page", unwritten_page,
+                   "Answer the first write of this image page as done but leave the page "
+                   "unwritten, as a flash that lost the write would")
+        ->check(CLI::Range(0, 252));
     app.add_flag("--real", real,
                  "Play a real adapter: no emulator marker in the version reply, so a build "
                  "without the vendor's image refuses to update it");
@@ -95,6 +100,11 @@ int main(int argc, char **argv) {
         adapter.AddFault({.code = tornelvox::emulator::kCodeWriteImagePage,
                           .kind = tornelvox::emulator::FaultKind::kUnplug,
                           .skip = 19});
+    }
+    if (unwritten_page >= 0) {
+        adapter.AddFault({.code = tornelvox::emulator::kCodeWriteImagePage,
+                          .kind = tornelvox::emulator::FaultKind::kUnwrittenPage,
+                          .page = unwritten_page});
     }
     std::printf("%s\n", adapter.DevicePath().c_str());
     if (!link.empty()) {

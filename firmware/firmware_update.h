@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/image_read_back.h"
 #include "firmware/update_progress.h"
 #include "serial/bt_address.h"
 #include "serial/serial_link.h"
@@ -111,10 +112,11 @@ extern NamePageSearch LastNamePageSearch;
 unsigned char GetID(int copy_flag);
 
 // Enables flash writing, erases, writes pages 1 to 252, the name page and page 0, verifies the
-// check value and reads the name page back. 1 on success; 0 on failure (FailCode
-// kFailWriteEnableFirst to kFailNamePageReadBack) or cancellation. Tells FlashProgressSink how
+// check value and reads the name page back; with kWholeImage it then reads image pages 125 to
+// 252 back and compares them with the image. 1 on success; 0 on failure (FailCode
+// kFailWriteEnableFirst to kFailImagePageReadBack) or cancellation. Tells FlashProgressSink how
 // far it got.
-unsigned char ProgramDevice();
+unsigned char ProgramDevice(ImageVerification verification = ImageVerification::kCheckValue);
 
 // Set by the last ProgramDevice when its check value differed at both checks: the image on the
 // adapter is not the one written, and retrying will not mend it. A mismatch that the second

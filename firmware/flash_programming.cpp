@@ -3,6 +3,7 @@
 
 #include "firmware/check_value.h"
 #include "firmware/firmware_update.h"
+#include "firmware/image_read_back.h"
 
 namespace tornelvox {
 
@@ -17,13 +18,30 @@ constexpr int kPagesPerDot = 4;
 // Pages the writing stage writes: image pages 1 to 252, the name page, then page 0.
 constexpr int kNamePageWritten = kLastImagePage + 1;
 constexpr int kPagesWritten = kNamePageWritten + 1;
-// What the verifying stage checks: the check value, then the name page read back.
+// What the verifying stage checks: the check value, then the name page read back, then (for the
+// whole image) the pages the check value does not cover.
 constexpr int kCheckValueChecked = 1;
-constexpr int kVerifySteps = 2;
+constexpr int kNamePageChecked = 2;
+static_assert(kWholeImageVerifyingSteps == kCheckValueVerifyingSteps + kUncheckedPages);
 
-void ReportProgress(UpdateStage stage, int done, int total) {
-    if (FlashProgressSink) FlashProgressSink(FlashProgress{stage, done, total});
-}
+// Tells FlashProgressSink how far programming got, with the verifying stage's size for this
+// programming's verification.
+class ProgressReport {
+  public:
+    explicit ProgressReport(ImageVerification verification)
+        : verifying_total_(verification == ImageVerification::kWholeImage
+                               ? kWholeImageVerifyingSteps
+                               : kCheckValueVerifyingSteps) {}
+
+    void operator()(UpdateStage stage, int done, int total) const {
+        if (FlashProgressSink)
+            FlashProgressSink(FlashProgress{stage, done, total, verifying_total_});
+    }
+    void Verifying(int done) const { (*this)(UpdateStage::kVerifying, done, verifying_total_); }
+
+  private:
+    const int verifying_total_;
+};
 
 // The Cancel action clears ThreadRunning; programming looks at it between its steps, so a
 // cancellation takes effect before the next erase step or page, never inside an exchange. True,
@@ -53,9 +71,9 @@ bool EnableFlashWriting() {
     return true;
 }
 
-bool EraseFlash() {
+bool EraseFlash(const ProgressReport &report) {
     ShowMsg(" Erase flash ");
-    ReportProgress(UpdateStage::kErasing, 0, kEraseSteps);
+    report(UpdateStage::kErasing, 0, kEraseSteps);
     for (flash_cnt = 0; flash_cnt < kEraseSteps; ++flash_cnt) {
         if (StopRequested()) return false;
         ShowMsg(".");
@@ -64,7 +82,7 @@ bool EraseFlash() {
             FailCode = kFailEraseStep;
             return false;
         }
-        ReportProgress(UpdateStage::kErasing, flash_cnt + 1, kEraseSteps);
+        report(UpdateStage::kErasing, flash_cnt + 1, kEraseSteps);
     }
     ShowMsg(" Done\n");
     return true;
@@ -72,10 +90,10 @@ bool EraseFlash() {
 
 // Image pages 1 to 252. Page 0 goes last, after the name page: an attempt that fails earlier
 // leaves it erased, so a half-programmed adapter never starts from a half-written image.
-bool WriteImagePages() {
+bool WriteImagePages(const ProgressReport &report) {
     ShowMsg(" Start to write to Flash. It may take up to 5 minutes. \n");
     ShowMsg(" Write flash ");
-    ReportProgress(UpdateStage::kWriting, 0, kPagesWritten);
+    report(UpdateStage::kWriting, 0, kPagesWritten);
     for (fw_write_cnt = 1; fw_write_cnt <= kLastImagePage; ++fw_write_cnt) {
         if (StopRequested()) return false;
         if (fw_write_cnt % kPagesPerDot == 0) ShowMsg(".");
@@ -84,18 +102,18 @@ bool WriteImagePages() {
             FailCode = kFailImagePage;
             return false;
         }
-        ReportProgress(UpdateStage::kWriting, fw_write_cnt, kPagesWritten);
+        report(UpdateStage::kWriting, fw_write_cnt, kPagesWritten);
     }
     return true;
 }
 
-bool WriteNamePageAndPageZero() {
+bool WriteNamePageAndPageZero(const ProgressReport &report) {
     if (!SendCOMM(kCmdWriteNamePage)) {
         ShowMsg(" Fail to write BT info\n");
         FailCode = kFailNamePage;
         return false;
     }
-    ReportProgress(UpdateStage::kWriting, kNamePageWritten, kPagesWritten);
+    report(UpdateStage::kWriting, kNamePageWritten, kPagesWritten);
     if (StopRequested()) return false;
     fw_write_cnt = 0;
     if (!SendCOMM(kCmdWriteImagePage)) {
@@ -103,7 +121,7 @@ bool WriteNamePageAndPageZero() {
         FailCode = kFailPageZero;
         return false;
     }
-    ReportProgress(UpdateStage::kWriting, kPagesWritten, kPagesWritten);
+    report(UpdateStage::kWriting, kPagesWritten, kPagesWritten);
     ShowMsg(" Done\n");
     return true;
 }
@@ -171,24 +189,69 @@ bool VerifyNamePage() {
     return false;
 }
 
-bool Verify() {
-    ReportProgress(UpdateStage::kVerifying, 0, kVerifySteps);
-    if (!CheckValueMatches()) return false;
-    ReportProgress(UpdateStage::kVerifying, kCheckValueChecked, kVerifySteps);
-    if (!VerifyNamePage()) return false;
-    ReportProgress(UpdateStage::kVerifying, kVerifySteps, kVerifySteps);
+// What a page's read back found, in the log's words, after the page's number.
+const char *ReadBackFinding(const PageReadBack &found) {
+    return found.outcome == PageReadBack::Outcome::kNotRead ? "could not be read back"
+                                                            : "does not read back as written";
+}
+
+// One image page read back, and read once more when it differs: a reply garbled on the line
+// is not a page written wrong.
+bool ImagePageReadsBack(int page) {
+    const PageReadBack first = ReadBackImagePage(page);
+    if (first.outcome == PageReadBack::Outcome::kAsWritten) return true;
+    if (first.outcome == PageReadBack::Outcome::kDiffers) {
+        ShowMsg(
+            "\n Flash add %x does not read back as written (byte %d differs), reading it again\n",
+            page, first.first_difference);
+    } else {
+        ShowMsg("\n Flash add %x could not be read back, reading it again\n", page);
+    }
+    const PageReadBack second = ReadBackImagePage(page);
+    if (second.outcome == PageReadBack::Outcome::kAsWritten) return true;
+    ShowMsg(" Fail to verify flash add %x: it %s\n", page, ReadBackFinding(second));
+    FailCode = kFailImagePageReadBack;
+    return false;
+}
+
+// The pages the check value does not cover, read back at their own addresses and compared with
+// the image, byte for byte as far as each reply carries the page (all but its last byte). A page
+// that differs after the check value matched was written wrong: the attempt fails and the next
+// writes it again.
+bool ReadBackUncheckedPages(const ProgressReport &report) {
+    ShowMsg(" Read back flash ");
+    for (int page = kFirstUncheckedPage; page <= kLastUncheckedPage; ++page) {
+        if (StopRequested()) return false;
+        if (page % kPagesPerDot == 0) ShowMsg(".");
+        if (!ImagePageReadsBack(page)) return false;
+        report.Verifying(kNamePageChecked + page - kFirstUncheckedPage + 1);
+    }
+    ShowMsg(" Done\n");
     return true;
+}
+
+bool Verify(ImageVerification verification, const ProgressReport &report) {
+    report.Verifying(0);
+    if (!CheckValueMatches()) return false;
+    report.Verifying(kCheckValueChecked);
+    if (!VerifyNamePage()) return false;
+    report.Verifying(kNamePageChecked);
+    if (verification != ImageVerification::kWholeImage) return true;
+    return ReadBackUncheckedPages(report);
 }
 
 }  // namespace
 
 // The steps in turn; a cancellation stops programming before the next one begins.
-unsigned char ProgramDevice() {
+unsigned char ProgramDevice(ImageVerification verification) {
     CheckValueMismatchStood = false;
+    const ProgressReport report(verification);
     if (!EnableFlashWriting() || StopRequested()) return 0;
-    if (!EraseFlash() || StopRequested()) return 0;
-    if (!WriteImagePages() || !WriteNamePageAndPageZero() || StopRequested()) return 0;
-    return Verify() ? 1 : 0;
+    if (!EraseFlash(report) || StopRequested()) return 0;
+    if (!WriteImagePages(report) || !WriteNamePageAndPageZero(report) || StopRequested()) {
+        return 0;
+    }
+    return Verify(verification, report) ? 1 : 0;
 }
 
 }  // namespace tornelvox

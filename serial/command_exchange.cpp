@@ -57,10 +57,25 @@ void DumpRead(int count, const unsigned char *data) {
     CapturedCnt = n;
 }
 
-int ReadCOMM(int wanted) {
+namespace {
+
+// Appends what a chunk received to whole, as far as its room goes.
+void Keep(WholeReply *whole, const unsigned char *data, int count) {
+    if (whole == nullptr || count <= 0) return;
+    const std::size_t room = whole->room.size();
+    const std::size_t kept = std::min(static_cast<std::size_t>(std::max(whole->kept, 0)), room);
+    const std::size_t n = std::min(static_cast<std::size_t>(count), room - kept);
+    if (n > 0) std::memcpy(whole->room.data() + kept, data, n);
+    whole->kept = static_cast<int>(kept + n);
+}
+
+}  // namespace
+
+int ReadCOMM(int wanted, WholeReply *whole) {
     const int calls_per_chunk = ReadCallsPerChunk(WriteComm_op);
     const int capture_chunk = CaptureChunk(WriteComm_op);
     CapturedCnt = 0;
+    if (whole != nullptr) whole->kept = 0;
     if (wanted <= 0) return 0;
 
     int total = 0;
@@ -75,6 +90,7 @@ int ReadCOMM(int wanted) {
         }
         if (received == 0) return total;
         if (chunk_number == capture_chunk) DumpRead(received, chunk);
+        Keep(whole, chunk, received);
         total += received;
         remaining -= received;
         if (remaining <= 0) return total;
@@ -112,7 +128,7 @@ ShortOutcome JudgeShortReply(int code) {
     return RealReadCnt >= 2 ? ShortOutcome::kUsable : ShortOutcome::kUnusable;
 }
 
-bool ExchangeOnce(int code) {
+bool ExchangeOnce(int code, WholeReply *whole) {
     LineHungUp = false;
     ForeignReply = false;
     if (hComm <= 0) InitPort();
@@ -138,7 +154,7 @@ bool ExchangeOnce(int code) {
         CmdReadCnt = WriteComm(code);
         if (CmdReadCnt == kWriteFailed) return false;
         if (CmdReadCnt <= 0) return true;
-        RealReadCnt = ReadCOMM(CmdReadCnt);
+        RealReadCnt = ReadCOMM(CmdReadCnt, whole);
         if (RealReadCnt > 0 && NotShapedLikeTheChip(code)) {
             // An echo, a stream of text, another device's answer: not the adapter.
             ForeignReply = true;
@@ -161,14 +177,27 @@ bool ExchangeOnce(int code) {
 
 }  // namespace
 
-bool SendCOMM(int code) {
-    const bool done = ExchangeOnce(code);
+namespace {
+
+bool Exchange(int code, WholeReply *whole) {
+    if (whole != nullptr) whole->kept = 0;
+    const bool done = ExchangeOnce(code, whole);
     if (done || !LineHungUp || !ReopenAfterHangup.load()) return done;
     // The adapter was unplugged (and maybe plugged back in): the descriptor is dead for good,
     // and the node at the same path may be a new one. Once, a fresh open and the same exchange.
     ClosePort();
     if (!InitPort()) return false;
-    return ExchangeOnce(code);
+    return ExchangeOnce(code, whole);
+}
+
+}  // namespace
+
+bool SendCOMM(int code) {
+    return Exchange(code, nullptr);
+}
+
+bool SendCOMM(int code, WholeReply &whole) {
+    return Exchange(code, &whole);
 }
 
 }  // namespace tornelvox

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "serial/command_codes.h"
 #include "serial/fail_codes.h"
@@ -29,6 +30,18 @@ extern int RealReadCnt;  // reply bytes the last read counted (may exceed CmdRea
 // more, so the blocking time can double.
 bool SendCOMM(int code);
 
+// Room for the whole of a reply, for a caller that needs more of it than the capture window: the
+// page read back, whose 4,110-byte reply carries a whole page. The read loop copies every byte it
+// receives into room, in order, up to room's size; bytes past it are counted, not kept.
+struct WholeReply {
+    std::span<unsigned char> room;
+    int kept = 0;  // bytes of the last read kept in room: 0 to room.size()
+};
+
+// SendCOMM(code), also keeping the reply in whole (the last read's, when the exchange read more
+// than once).
+bool SendCOMM(int code, WholeReply &whole);
+
 // Set by the last exchange when bytes came back that are not shaped as the catalogue wants a
 // reply to its code (the probe's: an HCI Command Complete event): another device answered.
 extern bool ForeignReply;
@@ -36,8 +49,8 @@ extern bool ForeignReply;
 // Reads up to wanted reply bytes in chunks of at most 256, each chunk allowed the read calls the
 // catalogue gives the last code written (ReadCallsPerChunk of WriteComm_op); the capture window
 // keeps that code's CaptureChunk. Returns the bytes received, which may exceed wanted by up to
-// 255. Blocks.
-int ReadCOMM(int wanted);
+// 255. Blocks. With whole, every byte received is also kept there, as far as it has room.
+int ReadCOMM(int wanted, WholeReply *whole = nullptr);
 
 // Copies the first min(count, 64) bytes of data into ReadData when count is positive.
 void DumpRead(int count, const unsigned char *data);

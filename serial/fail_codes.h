@@ -21,6 +21,8 @@ enum FailReason : int {
     kFailCheckValueRead = 19,       // the check value exchange
     kFailCheckValueMismatch = 20,   // the check value differed from the image's
     kFailNamePageReadBack = 21,     // the name page did not read back as written
+    kFailImagePageReadBack = 22,    // an image page the check value does not cover did not
+                                    // read back as written (whole-image verification)
 };
 
 }  // namespace tornelvox

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/image_read_back.h"
 #include "firmware/update_progress.h"
 #include "serial/bt_address.h"
 
@@ -55,8 +56,9 @@ enum class ButtonState {
 struct UpdateProgress {
     int attempt = 1;
     UpdateStage stage = UpdateStage::kErasing;
-    int done = 0;   // steps of this stage finished
-    int total = 0;  // steps of this stage in all
+    int done = 0;                                     // steps of this stage finished
+    int total = 0;                                    // steps of this stage in all
+    int verifying_total = kCheckValueVerifyingSteps;  // steps the verifying stage has
 };
 
 class FrontEnd {
@@ -87,6 +89,11 @@ class FrontEnd {
     // The update's progress, after each step of flash programming. Called on the update
     // worker's thread; must return at once.
     virtual void ReportProgress(const UpdateProgress &progress) { (void)progress; }
+
+    // How the update is to prove what it wrote: by the check value (the default), or by reading
+    // the whole image back as well, which the user asks for. Called on the update worker's
+    // thread before each attempt's programming.
+    virtual ImageVerification UpdateVerification() const { return ImageVerification::kCheckValue; }
 };
 
 // Sends every message the process logs with ShowMsg to front_end's AddMessage, from any thread;

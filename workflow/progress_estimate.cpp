@@ -8,16 +8,21 @@ namespace tornelvox {
 
 namespace {
 
-constexpr int kAllSteps = kErasingSteps + kWritingSteps + kVerifyingSteps;
+// Steps of the verifying stage the report announces; an announcement of another size counts as
+// the check value's.
+int VerifyingSteps(const UpdateProgress &progress) {
+    return progress.verifying_total == kWholeImageVerifyingSteps ? kWholeImageVerifyingSteps
+                                                                 : kVerifyingSteps;
+}
 
-int StageSteps(UpdateStage stage) {
-    switch (stage) {
+int StageSteps(const UpdateProgress &progress) {
+    switch (progress.stage) {
         case UpdateStage::kErasing:
             return kErasingSteps;
         case UpdateStage::kWriting:
             return kWritingSteps;
         case UpdateStage::kVerifying:
-            return kVerifyingSteps;
+            return VerifyingSteps(progress);
     }
     return kErasingSteps;
 }
@@ -38,12 +43,13 @@ int StepsBefore(UpdateStage stage) {
 }  // namespace
 
 double OverallPercent(const UpdateProgress &progress) {
-    const int steps = StageSteps(progress.stage);
+    const int steps = StageSteps(progress);
     const int total = progress.total > 0 && progress.total <= steps ? progress.total : steps;
     const int done = std::clamp(progress.done, 0, total);
     // The stage's share of the attempt, filled in proportion to what it reported.
     const double within = static_cast<double>(done) * steps / total;
-    return 100.0 * (StepsBefore(progress.stage) + within) / kAllSteps;
+    const int all_steps = kErasingSteps + kWritingSteps + VerifyingSteps(progress);
+    return 100.0 * (StepsBefore(progress.stage) + within) / all_steps;
 }
 
 std::string TimeLeftText(double percent, double elapsed_seconds) {

@@ -317,7 +317,7 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     // it failed. FailCode keeps the last failure's reason until another replaces it.
     const int fail_code_before = FailCode;
     FailCode = kFailNone;
-    const bool programmed = ProgramDevice() != 0;
+    const bool programmed = ProgramDevice(run.front_end.UpdateVerification()) != 0;
     if (!programmed && FailCode == kFailEraseStep) run.erasing_begun = true;
     if (FailCode == kFailNone) FailCode = fail_code_before;
     return programmed ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
@@ -341,7 +341,8 @@ int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
     FlashProgressSink = [&run](const FlashProgress &step) {
         // A step done, or a later stage: the flash has been erased, in part or in whole.
         if (step.stage != UpdateStage::kErasing || step.done > 0) run.erasing_begun = true;
-        run.front_end.ReportProgress({run.attempt, step.stage, step.done, step.total});
+        run.front_end.ReportProgress(
+            {run.attempt, step.stage, step.done, step.total, step.verifying_total});
     };
     int failed_attempts = 0;
     bool disconnection_told = false;

@@ -3,6 +3,7 @@
 
 #include "cli/exit_status.h"
 #include "cli_fixture.h"
+#include "tests/support/image_pages.h"
 
 namespace tornelvox::cli_test {
 namespace {
@@ -131,7 +132,8 @@ TEST_F(CliTest, EmulatorHelpDocumentsEveryOption) {
     EXPECT_EQ(shown.status, 0) << shown.err;
     for (const char *option :
          {"--version", "--after-update", "--link", "--baud", "--strange-line-mode", "--never-reads",
-          "--no-name-page", "--unplug-while-writing", "--boot-loader-silent", "--real"}) {
+          "--no-name-page", "--unplug-while-writing", "--unwritten-page", "--boot-loader-silent",
+          "--real"}) {
         EXPECT_NE(shown.out.find(option), std::string::npos) << option;
     }
     Child wrong({EMULATOR_PATH, "--version", "0x1000"}, {});
@@ -153,6 +155,32 @@ TEST_F(CliTest, CheckLogsAsTheWindowDoes) {
                                  " Click \"Setting\" to set parameters.\n\n";
     EXPECT_EQ(finished.out, expected);
     EXPECT_EQ(finished.status, 0);
+}
+
+// An image page the adapter acknowledged but never wrote: the plain update reports success, as
+// the check value does not cover the page; --verify-all reads it back, finds it and tries again.
+TEST_F(CliTest, VerifyAllFindsAPageTheAdapterDidNotWrite) {
+    const int page = testing::PageUnlikeErasedFrom(200);
+    if (page < 0) GTEST_SKIP() << "the image is erased from page 200 on";
+    char page_hex[8];
+    std::snprintf(page_hex, sizeof page_hex, "%x", page);
+    const std::string failed =
+        std::string(" Fail to verify flash add ") + page_hex + ": it does not read back as written";
+
+    StartEmulator(1, {"--unwritten-page", std::to_string(page)});
+    const Finished plain = Run({"update", "--yes"});
+    EXPECT_EQ(plain.status, 0) << plain.out;
+    EXPECT_EQ(plain.out.find("Read back flash"), std::string::npos) << plain.out;
+
+    StartEmulator(2, {"--unwritten-page", std::to_string(page)});
+    const Finished whole =
+        Run({"update", "--yes", "--verify-all", "--port", DeviceDir() + "/cu.usbserial-2"});
+    EXPECT_EQ(whole.status, 0) << whole.out;
+    EXPECT_NE(whole.out.find(failed + "\n Try again. Try count = 1\n"), std::string::npos)
+        << whole.out;
+    EXPECT_NE(whole.out.find(" Read back flash " + std::string(32, '.') + " Done\n"),
+              std::string::npos)
+        << whole.out;
 }
 
 // The adapter updated under a given address keeps it: the next update reads it back.

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/json_text.h"
+#include "cli/options.h"
 #include "cli/progress_meter.h"
 #include "cli/setting_assignment.h"
 #include "firmware/address_backup.h"
@@ -123,6 +124,53 @@ TEST(Progress, RisesEvenlyAcrossTheStages) {
     EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kErasing, 99, 30}), 100.0 * 30 / 286);
     EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kWriting, -5, 254}), 100.0 * 30 / 286);
     EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kErasing, 15, 0}), 100.0 * 15 / 286);
+}
+
+// Reading the whole image back adds 128 steps to verifying, each about as long as a page write;
+// every report says so, so the earlier stages shrink from the start instead of the bar jumping
+// back when verifying begins.
+TEST(Progress, WholeImageVerificationWeighsItsPageReads) {
+    constexpr int kWhole = kWholeImageVerifyingSteps;
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kErasing, 30, 30, kWhole}), 100.0 * 30 / 414);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kWriting, 254, 254, kWhole}),
+                     100.0 * 284 / 414);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kVerifying, 66, kWhole, kWhole}),
+                     100.0 * 350 / 414);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kVerifying, kWhole, kWhole, kWhole}), 100.0);
+    // A verifying size of neither kind counts as the check value's.
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kVerifying, 1, 2, 7}), 100.0 * 285 / 286);
+    EXPECT_DOUBLE_EQ(OverallPercent({1, UpdateStage::kVerifying, 66, kWhole, 2}), 100.0);
+}
+
+// --verify-all belongs to update (and so to update --all), off unless given.
+TEST(Options, VerifyAllIsAnUpdateOptionOffByDefault) {
+    struct Row {
+        std::vector<std::string> args;
+        bool parses;
+        bool verify_all;
+    };
+    const Row rows[] = {
+        {{"update"}, true, false},
+        {{"update", "--verify-all"}, true, true},
+        {{"update", "--all", "--verify-all", "--yes"}, true, true},
+        {{"check", "--verify-all"}, false, false},
+        {{"settings", "--verify-all"}, false, false},
+    };
+    for (const Row &row : rows) {
+        CLI::App app{"tornelvox"};
+        Options options;
+        DefineOptions(app, options);
+        std::vector<std::string> reversed(row.args.rbegin(), row.args.rend());
+        bool parsed = true;
+        try {
+            app.parse(reversed);
+        } catch (const CLI::ParseError &) {
+            parsed = false;
+        }
+        const std::string line = row.args[0] + (row.args.size() > 1 ? " " + row.args[1] : "");
+        EXPECT_EQ(parsed, row.parses) << line;
+        EXPECT_EQ(options.verify_all, row.verify_all) << line;
+    }
 }
 
 TEST(Progress, TimeLeftFromTheShareDone) {

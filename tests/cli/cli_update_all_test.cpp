@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli_fixture.h"
+#include "tests/support/image_pages.h"
 
 namespace tornelvox::cli_test {
 namespace {
@@ -51,6 +54,27 @@ TEST_F(CliTest, UpdateAllEndsEachAdapterOnItsOwn) {
         }
         EXPECT_TRUE(std::filesystem::exists(logs / (name + ".log"))) << name;
     }
+}
+
+// update --all --verify-all: each child reads the whole image back, so the adapter whose page
+// was left unwritten is written again and ends well; its log says why it took a second attempt.
+TEST_F(CliTest, UpdateAllPassesVerifyAllToEachChild) {
+    const int page = testing::PageUnlikeErasedFrom(200);
+    if (page < 0) GTEST_SKIP() << "the image is erased from page 200 on";
+    const std::string link = StartEmulator(1, {"--unwritten-page", std::to_string(page)});
+
+    const Finished finished = Run({"update", "--all", "--yes", "--json", "--verify-all"});
+    ASSERT_TRUE(finished.exited) << finished.err;
+    EXPECT_EQ(finished.status, 0) << finished.out;
+
+    std::string name = link.substr(1);
+    for (char &c : name) {
+        if (c == '/') c = '_';
+    }
+    std::ifstream file(root_ / "state" / "tornelvox-utility" / "update-all-logs" / (name + ".log"));
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_NE(text.find("Fail to verify flash add"), std::string::npos) << text;
+    EXPECT_NE(text.find(" Read back flash "), std::string::npos) << text;
 }
 
 }  // namespace

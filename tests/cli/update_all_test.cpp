@@ -292,13 +292,14 @@ TEST_F(UpdateAllTest, JsonLinesAllParseAndCarryTheirPort) {
 TEST_F(UpdateAllTest, EachLogFileHoldsItsOwnChildsLog) {
     request_.forwarded.force = true;
     request_.forwarded.new_address = true;
+    request_.forwarded.verify_all = true;
     request_.forwarded.device_dir = "/some/dir";
 
     Run({"success-1", "fail-1", "needs_answer-1"});
 
     const std::string success = LogOf("success-1");
     EXPECT_NE(success.find("args: update --port /fake/success-1 --json --yes --force "
-                           "--new-address --device-dir /some/dir\n"),
+                           "--new-address --verify-all --device-dir /some/dir\n"),
               std::string::npos)
         << success;
     EXPECT_NE(success.find("Update succeeded\n"), std::string::npos) << success;

@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "emulator/reply_builder.h"
 #include "tests/emulator/emulator_fixture.h"
 #include "tools/jamcrc.h"
 
@@ -105,6 +106,16 @@ std::vector<FaultCase> Cases() {
          15,
          [](const Bytes &r, EmulatedAdapter &a) {
              EXPECT_TRUE(r.empty());
+             EXPECT_NE(a.ReadFlash(3 * 4096, 4096), Bytes(4096, 0x00)) << "not programmed";
+         }},
+        {"PageLeftUnwritten",
+         true,
+         {.code = kCodeWriteImagePage, .kind = FaultKind::kUnwrittenPage, .page = 3},
+         kPage3,
+         15,
+         [](const Bytes &r, EmulatedAdapter &a) {
+             ASSERT_EQ(r.size(), 15u);
+             EXPECT_EQ(r[6], kStatusOk) << "answered as written";
              EXPECT_NE(a.ReadFlash(3 * 4096, 4096), Bytes(4096, 0x00)) << "not programmed";
          }},
         {"Unplug",

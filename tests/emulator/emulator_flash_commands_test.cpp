@@ -54,12 +54,19 @@ TEST_F(FlashCommands, PageWrittenWithoutEraseComesOutCorrupted) {
     EXPECT_EQ(adapter->ReadFlash(0x3000, 4096), page);
 }
 
+// At every page address: the name pages, the parameter page, and image pages inside and outside
+// the check value's range, the last one included.
 TEST_F(FlashCommands, PageReadPutsPageByteKAtReplyByte15PlusK) {
-    const Bytes page = Pattern(1);
-    ASSERT_TRUE(adapter->WriteFlash(0x7D000, page));
-    const Bytes reply = port->Exchange(PageReadFrame(0x7D000), 4110);
-    ASSERT_EQ(reply.size(), 4110u) << adapter->Transcript();
-    EXPECT_EQ(Bytes(reply.begin() + 15, reply.end()), Bytes(page.begin(), page.begin() + 4095));
+    std::uint8_t seed = 1;
+    for (const std::uint32_t address :
+         {0x7D000u, 0x0u, 0x7C000u, 0x7E000u, 0xC8000u, 0xFC000u, 0xFD000u, 0xFF000u}) {
+        const Bytes page = Pattern(seed++);
+        ASSERT_TRUE(adapter->WriteFlash(address, page));
+        const Bytes reply = port->Exchange(PageReadFrame(address), 4110);
+        ASSERT_EQ(reply.size(), 4110u) << std::hex << address << adapter->Transcript();
+        EXPECT_EQ(Bytes(reply.begin() + 15, reply.end()), Bytes(page.begin(), page.begin() + 4095))
+            << std::hex << address;
+    }
 }
 
 TEST_F(FlashCommands, CheckValueCoversTheFirst125Pages) {

@@ -2,6 +2,7 @@
 // state in one ordered list, as the window's first-in, first-out queue would show them.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -65,6 +66,10 @@ class RecordingWindow : public FrontEnd {
         std::lock_guard lock(mutex_);
         return progress_;
     }
+
+    // How the update is to prove what it wrote; the check value unless a test asks for more.
+    ImageVerification UpdateVerification() const override { return verification_; }
+    void VerifyWith(ImageVerification verification) { verification_ = verification; }
 
     // Forgets everything recorded so far.
     void Clear() {
@@ -148,6 +153,8 @@ class RecordingWindow : public FrontEnd {
     std::vector<AddressQuestion> questions_;
     std::vector<UpdateProgress> progress_;
     bool dialog_opened_ = false;
+    // Set before an update starts, read by its worker.
+    std::atomic<ImageVerification> verification_{ImageVerification::kCheckValue};
 };
 
 }  // namespace tornelvox::testing
