@@ -48,7 +48,8 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string> &argv, std::string &error) {
+bool ChildProcess::Start(const std::vector<std::string> &argv, std::string &error,
+                         bool keep_hangup_ignored) {
     if (argv.empty()) {
         error = "no program to run";
         return false;
@@ -76,6 +77,7 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, std::string &erro
     sigemptyset(&defaults);
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         sigaddset(&defaults, signal_number);
+    if (keep_hangup_ignored) sigdelset(&defaults, SIGHUP);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

@@ -28,8 +28,12 @@ class ChildProcess {
 
     // Starts argv[0] (a path) with argv. Its stdin is /dev/null, its stdout and stderr go to
     // two pipes whose read ends are non-blocking; stop signals have their default action and
-    // none is blocked in the child. False with the reason in words when it cannot start.
-    bool Start(const std::vector<std::string> &argv, std::string &error);
+    // none is blocked in the child, whatever this process set for itself. Only with
+    // keep_hangup_ignored does SIGHUP keep this process's disposition: ignored, when this process
+    // was started with it ignored (nohup) and has kept it so. False with the reason in words when
+    // it cannot start.
+    bool Start(const std::vector<std::string> &argv, std::string &error,
+               bool keep_hangup_ignored = false);
 
     int OutputFd() const { return out_fd_; }
     int ErrorFd() const { return err_fd_; }

@@ -38,6 +38,10 @@ void StopSignals::BlockInProcess() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+bool StopSignals::HangupIgnoredAtStart() {
+    return hangup_ignored_at_start;
+}
+
 void StopSignals::Start(std::function<void()> on_stop_outside_update) {
     on_stop_outside_update_ = std::move(on_stop_outside_update);
     if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;

@@ -17,6 +17,10 @@ class StopSignals {
     // before any thread starts, so that every thread inherits the mask.
     static void BlockInProcess();
 
+    // True when the program was started with SIGHUP ignored (nohup); BlockInProcess found out.
+    // Its children are to keep it so.
+    static bool HangupIgnoredAtStart();
+
     // Starts the thread that waits for the signals. on_stop_outside_update runs on that thread
     // for a signal that comes while no update runs; it ends the process.
     void Start(std::function<void()> on_stop_outside_update);

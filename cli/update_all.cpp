@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "cli/adapter_log.h"
+#include "cli/awake_clock.h"
 #include "cli/child_process.h"
 #include "cli/child_report.h"
 #include "cli/line_splitter.h"
@@ -22,6 +23,7 @@ namespace tornelvox::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Awake = AwakeClock::Awake;
 using update_all::ExitStatus;
 using update_all::StatusWord;
 
@@ -47,8 +49,9 @@ struct AdapterRun {
     Termination termination = Termination::kNone;
     bool killed = false;
     Clock::time_point started;
-    Clock::time_point last_output;
-    Clock::time_point terminated_at;
+    // On the awake clock: time the run spent stopped is no child's silence.
+    Awake last_output{};
+    Awake terminated_at{};
     // Plain lines: what was last said of the progress.
     int said_attempt = -1;
     std::string said_stage;
@@ -72,12 +75,12 @@ class UpdateAllRun {
     void OpenLogs();
     void StartChildren();
     void Loop();
-    std::chrono::milliseconds NextWait(Clock::time_point now) const;
-    void ReadPipe(AdapterRun &run, bool error_pipe);
+    std::chrono::milliseconds NextWait(Clock::time_point now, Awake awake) const;
+    void ReadPipe(AdapterRun &run, bool error_pipe, Awake awake);
     void OnOutputLine(AdapterRun &run, std::string_view line, bool cut);
     void OnErrorLine(AdapterRun &run, std::string_view line, bool cut);
-    void RequestStop(Clock::time_point now);
-    void EnforceLimits(Clock::time_point now);
+    void RequestStop(Awake awake);
+    void EnforceLimits(Awake awake);
     void ReapEnded(Clock::time_point now);
     void Finish(AdapterRun &run, const ChildEnd &end, Clock::time_point now);
     void SayProgress(AdapterRun &run);
@@ -94,6 +97,7 @@ class UpdateAllRun {
     std::ostream &out_;
     std::ostream &err_;
     std::vector<std::unique_ptr<AdapterRun>> runs_;
+    AwakeClock awake_{Clock::now()};
     bool stopping_ = false;
     bool dirty_ = false;
     Clock::time_point last_draw_{};
@@ -135,9 +139,12 @@ void UpdateAllRun::OpenLogs() {
 
 void UpdateAllRun::StartChildren() {
     for (auto &run : runs_) {
-        run->started = run->last_output = Clock::now();
+        run->started = Clock::now();
+        run->last_output = awake_.Look(run->started);
         std::string why;
-        if (run->child.Start(ChildCommand(request_, run->row.port), why)) continue;
+        if (run->child.Start(ChildCommand(request_, run->row.port), why, request_.hangup_ignored)) {
+            continue;
+        }
         run->row.outcome = AdapterOutcome::kFailed;
         run->row.reason = why;
         run->log.AddLine("update --all: " + why);
@@ -197,7 +204,7 @@ void UpdateAllRun::OnErrorLine(AdapterRun &run, std::string_view line, bool cut)
     run.log.AddLine(std::string(line) + (cut ? "..." : ""));
 }
 
-void UpdateAllRun::ReadPipe(AdapterRun &run, bool error_pipe) {
+void UpdateAllRun::ReadPipe(AdapterRun &run, bool error_pipe, Awake awake) {
     const int fd = error_pipe ? run.child.ErrorFd() : run.child.OutputFd();
     char buffer[8192];
     const ssize_t got = read(fd, buffer, sizeof buffer);
@@ -219,31 +226,31 @@ void UpdateAllRun::ReadPipe(AdapterRun &run, bool error_pipe) {
         }
         return;
     }
-    run.last_output = Clock::now();
+    run.last_output = awake;
     lines.Feed(std::string_view(buffer, static_cast<std::size_t>(got)), handle);
 }
 
-void UpdateAllRun::RequestStop(Clock::time_point now) {
+void UpdateAllRun::RequestStop(Awake awake) {
     stopping_ = true;
     for (auto &run : runs_) {
         if (!run->child.Running() || run->termination == Termination::kStop) continue;
         run->child.Signal(SIGTERM);
         run->termination = Termination::kStop;
-        run->terminated_at = now;
+        run->terminated_at = awake;
     }
 }
 
-void UpdateAllRun::EnforceLimits(Clock::time_point now) {
+void UpdateAllRun::EnforceLimits(Awake awake) {
     for (auto &run : runs_) {
         if (!run->child.Running()) continue;
         if (run->termination == Termination::kNone &&
-            now - run->last_output >= request_.silence_limit) {
+            awake - run->last_output >= request_.silence_limit) {
             run->child.Signal(SIGTERM);
             run->termination = Termination::kSilence;
-            run->terminated_at = now;
+            run->terminated_at = awake;
         }
         if (run->termination != Termination::kNone && !run->killed &&
-            now - run->terminated_at >= request_.stop_grace) {
+            awake - run->terminated_at >= request_.stop_grace) {
             run->child.Signal(SIGKILL);
             run->killed = true;
         }
@@ -338,20 +345,20 @@ void UpdateAllRun::DrawLive(Clock::time_point now, bool force) {
     last_draw_ = now;
 }
 
-std::chrono::milliseconds UpdateAllRun::NextWait(Clock::time_point now) const {
+std::chrono::milliseconds UpdateAllRun::NextWait(Clock::time_point now, Awake awake) const {
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLongestWait);
-    const auto until = [&wait, now](Clock::time_point when) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now);
-        wait = std::clamp(left, std::chrono::milliseconds(0), wait);
+    const auto within = [&wait](Clock::duration left) {
+        wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left),
+                          std::chrono::milliseconds(0), wait);
     };
-    if (dirty_ && request_.terminal && !request_.json) until(last_draw_ + kRedrawInterval);
+    if (dirty_ && request_.terminal && !request_.json) within(last_draw_ + kRedrawInterval - now);
     for (const auto &run : runs_) {
         if (!run->child.Running()) continue;
-        if (run->child.OutputFd() < 0 && run->child.ErrorFd() < 0) until(now + kReapInterval);
+        if (run->child.OutputFd() < 0 && run->child.ErrorFd() < 0) within(kReapInterval);
         if (run->termination == Termination::kNone) {
-            until(run->last_output + request_.silence_limit);
+            within(run->last_output + request_.silence_limit - awake);
         } else if (!run->killed) {
-            until(run->terminated_at + request_.stop_grace);
+            within(run->terminated_at + request_.stop_grace - awake);
         }
     }
     return wait;
@@ -362,8 +369,9 @@ void UpdateAllRun::Loop() {
     std::vector<std::pair<AdapterRun *, bool>> owners;  // each fd's adapter; true: stderr
     while (AnyRunning()) {
         const auto now = Clock::now();
-        if (!stopping_ && StopAsked()) RequestStop(now);
-        EnforceLimits(now);
+        const Awake awake = awake_.Look(now);
+        if (!stopping_ && StopAsked()) RequestStop(awake);
+        EnforceLimits(awake);
         ReapEnded(now);
         DrawLive(now, false);
         if (!AnyRunning()) break;
@@ -380,16 +388,19 @@ void UpdateAllRun::Loop() {
                 owners.emplace_back(run.get(), error_pipe);
             }
         }
-        const int ready = poll(fds.data(), fds.size(), static_cast<int>(NextWait(now).count()));
+        const std::chrono::milliseconds wait = NextWait(now, awake);
+        awake_.Expect(wait);
+        const int ready = poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
         if (ready <= 0) continue;  // the wait ended, or a signal came: look at the flags again
+        const Awake woken = awake_.Look(Clock::now());
         std::size_t first = 0;
         if (watch_stop_fd) {
             first = 1;
-            if (fds[0].revents != 0) RequestStop(Clock::now());
+            if (fds[0].revents != 0) RequestStop(woken);
         }
         for (std::size_t i = first; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
-            ReadPipe(*owners[i - first].first, owners[i - first].second);
+            ReadPipe(*owners[i - first].first, owners[i - first].second, woken);
         }
     }
 }

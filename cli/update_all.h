@@ -56,9 +56,14 @@ struct UpdateAllRequest {
     // (the read end of a self-pipe a signal handler writes to).
     const std::atomic<bool> *stop = nullptr;
     int stop_fd = -1;
+    // The program was started with SIGHUP ignored (nohup): every child keeps it ignored, so that
+    // the updates outlive the session as the user meant. Otherwise each child starts with
+    // SIGHUP's default action.
+    bool hangup_ignored = false;
     // A child still running this long after its SIGTERM is killed (and has failed).
     std::chrono::milliseconds stop_grace{std::chrono::seconds(30)};
-    // A child that prints nothing for this long is sent SIGTERM (and has failed).
+    // A child that prints nothing for this long is sent SIGTERM (and has failed). Time this
+    // process spends stopped (Ctrl-Z until fg) counts neither here nor in stop_grace.
     std::chrono::milliseconds silence_limit{std::chrono::minutes(5)};
 };
 

@@ -88,6 +88,7 @@ ExitStatus RunUpdateAllCommand(RunContext &context) {
     request.forwarded.device_dir = context.options.device_dir;
     request.json = context.options.json;
     request.terminal = isatty(STDOUT_FILENO) == 1;
+    request.hangup_ignored = StopSignals::HangupIgnoredAtStart();
     const char *state = std::getenv("XDG_STATE_HOME");
     const char *home = std::getenv("HOME");
     const std::string state_dir = state != nullptr && state[0] == '/' ? state

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
+#include <iterator>
 
 #include "firmware/firmware_update.h"
 #include "serial/message_log.h"
@@ -23,7 +24,7 @@ namespace {
 std::atomic<int> wake_fd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-constexpr int kStopSignals[] = {SIGTERM, SIGINT};
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int kUpdateEndPollMs = 50;
 // Modal dialogs that can be stacked: the address question over the window, a question over it.
 constexpr int kMostModalDialogs = 8;
@@ -73,15 +74,22 @@ StopSignalWatch::StopSignalWatch(QObject *parent) : QObject(parent) {
     action.sa_handler = NoteStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal_number : kStopSignals) sigaction(signal_number, &action, nullptr);
+    static_assert(std::size(kStopSignals) <= kMostSignals);
+    for (const int signal_number : kStopSignals) {
+        struct sigaction before {};
+        if (sigaction(signal_number, nullptr, &before) != 0) continue;
+        // Started under nohup: the hangup stays ignored.
+        if (signal_number == SIGHUP && before.sa_handler == SIG_IGN) continue;
+        if (sigaction(signal_number, &action, nullptr) != 0) continue;
+        replaced_[replaced_count_++] = {signal_number, before};
+    }
 }
 
 StopSignalWatch::~StopSignalWatch() {
     if (pipe_[0] < 0) return;
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (const int signal_number : kStopSignals) sigaction(signal_number, &action, nullptr);
+    for (int i = 0; i < replaced_count_; ++i) {
+        sigaction(replaced_[i].signal_number, &replaced_[i].before, nullptr);
+    }
     wake_fd.store(-1);
     close(pipe_[0]);
     close(pipe_[1]);

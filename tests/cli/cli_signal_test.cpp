@@ -1,10 +1,13 @@
 // SIGINT and SIGHUP act as the Cancel action: during an update the program reaches the cancel
 // end and exits "cancelled", and the adapter can be updated afterwards; outside an update the
-// program ends "cancelled" at once.
+// program ends "cancelled" at once. Under nohup a hangup changes nothing, for update --all's
+// children as well.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
 
 #include "cli/exit_status.h"
 #include "cli_fixture.h"
@@ -71,6 +74,48 @@ TEST_F(CliTest, UnderNohupAHangupDoesNotStopTheUpdate) {
     EXPECT_EQ(finished.status, 0) << finished.out << finished.err;
     EXPECT_NE(finished.out.find("\"status\":\"success\""), std::string::npos) << finished.out;
 }
+
+// update --all and its children in one process group, as a shell runs them, and the hangup a
+// closed terminal sends to that group once every adapter is being erased. Started under nohup,
+// every update goes on to succeed (so does each child: it keeps the hangup ignored as its parent
+// was started with it); otherwise every update is cancelled.
+class UpdateAllHangupTest : public CliTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UpdateAllHangupTest, TheHangupActsAsTheRunWasStartedToTakeIt) {
+    const bool nohup = GetParam();
+    const std::vector<std::string> ports = {StartEmulator(1, kPacedLine),
+                                            StartEmulator(2, kPacedLine)};
+    std::vector<std::string> argv = Argv({"update", "--all", "--yes", "--json"});
+    if (nohup) argv.insert(argv.begin(), "/usr/bin/nohup");
+    Child program(argv, Environment());
+    std::set<std::string> erasing;
+    while (erasing.size() < ports.size()) {
+        const std::optional<std::string> line = program.ReadLine(kLineLimit);
+        ASSERT_TRUE(line.has_value()) << program.Wait(kRunLimit).err;
+        const nlohmann::json object = nlohmann::json::parse(*line, nullptr, false);
+        if (object.value("text", "").find("Erase flash") != std::string::npos) {
+            erasing.insert(object.value("port", ""));
+        }
+    }
+    // The program is the leader of a session and process group of its own (Child).
+    ASSERT_EQ(kill(-program.Pid(), SIGHUP), 0);
+
+    const Finished finished = program.Wait(kRunLimit);
+    ASSERT_TRUE(finished.exited) << finished.err;
+    const cli::ExitStatus expected =
+        nohup ? cli::ExitStatus::kSuccess : cli::ExitStatus::kCancelled;
+    EXPECT_EQ(finished.status, cli::ToInt(expected)) << finished.out << finished.err;
+    const std::vector<nlohmann::json> lines = ParseLines(finished.out);
+    ASSERT_FALSE(lines.empty());
+    const nlohmann::json &result = lines.back();
+    ASSERT_EQ(result["adapters"].size(), ports.size()) << result;
+    for (const nlohmann::json &adapter : result["adapters"]) {
+        EXPECT_EQ(adapter.value("status", ""), nohup ? "success" : "cancelled") << result;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, UpdateAllHangupTest, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "Nohup" : "Plain"; });
 
 // A signal while the Check waits on a device that never answers ends the program at once.
 TEST_F(CliTest, SignalOutsideAnUpdateEndsTheProgram) {

@@ -5,6 +5,9 @@
 //   fail          fails writing, with the reason in its log
 //   needs_answer  refused: the address question is never answered
 //   slow          succeeds once the file named by FAKE_UPDATE_GATE exists (waits up to 30 s)
+//   ticking       as slow, but prints a progress line every 50 ms while it waits
+//   dispositions  logs how it started with each stop signal ("SIGHUP ignored, not blocked"),
+//                 then succeeds
 //   hang          waits up to 30 s for SIGTERM, then reports cancelled
 //   stubborn      ignores SIGTERM and sleeps up to 30 s
 //   garbage       prints lines that are not JSON, not UTF-8 or too long, then succeeds
@@ -18,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -83,6 +87,32 @@ int WaitForGate(const std::string &port) {
     return Result(port, ExitStatus::kUpdateFailed);
 }
 
+int TickUntilTheGate(const std::string &port) {
+    const char *gate = std::getenv("FAKE_UPDATE_GATE");
+    for (int tick = 0; gate != nullptr && tick < 600; ++tick) {
+        if (access(gate, F_OK) == 0) return Succeed(port);
+        Progress("erasing", 0, 2);
+        SleepMilliseconds(50);
+    }
+    Log("The gate never opened\n");
+    return Result(port, ExitStatus::kUpdateFailed);
+}
+
+int LogDispositions(const std::string &port) {
+    sigset_t blocked;
+    sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    for (const int signal_number : {SIGHUP, SIGINT, SIGTERM, SIGPIPE}) {
+        struct sigaction action {};
+        sigaction(signal_number, nullptr, &action);
+        const char *disposition = action.sa_handler == SIG_IGN   ? "ignored"
+                                  : action.sa_handler == SIG_DFL ? "default"
+                                                                 : "caught";
+        Log(std::string("SIG") + sigabbrev_np(signal_number) + " " + disposition +
+            (sigismember(&blocked, signal_number) == 1 ? ", blocked\n" : ", not blocked\n"));
+    }
+    return Succeed(port);
+}
+
 int WaitForTerm(const std::string &port) {
     sigset_t term;
     sigemptyset(&term);
@@ -140,6 +170,8 @@ int main(int argc, char **argv) {
         return Result(port, ExitStatus::kRefused);
     }
     if (behaviour == "slow") return WaitForGate(port);
+    if (behaviour == "ticking") return TickUntilTheGate(port);
+    if (behaviour == "dispositions") return LogDispositions(port);
     if (behaviour == "hang") return WaitForTerm(port);
     if (behaviour == "stubborn") {
         signal(SIGTERM, SIG_IGN);

@@ -3,7 +3,10 @@
 // the log files.
 #include "cli/update_all.h"
 
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,10 +14,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -255,6 +262,120 @@ TEST_F(UpdateAllTest, AChildSilentPastTheLimitIsStoppedAndFails) {
     EXPECT_NE(TableLine("hang-1").find("failed: printed nothing for 1 s; stopped"),
               std::string::npos)
         << Output();
+}
+
+// Ctrl-Z stops the run and its children (one process group, as a shell runs a job) for longer
+// than the silence limit, and fg lets them go on: time spent stopped is no silence, and every
+// update goes on to succeed.
+TEST_F(UpdateAllTest, TimeSpentStoppedIsNoSilence) {
+    request_.json = true;
+    request_.silence_limit = std::chrono::milliseconds(1000);
+    const auto stopped_for = std::chrono::milliseconds(2500);
+    request_.ports = {Port("ticking-1"), Port("ticking-2")};
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t runner = fork();
+    ASSERT_GE(runner, 0);
+    if (runner == 0) {
+        setpgid(0, 0);
+        close(out[0]);
+        dup2(out[1], STDOUT_FILENO);
+        request_.out = &std::cout;
+        const int code = RunUpdateAll(request_);
+        std::cout.flush();
+        _exit(code);
+    }
+    setpgid(runner, runner);  // whichever side comes first
+    close(out[1]);
+    FILE *from_runner = fdopen(out[0], "r");
+    ASSERT_NE(from_runner, nullptr);
+    std::string text;
+    const auto next_line = [&]() -> std::optional<std::string> {
+        char *line = nullptr;
+        std::size_t size = 0;
+        const ssize_t got = getline(&line, &size, from_runner);
+        std::optional<std::string> read;
+        if (got > 0) read = std::string(line, static_cast<std::size_t>(got));
+        free(line);
+        if (read) text += *read;
+        return read;
+    };
+    std::set<std::string> ticking;
+    while (ticking.size() < request_.ports.size()) {
+        const std::optional<std::string> line = next_line();
+        if (!line) break;
+        const nlohmann::json object = nlohmann::json::parse(*line, nullptr, false);
+        if (object.value("type", "") == "progress") ticking.insert(object.value("port", ""));
+    }
+    EXPECT_EQ(ticking.size(), request_.ports.size()) << text;
+
+    ASSERT_EQ(kill(-runner, SIGTSTP), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(runner, &status, WUNTRACED), runner);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    std::this_thread::sleep_for(stopped_for);
+    std::ofstream(gate_).put('1');
+    ASSERT_EQ(kill(-runner, SIGCONT), 0);
+
+    while (next_line()) {
+    }
+    fclose(from_runner);
+    ASSERT_EQ(waitpid(runner, &status, 0), runner);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), ExitCode(ExitStatus::kSuccess)) << text;
+    const nlohmann::json result =
+        nlohmann::json::parse(text.substr(text.rfind('\n', text.size() - 2) + 1), nullptr, false);
+    ASSERT_TRUE(result.contains("adapters")) << text;
+    for (const auto &adapter : result["adapters"]) {
+        EXPECT_EQ(adapter.value("status", ""), "success") << adapter.dump();
+    }
+}
+
+// Each child starts with the stop signals' default actions, none blocked, whatever this process
+// set itself (the command line blocks them and ignores SIGPIPE); only a hangup the program was
+// started with ignored (nohup) stays ignored.
+TEST_F(UpdateAllTest, EachChildTakesTheStopSignalsAsTheProgramWasStartedToTakeThem) {
+    const struct {
+        const char *name;
+        bool hangup_ignored;       // the request's: as the program was started
+        void (*handler)(int);      // SIGHUP's disposition in this process as the child starts
+        const char *child_hangup;  // the child's line for SIGHUP
+    } cases[] = {
+        {"started under nohup", true, SIG_IGN, "SIGHUP ignored, not blocked"},
+        {"started plain", false, SIG_DFL, "SIGHUP default, not blocked"},
+        {"ignored since", false, SIG_IGN, "SIGHUP default, not blocked"},
+    };
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    for (const int signal_number : {SIGHUP, SIGINT, SIGTERM})
+        sigaddset(&stop_signals, signal_number);
+    sigset_t mask_before;
+    ASSERT_EQ(sigprocmask(SIG_BLOCK, &stop_signals, &mask_before), 0);
+    struct sigaction hangup_before {};
+    struct sigaction pipe_before {};
+    sigaction(SIGHUP, nullptr, &hangup_before);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &pipe_before);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        request_.hangup_ignored = c.hangup_ignored;
+        struct sigaction hangup {};
+        hangup.sa_handler = c.handler;
+        sigaction(SIGHUP, &hangup, nullptr);
+
+        EXPECT_EQ(Run({"dispositions-1"}), ExitCode(ExitStatus::kSuccess)) << Output();
+
+        const std::string log = LogOf("dispositions-1");
+        for (const char *line : {c.child_hangup, "SIGINT default, not blocked",
+                                 "SIGTERM default, not blocked", "SIGPIPE default, not blocked"}) {
+            EXPECT_NE(log.find("\n" + std::string(line) + "\n"), std::string::npos) << line << "\n"
+                                                                                    << log;
+        }
+    }
+    sigaction(SIGHUP, &hangup_before, nullptr);
+    sigaction(SIGPIPE, &pipe_before, nullptr);
+    sigprocmask(SIG_SETMASK, &mask_before, nullptr);
 }
 
 TEST_F(UpdateAllTest, JsonLinesAllParseAndCarryTheirPort) {

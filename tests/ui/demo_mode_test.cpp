@@ -1,7 +1,7 @@
 // The window program's demo mode: its options, which are read only when --emulated is given;
 // Check, Update and Setting against the demo's adapter in the window, with the search looking in
 // the runtime folder first and the address backup kept apart; and the whole program started in
-// the demo mode, stopped by SIGTERM during an update.
+// the demo mode, stopped by each stop signal during an update.
 #include "ui/demo_mode.h"
 
 #include <gmock/gmock.h>
@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -260,12 +261,12 @@ void PrintLog() {
         shown_window->findChild<QPlainTextEdit *>("txMessage")->toPlainText().toUtf8().data());
 }
 
-// Starts an update in the program's window and sends the program SIGTERM once it erases.
-void StopTheDemoDuringAnUpdate(const std::string &device_folder) {
+// Starts an update in the program's window and sends the program signal_number once it erases.
+void StopTheDemoDuringAnUpdate(const std::string &device_folder, int signal_number) {
     ResetProcessState();
     DeviceDirectory = device_folder;  // nothing of this machine's /dev
     RetryPause = [](unsigned) {};
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [signal_number] {
         for (QWidget *widget : QApplication::topLevelWidgets()) {
             if (auto *window = qobject_cast<ViewController *>(widget)) shown_window = window;
         }
@@ -282,7 +283,7 @@ void StopTheDemoDuringAnUpdate(const std::string &device_folder) {
         if (!QTest::qWaitFor([&] { return log->toPlainText().contains("Erase flash"); }, 20000)) {
             std::abort();
         }
-        raise(SIGTERM);
+        raise(signal_number);
     });
     char name[] = "tornelvox-utility";
     char emulated[] = "--emulated";
@@ -290,8 +291,13 @@ void StopTheDemoDuringAnUpdate(const std::string &device_folder) {
     ApplicationMain(2, arguments);
 }
 
-TEST_F(DemoShellDeathTest, StopSignalDuringAnUpdateCancelsItThenEndsWithStatusZero) {
-    EXPECT_EXIT(StopTheDemoDuringAnUpdate(folder_ + "/dev"), ExitedWithCode(0),
+// Each stop signal: the terminal's Ctrl-C, a service manager's SIGTERM and the hangup of a closed
+// terminal.
+class DemoShellSignalDeathTest : public DemoShellDeathTest,
+                                 public ::testing::WithParamInterface<int> {};
+
+TEST_P(DemoShellSignalDeathTest, StopSignalDuringAnUpdateCancelsItThenEndsWithStatusZero) {
+    EXPECT_EXIT(StopTheDemoDuringAnUpdate(folder_ + "/dev", GetParam()), ExitedWithCode(0),
                 "title: Tornelvox Utility Version: [^\n]* \\(emulated adapter\\)\n"
                 "(.|\n)*Stop signal: the update is cancelled(.|\n)*Force Stop");
     // The link and the runtime folder went with the program; the update wrote its backup into
@@ -300,6 +306,10 @@ TEST_F(DemoShellDeathTest, StopSignalDuringAnUpdateCancelsItThenEndsWithStatusZe
     EXPECT_TRUE(fs::exists(folder_ + "/state/tornelvox-utility/emulated/bt-address-backup.jsonl"));
     EXPECT_FALSE(fs::exists(folder_ + "/state/tornelvox-utility/bt-address-backup.jsonl"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, DemoShellSignalDeathTest,
+                         ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto &info) { return std::string(sigabbrev_np(info.param)); });
 
 }  // namespace
 }  // namespace tornelvox::testing

@@ -1,7 +1,8 @@
 // The window program as a process of its own, run by an ordinary user (nobody, when the tests run
 // as root): in the demo mode it links its emulated adapter in the user's runtime folder, never
-// under /dev, says where once its window is up, and ends with status 0 on SIGTERM, the link and
-// folder gone; without --emulated its arguments change nothing.
+// under /dev, says where once its window is up, and ends with status 0 on SIGTERM, SIGINT or
+// SIGHUP, the link and folder gone, keeping SIGHUP ignored under nohup; without --emulated its
+// arguments change nothing.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -30,16 +31,21 @@ using std::chrono::milliseconds;
 constexpr milliseconds kStartLimit{30000};
 constexpr milliseconds kEndLimit{20000};
 
-// True once the process has a handler for SIGTERM, as /proc shows it.
-bool CatchesSigterm(pid_t pid) {
+// True when the signal is in the process's set named by field ("SigCgt": it has a handler for
+// it, "SigIgn": it ignores it), as /proc shows it.
+bool InSignalSet(pid_t pid, const std::string &field, int signal_number) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("SigCgt:", 0) != 0) continue;
-        const unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
-        return (caught >> (SIGTERM - 1) & 1U) != 0;
+        if (line.rfind(field + ":", 0) != 0) continue;
+        const unsigned long long set = std::stoull(line.substr(field.size() + 1), nullptr, 16);
+        return (set >> (signal_number - 1) & 1U) != 0;
     }
     return false;
+}
+
+bool CatchesSigterm(pid_t pid) {
+    return InSignalSet(pid, "SigCgt", SIGTERM);
 }
 
 class DemoProcess : public ::testing::Test {
@@ -76,8 +82,11 @@ class DemoProcess : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(folder_); }
 
-    std::unique_ptr<Child> Start(const std::vector<std::string> &arguments, bool runtime_folder) {
+    // nohup: started with SIGHUP ignored, as nohup starts a program.
+    std::unique_ptr<Child> Start(const std::vector<std::string> &arguments, bool runtime_folder,
+                                 bool nohup = false) {
         std::vector<std::string> argv = run_as_;
+        if (nohup) argv.push_back("/usr/bin/nohup");
         argv.push_back(program_);
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return std::make_unique<Child>(
@@ -94,18 +103,27 @@ class DemoProcess : public ::testing::Test {
     std::vector<std::string> run_as_;
 };
 
-TEST_F(DemoProcess, LinksItsAdapterInTheRuntimeFolderAndEndsOnSigterm) {
+// Every stop signal ends the program with status 0 and takes the link with it, a hangup as well
+// (the terminal that ran it was closed); started under nohup, the program leaves SIGHUP ignored.
+TEST_F(DemoProcess, LinksItsAdapterInTheRuntimeFolderAndEndsOnAStopSignal) {
+    const std::string runtime_folder = folder_ + "/run/tornelvox-utility";
     const struct {
         const char *name;
         bool runtime_folder;  // XDG_RUNTIME_DIR set
         std::string folder;   // where the link must be
+        int signal_number;    // sent to end it
+        bool nohup;           // started with SIGHUP ignored
     } cases[] = {
-        {"runtime folder", true, folder_ + "/run/tornelvox-utility"},
-        {"no runtime folder", false, folder_ + "/tornelvox-utility-" + std::to_string(uid_)},
+        {"runtime folder", true, runtime_folder, SIGTERM, false},
+        {"no runtime folder", false, folder_ + "/tornelvox-utility-" + std::to_string(uid_),
+         SIGTERM, false},
+        {"hangup", true, runtime_folder, SIGHUP, false},
+        {"interrupt", true, runtime_folder, SIGINT, false},
+        {"nohup", true, runtime_folder, SIGTERM, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        auto program = Start({"--emulated", "--full-speed"}, c.runtime_folder);
+        auto program = Start({"--emulated", "--full-speed"}, c.runtime_folder, c.nohup);
         ASSERT_TRUE(program->Started());
         const std::optional<std::string> line = program->ReadLine(kStartLimit);
         ASSERT_TRUE(line.has_value()) << program->Wait(kEndLimit).err;
@@ -118,7 +136,11 @@ TEST_F(DemoProcess, LinksItsAdapterInTheRuntimeFolderAndEndsOnSigterm) {
         EXPECT_EQ(info.st_mode & 07777, 0700u);
         EXPECT_EQ(info.st_uid, uid_);
 
-        program->Signal(SIGTERM);
+        // Its handlers are in place once it has said where its adapter is.
+        EXPECT_EQ(InSignalSet(program->Pid(), "SigIgn", SIGHUP), c.nohup);
+        EXPECT_EQ(InSignalSet(program->Pid(), "SigCgt", SIGHUP), !c.nohup);
+
+        program->Signal(c.signal_number);
         const Finished finished = program->Wait(kEndLimit);
         EXPECT_TRUE(finished.exited) << finished.err;
         EXPECT_EQ(finished.status, 0) << finished.err;
