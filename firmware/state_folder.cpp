@@ -144,6 +144,25 @@ int OpenStep(int parent, const std::string &name, const std::string &at, bool la
     return fd;
 }
 
+// Checks the file just opened as fd and readies it for use: empty when it may be used, otherwise
+// why not.
+std::string CheckedFile(int fd, FileUse use) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return SystemReason(errno);
+    if (!S_ISREG(info.st_mode)) return "it is not a plain file: remove it";
+    if (info.st_uid != geteuid()) {
+        return "it belongs to " + UserName(info.st_uid) + ", not to you: remove it";
+    }
+    if (info.st_nlink > 1) {
+        return "it has other names (hard links) that it would be written through: remove it";
+    }
+    const bool ready = (use == FileUse::kRead || (info.st_mode & 07777) == kFileMode ||
+                        fchmod(fd, kFileMode) == 0) &&
+                       (use != FileUse::kReplace || ftruncate(fd, 0) == 0) &&
+                       fcntl(fd, F_SETFL, use == FileUse::kAppend ? O_APPEND : 0) == 0;
+    return ready ? "" : SystemReason(errno);
+}
+
 }  // namespace
 
 std::string HomeFolder() {
@@ -219,24 +238,7 @@ int OpenPrivateFile(int folder_fd, const std::string &name, FileUse use, std::st
         }
         return -1;
     }
-    struct stat info {};
-    std::string refusal;
-    if (fstat(fd, &info) != 0) {
-        refusal = SystemReason(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        refusal = "it is not a plain file: remove it";
-    } else if (info.st_uid != geteuid()) {
-        refusal = "it belongs to " + UserName(info.st_uid) + ", not to you: remove it";
-    } else if (info.st_nlink > 1) {
-        refusal = "it has other names (hard links) that it would be written through: remove it";
-    } else if (use != FileUse::kRead && (info.st_mode & 07777) != kFileMode &&
-               fchmod(fd, kFileMode) != 0) {
-        refusal = SystemReason(errno);
-    } else if (use == FileUse::kReplace && ftruncate(fd, 0) != 0) {
-        refusal = SystemReason(errno);
-    } else if (fcntl(fd, F_SETFL, use == FileUse::kAppend ? O_APPEND : 0) != 0) {
-        refusal = SystemReason(errno);
-    }
+    const std::string refusal = CheckedFile(fd, use);
     if (!refusal.empty()) {
         error = refusal;
         close(fd);
