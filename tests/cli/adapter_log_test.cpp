@@ -28,8 +28,8 @@ std::string FileText(const std::filesystem::path &path) {
 class AdapterLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/adapter-log-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = std::filesystem::temp_directory_path() / "adapter-log-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         path_ = folder_ / "adapter.log";
         std::string error;

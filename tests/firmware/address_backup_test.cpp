@@ -42,8 +42,8 @@ AddressRecord Record(unsigned char last) {
 class AddressBackupFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/address-backup-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = std::filesystem::temp_directory_path() / "address-backup-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
         setenv("XDG_STATE_HOME", (root_ + "/state").c_str(), 1);
     }

@@ -19,8 +19,8 @@ namespace {
 class PrivateFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/state-folder-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = std::filesystem::temp_directory_path() / "state-folder-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
     }
     void TearDown() override {
