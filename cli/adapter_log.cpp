@@ -1,12 +1,14 @@
 #include "cli/adapter_log.h"
 
 #include <errno.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "cli/utf8_text.h"
+#include "firmware/state_folder.h"
 
 namespace tornelvox::cli {
 
@@ -43,14 +45,22 @@ std::string LogFileName(const std::string &port) {
     return name + ".log";
 }
 
+std::string AdapterLogFolder() {
+    const std::string state = StateFolder();
+    return state.empty() ? "" : state + "/update-all-logs";
+}
+
 AdapterLog::~AdapterLog() {
     if (file_ != nullptr) std::fclose(file_);
 }
 
-bool AdapterLog::Open(const std::string &path, std::string &error) {
-    file_ = std::fopen(path.c_str(), "we");
+bool AdapterLog::Open(int folder_fd, const std::string &name, std::string &error) {
+    const int fd = OpenPrivateFile(folder_fd, name, FileUse::kReplace, error);
+    if (fd < 0) return false;
+    file_ = fdopen(fd, "w");
     if (file_ == nullptr) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+        error = std::strerror(errno);
+        close(fd);
         return false;
     }
     return true;

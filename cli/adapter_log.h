@@ -12,6 +12,10 @@ namespace tornelvox::cli {
 // and '_' become '_', leading ones dropped, ".log" added ("/dev/ttyUSB0" -> "dev_ttyUSB0.log").
 std::string LogFileName(const std::string &port);
 
+// The folder the adapters' logs go to: update-all-logs in the program's state folder, the one
+// the address backup is kept in. Empty when no home folder is known.
+std::string AdapterLogFolder();
+
 class AdapterLog {
   public:
     AdapterLog() = default;
@@ -19,9 +23,10 @@ class AdapterLog {
     AdapterLog &operator=(const AdapterLog &) = delete;
     ~AdapterLog();
 
-    // Creates (or empties) the file at path. False with the reason when it cannot; the texts
-    // are still followed for the last line.
-    bool Open(const std::string &path, std::string &error);
+    // Creates (or empties) the file called name in the folder folder_fd (OpenPrivateFolder's),
+    // mode 0600, never through a link. False with the reason when it cannot; the texts are still
+    // followed for the last line.
+    bool Open(int folder_fd, const std::string &name, std::string &error);
 
     // Appends a log text as it came (a fragment, a line, several lines) and flushes it. A text
     // that is not the adapter's own (a note of update --all) is written with follow false: it

@@ -17,6 +17,7 @@
 #include "cli/child_report.h"
 #include "cli/line_splitter.h"
 #include "cli/utf8_text.h"
+#include "firmware/state_folder.h"
 
 namespace tornelvox::cli {
 
@@ -116,11 +117,10 @@ void UpdateAllRun::Emit(nlohmann::json object) {
 
 void UpdateAllRun::OpenLogs() {
     if (request_.log_dir.empty()) return;
-    std::error_code error;
-    std::filesystem::create_directories(request_.log_dir, error);
-    if (error) {
-        err_ << "update --all: cannot make the log folder " << request_.log_dir << ": "
-             << error.message() << "; the adapters' logs are not kept\n";
+    std::string error;
+    const int folder = OpenPrivateFolder(request_.log_dir, MissingFolders::kMake, error);
+    if (folder < 0) {
+        err_ << "update --all: " << error << "; the adapters' logs are not kept\n";
         return;
     }
     std::set<std::string> names;
@@ -131,10 +131,12 @@ void UpdateAllRun::OpenLogs() {
         }
         names.insert(name);
         std::string why;
-        if (!run->log.Open((std::filesystem::path(request_.log_dir) / name).string(), why)) {
-            err_ << "update --all: " << why << "\n";
+        if (!run->log.Open(folder, name, why)) {
+            err_ << "update --all: cannot write " << request_.log_dir << "/" << name << ": " << why
+                 << "\n";
         }
     }
+    close(folder);
 }
 
 void UpdateAllRun::StartChildren() {

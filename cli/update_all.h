@@ -47,7 +47,7 @@ struct UpdateAllRequest {
     ForwardedOptions forwarded;
     bool json = false;            // --json: JSON lines on out
     bool terminal = false;        // out is a terminal: a live table instead of plain lines
-    std::string log_dir;          // each adapter's log file goes here; created when missing
+    std::string log_dir;          // each adapter's log goes here; made 0700 when missing
     std::ostream *out = nullptr;  // defaults to std::cout
     std::ostream *err = nullptr;  // defaults to std::cerr
     // A stop asked for (SIGINT, SIGHUP, SIGTERM to this process): every child is sent SIGTERM

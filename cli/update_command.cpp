@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 
+#include "cli/adapter_log.h"
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "cli/terminal_prompt.h"
@@ -89,12 +91,12 @@ ExitStatus RunUpdateAllCommand(RunContext &context) {
     request.json = context.options.json;
     request.terminal = isatty(STDOUT_FILENO) == 1;
     request.hangup_ignored = StopSignals::HangupIgnoredAtStart();
-    const char *state = std::getenv("XDG_STATE_HOME");
-    const char *home = std::getenv("HOME");
-    const std::string state_dir = state != nullptr && state[0] == '/' ? state
-                                  : home != nullptr ? std::string(home) + "/.local/state"
-                                                    : std::string("/tmp");
-    request.log_dir = state_dir + "/tornelvox-utility/update-all-logs";
+    request.log_dir = AdapterLogFolder();
+    if (request.log_dir.empty()) {
+        std::cerr << "update --all: no home folder is known for this user (HOME is not an "
+                     "absolute path and the password database has none); the adapters' logs are "
+                     "not kept. Set HOME or XDG_STATE_HOME to keep them.\n";
+    }
     int status = 0;
     // From here a stop signal wakes the runner, which passes it on to every child.
     context.stop.BeginUpdate([] {});

@@ -1,7 +1,6 @@
 #include "firmware/address_backup.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "firmware/state_folder.h"
+
 namespace tornelvox {
 
 std::string SysfsRoot = kDefaultSysfsRoot;
@@ -22,7 +23,6 @@ std::string AddressBackupSubfolder;
 
 namespace {
 
-constexpr char kFolderName[] = "tornelvox-utility";
 constexpr char kFileName[] = "bt-address-backup.jsonl";
 constexpr off_t kLongestRead = 1 << 20;
 constexpr std::size_t kLongestSerial = 128;
@@ -31,33 +31,6 @@ constexpr int kUsbLevels = 4;  // from a tty's device up to the USB device that 
 std::string SystemError(const char *what, const std::string &path) {
     char reason[128];
     return std::string(what) + " " + path + ": " + strerror_r(errno, reason, sizeof reason);
-}
-
-std::string HomeFolder() {
-    // The environment is only read while the program runs.
-    const char *home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-    if (home != nullptr && home[0] == '/') return home;
-    const passwd *user = getpwuid(getuid());  // NOLINT(concurrency-mt-unsafe): read once, copied
-    return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
-}
-
-// Makes every missing folder of path, the last with mode 0700.
-bool MakeFolders(const std::string &path, std::string &error) {
-    for (std::size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/') continue;
-        const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = SystemError("cannot make the folder", part);
-            return false;
-        }
-    }
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        errno = ENOTDIR;
-        error = SystemError("cannot use the folder", path);
-        return false;
-    }
-    return true;
 }
 
 bool WriteWhole(int fd, const std::string &text) {
@@ -69,6 +42,14 @@ bool WriteWhole(int fd, const std::string &text) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Whether the file fd, open for appending, is empty or ends with a line end.
+bool EndsWithLineEnd(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || info.st_size == 0) return true;
+    char last = '\n';
+    return pread(fd, &last, 1, info.st_size - 1) != 1 || last == '\n';
 }
 
 }  // namespace
@@ -132,16 +113,8 @@ std::string FormatBtAddress(const BtAddress &address) {
 }
 
 std::string AddressBackupFolder() {
-    std::string folder;
-    const char *state = std::getenv("XDG_STATE_HOME");  // NOLINT(concurrency-mt-unsafe)
-    if (state != nullptr && state[0] == '/') {
-        folder = std::string(state) + "/" + kFolderName;
-    } else {
-        const std::string home = HomeFolder();
-        if (home.empty()) return "";
-        folder = home + "/.local/state/" + kFolderName;
-    }
-    if (!AddressBackupSubfolder.empty()) folder += "/" + AddressBackupSubfolder;
+    std::string folder = StateFolder();
+    if (!folder.empty() && !AddressBackupSubfolder.empty()) folder += "/" + AddressBackupSubfolder;
     return folder;
 }
 
@@ -165,7 +138,8 @@ bool AppendAddressRecord(const AddressRecord &record, std::string &error) {
         error = "no home folder is known for this user";
         return false;
     }
-    if (!MakeFolders(folder, error)) return false;
+    const int folder_fd = OpenPrivateFolder(folder, MissingFolders::kMake, error);
+    if (folder_fd < 0) return false;
 
     const nlohmann::json line = {{"time", record.time},
                                  {"address", FormatBtAddress(record.address)},
@@ -175,33 +149,38 @@ bool AppendAddressRecord(const AddressRecord &record, std::string &error) {
                                  {"source", record.source}};
     // Bytes that are not UTF-8 (a port name, a name read from the adapter) are replaced, never
     // thrown over.
-    const std::string text =
-        line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 
     const std::string path = folder + "/" + kFileName;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    std::string why;
+    const int fd = OpenPrivateFile(folder_fd, kFileName, FileUse::kAppend, why);
     if (fd < 0) {
-        error = SystemError("cannot open", path);
+        error = "cannot write " + path + ": " + why;
+        close(folder_fd);
         return false;
     }
+    // A write torn in the middle of a line (the disk full, a crash) left the file without its
+    // last line end: the record starts on a line of its own all the same, or it could never be
+    // read back.
+    if (!EndsWithLineEnd(fd)) text.insert(0, "\n");
     const bool written = WriteWhole(fd, text) && fsync(fd) == 0;
     if (!written) error = SystemError("cannot write", path);
     close(fd);
-    if (!written) return false;
     // The folder too, so that a file made just now survives a power loss.
-    const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_fd >= 0) {
-        fsync(folder_fd);
-        close(folder_fd);
-    }
-    return true;
+    if (written) fsync(folder_fd);
+    close(folder_fd);
+    return written;
 }
 
 std::vector<AddressRecord> ReadAddressRecords(std::size_t limit) {
     std::vector<AddressRecord> records;
     const std::string path = AddressBackupPath();
     if (path.empty() || limit == 0) return records;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string ignored;
+    const int folder_fd = OpenPrivateFolder(AddressBackupFolder(), MissingFolders::kFail, ignored);
+    if (folder_fd < 0) return records;
+    const int fd = OpenPrivateFile(folder_fd, kFileName, FileUse::kRead, ignored);
+    close(folder_fd);
     if (fd < 0) return records;
     struct stat info {};
     std::string text;

@@ -3,9 +3,11 @@
 // the log files.
 #include "cli/update_all.h"
 
+#include <pwd.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -450,6 +452,116 @@ TEST_F(UpdateAllTest, NothingStartsWithoutAPortOrWithOneAddressForMany) {
     EXPECT_NE(err_.str().find("the same Bluetooth address"), std::string::npos) << err_.str();
     EXPECT_FALSE(std::filesystem::exists(request_.log_dir + "/fake_success-1.log"));
 }
+
+unsigned Mode(const std::string &path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The logs and every folder made for them are the user's alone, also when the folder was there
+// before with looser rights.
+TEST_F(UpdateAllTest, LogsAreTheUsersAlone) {
+    request_.log_dir = dir_ + "/state/tornelvox-utility/update-all-logs";
+    ASSERT_EQ(Run({"success-1"}), ExitCode(ExitStatus::kSuccess)) << err_.str();
+    EXPECT_EQ(Mode(dir_ + "/state"), 0700u);
+    EXPECT_EQ(Mode(dir_ + "/state/tornelvox-utility"), 0700u);
+    EXPECT_EQ(Mode(request_.log_dir), 0700u);
+    EXPECT_EQ(Mode(request_.log_dir + "/fake_success-1.log"), 0600u);
+
+    chmod(request_.log_dir.c_str(), 0755);
+    chmod((request_.log_dir + "/fake_success-1.log").c_str(), 0644);
+    ASSERT_EQ(Run({"success-1"}), ExitCode(ExitStatus::kSuccess)) << err_.str();
+    EXPECT_EQ(Mode(request_.log_dir), 0700u);
+    EXPECT_EQ(Mode(request_.log_dir + "/fake_success-1.log"), 0600u);
+    EXPECT_NE(LogOf("success-1").find("Update succeeded"), std::string::npos);
+}
+
+// What another local user can leave where the logs go before a run.
+struct PlantedLogCase {
+    const char *name;
+    // Prepares the log folder (log_dir, under dir) as that user (uid) would; victim is a file
+    // of the one who runs the updates.
+    std::function<void(const std::string &dir, const std::string &log_dir, uid_t uid,
+                       const std::string &victim)>
+        plant;
+    const char *said;  // part of the reason given
+};
+
+void PrintTo(const PlantedLogCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class PlantedLogs : public UpdateAllTest, public ::testing::WithParamInterface<PlantedLogCase> {};
+
+// The run writes no file through anything they left, says why its logs are not kept, and the
+// updates themselves go on. Only root can give a file to another user, and root's files are the
+// ones at stake.
+TEST_P(PlantedLogs, NoFileIsWrittenThroughThem) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files another user owns";
+    const passwd *nobody = getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no user nobody on this machine";
+    const std::string victim = dir_ + "/victim";
+    std::ofstream(victim) << "a file only root may write\n";
+    request_.log_dir = dir_ + "/shared/logs";
+    ASSERT_EQ(mkdir((dir_ + "/shared").c_str(), 0755), 0);
+    GetParam().plant(dir_, request_.log_dir, nobody->pw_uid, victim);
+
+    EXPECT_EQ(Run({"success-1"}), ExitCode(ExitStatus::kSuccess)) << err_.str();
+    std::ifstream in(victim);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "a file only root may write\n");
+    EXPECT_NE(err_.str().find(GetParam().said), std::string::npos) << err_.str();
+}
+
+void Own(const std::string &path, uid_t uid) {
+    ASSERT_EQ(lchown(path.c_str(), uid, static_cast<gid_t>(-1)), 0) << path;
+}
+
+// A folder every user may write, as a shared temporary folder is, in which they made a link.
+void TheirFolder(const std::string &path, uid_t uid, const std::string &victim) {
+    ASSERT_EQ(mkdir(path.c_str(), 0777), 0) << path;
+    chmod(path.c_str(), 0777);
+    Own(path, uid);
+    const std::string link = path + "/fake_success-1.log";
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    Own(link, uid);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AnotherUser, PlantedLogs,
+    ::testing::Values(
+        PlantedLogCase{"MadeTheFolderFirst",
+                       [](const std::string &, const std::string &log_dir, uid_t uid,
+                          const std::string &victim) { TheirFolder(log_dir, uid, victim); },
+                       "belongs to user nobody"},
+        PlantedLogCase{
+            "MadeTheFolderAbove",
+            [](const std::string &dir, const std::string &log_dir, uid_t uid,
+               const std::string &victim) {
+                Own(dir + "/shared", uid);
+                ASSERT_EQ(mkdir(log_dir.c_str(), 0700), 0);
+                ASSERT_EQ(symlink(victim.c_str(), (log_dir + "/fake_success-1.log").c_str()), 0);
+            },
+            "belongs to user nobody"},
+        PlantedLogCase{"LinkedTheFolder",
+                       [](const std::string &dir, const std::string &log_dir, uid_t uid,
+                          const std::string &victim) {
+                           TheirFolder(dir + "/theirs", uid, victim);
+                           ASSERT_EQ(symlink((dir + "/theirs").c_str(), log_dir.c_str()), 0);
+                           Own(log_dir, uid);
+                       },
+                       "is a link"},
+        PlantedLogCase{"LinkedALogInOurFolder",
+                       [](const std::string &, const std::string &log_dir, uid_t uid,
+                          const std::string &victim) {
+                           ASSERT_EQ(mkdir(log_dir.c_str(), 0700), 0);
+                           const std::string link = log_dir + "/fake_success-1.log";
+                           ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+                           Own(link, uid);
+                       },
+                       "is a link"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tornelvox::cli
