@@ -256,7 +256,13 @@ std::string ExplainBusy(const std::string &path) {
         const std::string process = "process " + holder.pid;
         // A process names itself: its name may hold escape sequences or line breaks.
         const std::string name = PrintableText(holder.command);
-        text += "\t     held by " + (name.empty() ? process : name + " (" + process + ")") + "\n";
+        text += "\t     held by ";
+        if (name.empty()) {
+            text += process;
+        } else {
+            text.append(name).append(" (").append(process).append(")");
+        }
+        text += "\n";
         modem_manager = modem_manager || holder.command == kModemManager;
     }
     if (modem_manager) text += ModemManagerAdvice();
