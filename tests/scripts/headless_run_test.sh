@@ -73,6 +73,7 @@ loopback() {
     fi
 }
 for table in tcp tcp6 udp udp6; do
+    [[ -r /proc/net/$table ]] || continue  # no IPv6 on this machine
     while read -r _ local _ state _ _ _ _ _ inode _; do
         [[ -n ${inodes[$inode]:-} ]] || continue
         [[ $table == tcp* && $state != 0A ]] && continue
