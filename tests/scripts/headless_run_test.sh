@@ -8,6 +8,7 @@
 #
 #   headless_run_test.sh REPO UTILITY
 # UTILITY is an already built tornelvox-utility, started through scripts/run without building.
+# Last, the run is ended by SIGTERM to its processes, and must leave nothing behind.
 set -uo pipefail
 repo=$1
 utility=$2
@@ -110,6 +111,15 @@ if ((EUID == 0)); then
 else
     echo "not root: the check as another user is left out"
 fi
+
+# Ended as a closed session ends it: nothing of the run is left behind.
+kill -TERM -- "-$run_pid" 2>/dev/null
+for _ in $(seq 100); do
+    kill -0 -- "-$run_pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 -- "-$run_pid" 2>/dev/null && fail "processes of the run outlive it by 10 s"
+[[ -n $vnc_socket && -e $(dirname "$vnc_socket") ]] && fail "the run left $(dirname "$vnc_socket")"
 
 ((failures == 0)) && echo "headless scripts/run: nothing served beyond its own user"
 exit $((failures == 0 ? 0 : 1))
