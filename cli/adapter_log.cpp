@@ -7,8 +7,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "cli/utf8_text.h"
 #include "firmware/state_folder.h"
+#include "serial/outside_text.h"
 
 namespace tornelvox::cli {
 
@@ -75,7 +75,7 @@ void AdapterLog::Write(const std::string &text) {
 }
 
 void AdapterLog::AddLine(std::string_view line, bool follow) {
-    const std::string clean = Utf8WithByteEscapes(line);
+    const std::string clean = PrintableLogText(line);
     Write((file_line_open_ ? "\n" : "") + clean + "\n");
     if (!follow) return;
     const std::string trimmed = Trimmed(clean.substr(0, kLineBytes));
@@ -83,7 +83,7 @@ void AdapterLog::AddLine(std::string_view line, bool follow) {
 }
 
 void AdapterLog::Add(std::string_view text, bool follow) {
-    const std::string clean = Utf8WithByteEscapes(text);
+    const std::string clean = PrintableLogText(text);
     Write(clean);
     if (!follow) return;
     for (char c : clean) {

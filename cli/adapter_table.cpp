@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "cli/utf8_text.h"
+#include "serial/outside_text.h"
 
 namespace tornelvox::cli {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "cli/utf8_text.h"
+#include "serial/outside_text.h"
 
 namespace tornelvox::cli {
 
@@ -36,7 +36,7 @@ int CountField(const nlohmann::json &object, const char *name, int limit) {
 ChildLine Invalid(std::string_view why, std::string_view line) {
     ChildLine read;
     read.kind = ChildLine::Kind::kInvalid;
-    read.text = std::string(why) + ": " + Utf8WithByteEscapes(line.substr(0, kShownBytes));
+    read.text = std::string(why) + ": " + PrintableText(line.substr(0, kShownBytes));
     if (line.size() > kShownBytes) read.text += "...";
     return read;
 }
@@ -80,7 +80,7 @@ ChildLine ReadChildLine(std::string_view line, bool cut) {
 }
 
 std::string ChildJsonLine(const nlohmann::json &object) {
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return object.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace tornelvox::cli

@@ -32,7 +32,7 @@ struct ChildLine {
     };
     Kind kind = Kind::kInvalid;
     nlohmann::json object;  // the line as read, for every kind but kInvalid
-    std::string text;       // kLog: the log text; kInvalid: why, and the line in valid UTF-8
+    std::string text;       // kLog: the log text; kInvalid: why, and the line made printable
     ChildProgress progress;
     ChildResult result;
 };
@@ -41,7 +41,9 @@ struct ChildLine {
 // Never throws for anything in line.
 ChildLine ReadChildLine(std::string_view line, bool cut);
 
-// object as one JSON line (no newline); bytes that are not UTF-8 are replaced, never thrown on.
+// object as one JSON line (no newline) in ASCII: every control character, C1 included, and every
+// character beyond ASCII is written as \uXXXX; bytes that are not UTF-8 are replaced, never thrown
+// on.
 std::string ChildJsonLine(const nlohmann::json &object);
 
 }  // namespace tornelvox::cli

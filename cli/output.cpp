@@ -8,6 +8,7 @@
 
 #include "cli/json_text.h"
 #include "cli/progress_meter.h"
+#include "serial/outside_text.h"
 
 namespace tornelvox::cli {
 
@@ -99,7 +100,7 @@ void Output::Log(const std::string &text) {
         WriteOut(JsonLine({{"type", "log"}, {"text", ValidUtf8(text)}}));
         return;
     }
-    AppendLogText(text);
+    AppendLogText(PrintableLogText(text));
 }
 
 void Output::Say(const std::string &text) {
@@ -109,7 +110,8 @@ void Output::Say(const std::string &text) {
         return;
     }
     // Said on a line of its own, after whatever the log left unfinished.
-    AppendLogText(pending_.empty() ? text : "\n" + text);
+    const std::string shown = PrintableLogText(text);
+    AppendLogText(pending_.empty() ? shown : "\n" + shown);
 }
 
 void Output::AnswerTyped() {
@@ -123,7 +125,7 @@ void Output::Complain(const std::string &text) {
         WriteOut(JsonLine({{"type", "message"}, {"text", ValidUtf8(text)}}));
         return;
     }
-    WriteErr(text);
+    WriteErr(PrintableLogText(text));
 }
 
 void Output::Progress(const UpdateProgress &progress) {

@@ -24,7 +24,8 @@ class Output {
 
     OutputMode Mode() const { return mode_; }
 
-    // One text of the message log, exactly as formatted.
+    // One text of the message log as formatted; on a terminal or in plain text every control
+    // character but its line breaks and tabs is shown as \xNN.
     void Log(const std::string &text);
     // The program's own words (a whole line or more, ending "\n"): with the log on stdout, or as
     // {"type":"message","text":...}.

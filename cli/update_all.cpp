@@ -16,8 +16,8 @@
 #include "cli/child_process.h"
 #include "cli/child_report.h"
 #include "cli/line_splitter.h"
-#include "cli/utf8_text.h"
 #include "firmware/state_folder.h"
+#include "serial/outside_text.h"
 
 namespace tornelvox::cli {
 
@@ -323,13 +323,13 @@ void UpdateAllRun::SayProgress(AdapterRun &run) {
     run.said_attempt = progress.attempt;
     run.said_stage = progress.stage;
     run.said_quarter = quarter;
-    out_ << run.row.port << ": attempt " << progress.attempt << ", "
+    out_ << PrintableText(run.row.port) << ": attempt " << progress.attempt << ", "
          << PrintableText(progress.stage.substr(0, 40)) << " " << Percent(progress) << " %\n";
     out_.flush();
 }
 
 void UpdateAllRun::SayEnd(const AdapterRun &run) {
-    out_ << run.row.port << ": " << ResultInWords(run.row) << "\n";
+    out_ << PrintableText(run.row.port) << ": " << ResultInWords(run.row) << "\n";
     out_.flush();
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "serial/outside_text.h"
 #include "serial/terminal_node.h"
 
 namespace tornelvox {
@@ -254,8 +255,15 @@ std::string ExplainBusy(const std::string &path) {
     bool modem_manager = false;
     for (const Holder &holder : holders) {
         const std::string process = "process " + holder.pid;
-        text += "\t     held by " +
-                (holder.command.empty() ? process : holder.command + " (" + process + ")") + "\n";
+        // A process names itself: its name may hold escape sequences or line breaks.
+        const std::string name = PrintableText(holder.command);
+        text += "\t     held by ";
+        if (name.empty()) {
+            text += process;
+        } else {
+            text.append(name).append(" (").append(process).append(")");
+        }
+        text += "\n";
         modem_manager = modem_manager || holder.command == kModemManager;
     }
     if (modem_manager) text += ModemManagerAdvice();

@@ -13,6 +13,8 @@
 //   garbage       prints lines that are not JSON, not UTF-8 or too long, then succeeds
 //   signal        killed by SIGKILL midway
 //   silent        ends with exit code 0 and no result line
+//   hostile       fails with control characters (escape sequences, C1 controls raw and in UTF-8)
+//                 in every kind of line it prints, on stdout and on stderr
 //
 // Every child logs its arguments first ("args: update --port ...").
 #include <signal.h>
@@ -139,6 +141,34 @@ int PrintGarbage(const std::string &port) {
     return Succeed(port);
 }
 
+// An escape sequence, CSI as UTF-8 (C2 9B: valid JSON, passed on as it is by a plain dump) and
+// DEL; the JSON lines carry ESC as \u001b.
+const std::string kHostile =
+    "\x1b[2J\xc2\x9b"
+    "31m\x7f";
+
+int PrintHostile(const std::string &port) {
+    Print({{"type", "progress"},
+           {"attempt", 1},
+           {"stage", "writing" + kHostile},
+           {"done", 1},
+           {"total", 4}});
+    Log("the adapter said " + kHostile + "\n");
+    Print({{"type", "message"}, {"text", "asked " + kHostile + "\n"}});
+    Print({{"type", kHostile}, {"text", kHostile}});
+    std::fprintf(stderr, "stderr \x1b]0;title\x07 \x9b raw\n");
+    std::printf("not JSON \x1b[5m \x9b \xc2\x85\n");
+    std::fflush(stdout);
+    Log("Update failed: " + kHostile + "\n");
+    Print({{"type", "result"},
+           {"status", StatusWord(ExitStatus::kUpdateFailed)},
+           {"exit", ExitCode(ExitStatus::kUpdateFailed)},
+           {"port", port},
+           {"address", kHostile},
+           {"version_before", kHostile}});
+    return ExitCode(ExitStatus::kUpdateFailed);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -180,6 +210,7 @@ int main(int argc, char **argv) {
         return Result(port, ExitStatus::kUpdateFailed);
     }
     if (behaviour == "garbage") return PrintGarbage(port);
+    if (behaviour == "hostile") return PrintHostile(port);
     if (behaviour == "signal") {
         Progress("writing", 2, 4);
         raise(SIGKILL);

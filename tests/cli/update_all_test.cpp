@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -410,6 +412,69 @@ TEST_F(UpdateAllTest, JsonLinesAllParseAndCarryTheirPort) {
     EXPECT_EQ(result.value("exit", -1), ExitCode(ExitStatus::kUpdateFailed));
     EXPECT_EQ(result.value("log_dir", ""), request_.log_dir);
     EXPECT_EQ(result["adapters"].size(), 3u);
+}
+
+// The bytes of the fake child's hostile texts that must never pass as they are: ESC, CSI (raw,
+// or the second byte of its UTF-8 form C2 9B), NEL (C2 85), DEL and BEL. The live table's own
+// sequences (erase a line, go up N lines) are taken out of a terminal's output first.
+std::string ForbiddenByteIn(std::string text, bool terminal) {
+    if (terminal) {
+        for (std::size_t at = 0; (at = text.find("\x1b[", at)) != std::string::npos;) {
+            std::size_t end = at + 2;
+            while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+            if (end < text.size() && (text[end] == 'K' || text[end] == 'F')) {
+                text.erase(at, end + 1 - at);
+            } else {
+                ++at;
+            }
+        }
+    }
+    const std::string forbidden = "\x1b\x9b\x85\x7f\x07";
+    const std::size_t at = text.find_first_of(forbidden);
+    if (at == std::string::npos) return {};
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "byte %02X at %zu",
+                  static_cast<unsigned>(static_cast<unsigned char>(text[at])), at);
+    return shown;
+}
+
+TEST_F(UpdateAllTest, ControlsFromAChildAreEscapedInTheOutputAndTheLog) {
+    struct Mode {
+        const char *name;
+        bool json;
+        bool terminal;
+    };
+    // ESC [2J, CSI in UTF-8, "31m", DEL, as the child printed them, made visible.
+    const std::string shown = "\\x1B[2J\\xC2\\x9B31m\\x7F";
+    for (const Mode mode :
+         {Mode{"plain", false, false}, Mode{"terminal", false, true}, Mode{"json", true, false}}) {
+        SCOPED_TRACE(mode.name);
+        output_.text.clear();
+        request_.json = mode.json;
+        request_.terminal = mode.terminal;
+
+        EXPECT_EQ(Run({"hostile-1"}), ExitCode(ExitStatus::kUpdateFailed));
+
+        EXPECT_EQ(ForbiddenByteIn(Output(), mode.terminal), "") << Output();
+        if (mode.json) {
+            // ASCII only, every control as \u00NN, C1 controls included.
+            for (const char c : Output()) {
+                ASSERT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << Output();
+            }
+            EXPECT_NE(Output().find("the adapter said \\u001b[2J\\u009b31m\\u007f"),
+                      std::string::npos)
+                << Output();
+            for (const auto &line : JsonLines()) EXPECT_FALSE(line.is_discarded()) << Output();
+        } else {
+            EXPECT_NE(Output().find(shown), std::string::npos) << Output();
+        }
+        // The log keeps the child's line breaks and shows every control.
+        const std::string log = LogOf("hostile-1");
+        EXPECT_EQ(ForbiddenByteIn(log, false), "") << log;
+        EXPECT_NE(log.find("the adapter said " + shown + "\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("\nasked " + shown + "\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("\nstderr \\x1B]0;title\\x07 \\x9B raw\n"), std::string::npos) << log;
+    }
 }
 
 TEST_F(UpdateAllTest, EachLogFileHoldsItsOwnChildsLog) {

@@ -6,6 +6,9 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -190,6 +193,47 @@ TEST_F(PortDiagnosisHolders, NoProcFolderMeansNoHolderCanBeSeen) {
     const std::string text = ExplainOpenFailure(node_, EBUSY);
     ExpectLogLines(text);
     ExpectMentions(text, {"a system service may hold it"}, {"held by", "ModemManager"});
+}
+
+// A real process that holds a terminal and has renamed itself: a process names itself as it
+// likes, escape sequences and line breaks included, and the name must not reach the log as it is.
+TEST(PortDiagnosisHolderName, AProcessNamedWithControlsIsShownEscaped) {
+    testing::ResetProcessState();
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string node = ptsname(master);
+    // Clear screen, CSI raw and in UTF-8, a line break that would start a forged log line.
+    static const char kName[] = "\x1b[2J\x9b\xc2\x9b\n\tforged";
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int held = open(node.c_str(), O_RDWR | O_NOCTTY);
+        prctl(PR_SET_NAME, kName, 0, 0, 0);
+        const char done = held >= 0 ? 'y' : 'n';
+        if (write(ready[1], &done, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char held = 'n';
+    EXPECT_EQ(read(ready[0], &held, 1), 1);
+    close(ready[0]);
+
+    const std::string text = held == 'y' ? ExplainOpenFailure(node, EBUSY) : std::string();
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(master);
+
+    ASSERT_EQ(held, 'y');
+    ExpectLogLines(text);
+    ExpectMentions(text,
+                   {"held by \\x1B[2J\\x9B\\xC2\\x9B\\x0A\\x09forged (process " +
+                    std::to_string(child) + ")\n"},
+                   {"\x1b", "\x9b", "\n\tforged"});
 }
 
 // Permission cases need a process that is refused access: a child that drops root's
