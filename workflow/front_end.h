@@ -25,6 +25,9 @@ struct AddressCandidate {
 // The question an update asks before it would erase an adapter whose own address it could not
 // read, or that may not be the adapter it began with: which address the adapter is to keep.
 struct AddressQuestion {
+    std::string port;                          // the adapter's port
+    std::string reason;                        // why the update cannot go on by itself, in words
+    std::vector<AddressCandidate> candidates;  // newest and most likely first
     enum class Kind {
         kAddressNotRead,    // no address of this adapter could be read (or two differ)
         kAdapterMayDiffer,  // the adapter was unplugged, and nothing tells whether the one at
@@ -36,9 +39,6 @@ struct AddressQuestion {
     // Answers given in advance (the command line's --address, --new-address) were meant for
     // the adapter the update began with, and answer only kAddressNotRead.
     Kind kind = Kind::kAddressNotRead;
-    std::string port;                          // the adapter's port
-    std::string reason;                        // why the update cannot go on by itself, in words
-    std::vector<AddressCandidate> candidates;  // newest and most likely first
 };
 
 struct AddressAnswer {

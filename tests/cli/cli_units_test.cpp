@@ -43,11 +43,11 @@ TEST(AddressQuestion, CommandLineAnswersAreNotUsedAfterAnUnplug) {
          {Kind::kAddressNotRead, Kind::kAdapterMayDiffer, Kind::kAnotherAdapter}) {
         for (const bool given : {true, false}) {
             AddressQuestion question{
-                kind,
                 "/dev/ttyUSB0",
                 "Another adapter is at the port now.",
                 {{second, "stored on the adapter now at the port", "", "", false},
-                 {first, "the first adapter's", "", "", false}}};
+                 {first, "the first adapter's", "", "", false}},
+                kind};
             Output output(OutputMode::kPlain);
             AddressChoice choice;
             if (given) choice.given = first;
