@@ -353,10 +353,10 @@ std::optional<AttemptEnd> EstablishAdapter(UpdateRun &run, bool page_found) {
     }
     bool chosen = false;
     if (identity == Identity::kAnother) {
-        const std::string now = LastNamePageSearch.valid.empty()
-                                    ? std::string("it has no stored BT address")
-                                    : "its BT address is " +
-                                          FormatBtAddress(LastNamePageSearch.valid[0].address);
+        const std::string now =
+            LastNamePageSearch.valid.empty()
+                ? std::string("it has no stored BT address")
+                : "its BT address is " + FormatBtAddress(LastNamePageSearch.valid[0].address);
         const std::string first = run.trusted ? "has " + FormatBtAddress(*run.trusted)
                                               : std::string("had no address read");
         ShowMsg(
