@@ -273,6 +273,7 @@ struct ReplugCase {
     Reply reply;
     std::optional<AddressQuestion::Kind> asked;  // the one question asked, if any
     Ends ends;
+    int early_failures = 0;  // attempts that fail at their first erase before the unplug's
 };
 
 bool Contains(const std::string &text, const std::string &part) {
@@ -320,9 +321,14 @@ TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
     ASSERT_TRUE(InitPort());
     ASSERT_EQ(CheckFMVersion(), 1);
     window_->Clear();
+    if (c.early_failures > 0) {
+        first_->AddFault({.code = kCmdEraseStep,
+                          .kind = emu::FaultKind::kOneByteReply,
+                          .times = c.early_failures});
+    }
     first_->AddFault({.code = kCmdEraseStep,
                       .kind = emu::FaultKind::kUnplug,
-                      .skip = c.when == Unplugged::kAtFirstErase ? 0 : 29});
+                      .skip = c.early_failures + (c.when == Unplugged::kAtFirstErase ? 0 : 29)});
     if (c.next == Next::kAnotherAdapter) {
         ASSERT_TRUE(second_->Start());
         ASSERT_TRUE(second_->ListInDeviceTree(SysfsRoot));
@@ -425,6 +431,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReplugCase{"SameAdapter_NoSerial_PageErased", Unplugged::kAtLastErase, Next::kSameAdapter,
                    "", "", true, Reply::kFirstCandidate, Kind::kAdapterMayDiffer,
                    Ends::kOwnAddress},
+        // Unplugged in the sixth attempt, after which attempts write the address held without
+        // reading the name page: the seventh reads it again, and finds another adapter.
+        ReplugCase{"AnotherAdapter_InTheSixthAttempt", Unplugged::kAtFirstErase,
+                   Next::kAnotherAdapter, "", "", true, Reply::kNone, Kind::kAnotherAdapter,
+                   Ends::kNothingErased, 5},
         // Plugged back in at another node: never followed there.
         ReplugCase{"Renumbered_Serial", Unplugged::kAtLastErase, Next::kSameElsewhere, "FT1A", "",
                    true, Reply::kNone, std::nullopt, Ends::kNotFollowed}),
