@@ -40,6 +40,20 @@ void CliFrontEnd::ReportProgress(const UpdateProgress &progress) {
 
 AddressAnswer CliFrontEnd::AskForAddress(const AddressQuestion &question) {
     AddressAnswer answer;
+    if (question.kind != AddressQuestion::Kind::kAddressNotRead) {
+        // The adapter was unplugged during the update, and the one at the port now may be
+        // another: --address and --new-address were meant for the first one, and a script must
+        // never write that adapter's address into this one. Only a person on the terminal
+        // answers this.
+        if (output_.Mode() != OutputMode::kJson && CanAsk()) return AskOnTerminal(question);
+        output_.Say("The adapter at " + question.port +
+                    " was unplugged during the update: " + question.reason +
+                    "\nNothing was erased on it. An address given with --address or "
+                    "--new-address is meant for the adapter the update began with and is not "
+                    "used for this one. Check which adapter is at the port, then run the update "
+                    "again.\n");
+        return answer;
+    }
     if (choice_.given) {
         answer.kind = AddressAnswer::Kind::kGivenAddress;
         answer.address = *choice_.given;

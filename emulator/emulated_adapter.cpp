@@ -9,6 +9,7 @@
 
 #include "emulator/adapter_core.h"
 #include "emulator/adapter_line.h"
+#include "emulator/device_tree.h"
 #include "emulator/fault_plan.h"
 #include "emulator/frame_catalogue.h"
 #include "emulator/pseudo_terminal.h"
@@ -47,6 +48,8 @@ struct EmulatedAdapter::Impl {
     std::array<int, kCodeSlots> handled{};
     std::vector<std::string> links;
     bool plugged = false;
+    std::string device_tree_root;          // empty: the node is listed nowhere
+    EmulatedAdapter *successor = nullptr;  // takes over the links at the next unplug
 
     std::atomic<bool> stop_requested{false};
     std::atomic<bool> unplug_requested{false};
@@ -106,7 +109,19 @@ void EmulatedAdapter::Impl::HangUp(const char *why) {
     // Unplugged, with its node gone as a USB serial node goes (a replug makes the links again),
     // before the line hangs up: whoever sees the hang-up sees the adapter unplugged.
     plugged = false;
+    if (successor != nullptr) {
+        // Another adapter in the same socket: the node names it now. Its own lock is taken
+        // inside this one only here, and it never takes ours.
+        Impl &next = *successor->impl_;
+        std::lock_guard next_lock(next.mutex);
+        for (const std::string &link : links) {
+            if (LinkTo(next.slave_path, link)) next.links.push_back(link);
+        }
+        links.clear();
+        successor = nullptr;
+    }
     for (const std::string &link : links) RemoveLink(link);
+    if (!device_tree_root.empty()) RemoveUsbSerialEntry(device_tree_root, slave_path);
     line.HangUp();
     input.clear();
     records.push_back({RecordKind::kEvent, 0, {}, why});
@@ -130,6 +145,10 @@ void EmulatedAdapter::Impl::PlugBackIn() {
         }
         for (const std::string &link : links) {
             if (!LinkTo(slave_path, link)) replugged = false;
+        }
+        if (!device_tree_root.empty() &&
+            !AddUsbSerialEntry(device_tree_root, slave_path, config.usb_serial)) {
+            replugged = false;
         }
         records.push_back({RecordKind::kEvent, 0, {}, "plugged in again; " + core.PowerCycle()});
     }
@@ -347,6 +366,9 @@ void EmulatedAdapter::Stop() {
     impl_->plugged = false;
     for (const std::string &link : impl_->links) RemoveLink(link);
     impl_->links.clear();
+    if (!impl_->device_tree_root.empty()) {
+        RemoveUsbSerialEntry(impl_->device_tree_root, impl_->slave_path);
+    }
 }
 
 std::string EmulatedAdapter::DevicePath() const {
@@ -363,10 +385,7 @@ bool EmulatedAdapter::LinkAt(const std::string &link_path) {
 
 void EmulatedAdapter::Unplug() {
     if (!impl_->thread.joinable()) {
-        std::lock_guard lock(impl_->mutex);
-        impl_->plugged = false;
-        for (const std::string &link : impl_->links) RemoveLink(link);
-        impl_->line.HangUp();
+        impl_->HangUp("unplugged");
         return;
     }
     impl_->unplug_requested = true;
@@ -387,6 +406,17 @@ bool EmulatedAdapter::Replug(const std::string &new_link) {
     std::unique_lock lock(impl_->mutex);
     impl_->changed.wait_for(lock, kUnplugWait, [this] { return !impl_->replug_requested; });
     return impl_->replugged;
+}
+
+bool EmulatedAdapter::ListInDeviceTree(const std::string &root) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->device_tree_root = root;
+    return !impl_->plugged || AddUsbSerialEntry(root, impl_->slave_path, impl_->config.usb_serial);
+}
+
+void EmulatedAdapter::PlugInAfterUnplug(EmulatedAdapter &next) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->successor = &next;
 }
 
 void EmulatedAdapter::PowerCycle() {

@@ -69,6 +69,9 @@ struct AdapterConfig {
     // whatever the utility writes stays in the line's buffers until they are full, and then its
     // writes find no room. Nothing is answered. Stop and Unplug still act at once.
     bool never_reads = false;
+    // The USB serial number the adapter's USB bridge reports, as listed by ListInDeviceTree;
+    // empty for a bridge without one.
+    std::string usb_serial = {};
 };
 
 enum class FaultKind {
@@ -148,6 +151,15 @@ class EmulatedAdapter {
     // page 0 holds some). The line and the flash stay.
     void PowerCycle();
     bool Plugged() const;
+    // Lists the adapter's node under root, a stand-in for the system's device tree (/sys), as a
+    // USB device with the configured usb_serial, and keeps the entry in step with the line: it
+    // goes when the adapter is unplugged and comes back for the new node of a replug.
+    bool ListInDeviceTree(const std::string &root);
+    // A second adapter plugged into the same socket: when this adapter is next unplugged (by
+    // Unplug or a kUnplug fault), `next`, already started, takes over its links before this
+    // line hangs up, so that whoever reopens the link after the hang-up finds `next`. `next`
+    // must outlive this adapter's unplug.
+    void PlugInAfterUnplug(EmulatedAdapter &next);
 
     // Faults.
     void AddFault(const FaultRule &rule);

@@ -30,7 +30,11 @@ AddressQuestionDialog::AddressQuestionDialog(const AddressQuestion &question, QW
     int marked = -1;
     for (const AddressCandidate &candidate : question.candidates) {
         ui_->lvAddresses->addItem(Describe(candidate));
-        if (candidate.same_usb_device && marked < 0) marked = ui_->lvAddresses->count() - 1;
+        // After an unplug the adapter at the port may be another one: nothing is chosen for it.
+        if (candidate.same_usb_device && marked < 0 &&
+            question.kind == AddressQuestion::Kind::kAddressNotRead) {
+            marked = ui_->lvAddresses->count() - 1;
+        }
     }
     if (question.candidates.empty()) {
         auto *none = new QListWidgetItem(

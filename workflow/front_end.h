@@ -24,11 +24,22 @@ struct AddressCandidate {
 };
 
 // The question an update asks before it would erase an adapter whose own address it could not
-// read: which address the adapter is to keep.
+// read, or that may not be the adapter it began with: which address the adapter is to keep.
 struct AddressQuestion {
     std::string port;                          // the adapter's port
     std::string reason;                        // why the update cannot go on by itself, in words
     std::vector<AddressCandidate> candidates;  // newest and most likely first
+    enum class Kind {
+        kAddressNotRead,    // no address of this adapter could be read (or two differ)
+        kAdapterMayDiffer,  // the adapter was unplugged, and nothing tells whether the one at
+                            // the port now is the same: the update's address is offered marked
+                            // as the one from before the unplug
+        kAnotherAdapter,    // another adapter is at the port now: its own address (if it has
+                            // one) comes first, then the first adapter's, marked as such
+    };
+    // Answers given in advance (the command line's --address, --new-address) were meant for
+    // the adapter the update began with, and answer only kAddressNotRead.
+    Kind kind = Kind::kAddressNotRead;
 };
 
 struct AddressAnswer {

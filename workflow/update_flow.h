@@ -35,8 +35,15 @@ void SleepBeforeRetry(unsigned seconds);
 // Before the first frame it refuses an adapter this build may not update. Each attempt writes
 // back the address read from this adapter in this update; when there is none it asks through
 // front_end which address to keep (front_end.AskForAddress) and, without an answer, ends at the
-// cancel end having erased nothing. The address about to be written is appended to the address
-// backup before anything is erased.
+// cancel end having erased nothing. Every address read from the adapter's name page is
+// appended to the address backup as soon as it is read, and the address about to be written
+// before anything is erased.
+//
+// After the line hung up or the node vanished, the next attempt reads the name page again (also
+// from the sixth attempt on) and establishes that the same adapter answers before it erases:
+// by the USB serial number where the adapter's device has one, else by a valid name page. The
+// same adapter goes on without asking; another adapter, or one that cannot be told apart, is
+// asked about (AddressQuestion::Kind) and, without an answer, nothing of it is erased.
 int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end);
 
 // The Update action: sets ThreadRunning, locks the buttons, starts RunUpdateWorker on a

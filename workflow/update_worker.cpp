@@ -9,6 +9,8 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
@@ -135,16 +137,29 @@ struct UpdateRun {
     FrontEnd &front_end;
     // The address to write back without asking: read from this adapter in an earlier attempt
     // of this update, or chosen by the user in this update.
-    std::optional<BtAddress> trusted;
-    std::string trusted_name;     // the name read with it
-    bool trusted_chosen = false;  // chosen by the user rather than read
+    std::optional<BtAddress> trusted = {};
+    std::string trusted_name = {};  // the name read with it
+    bool trusted_chosen = false;    // chosen by the user rather than read
     bool backup_failure_told = false;
     int attempts_without_page = 0;  // attempts that found no valid name page
     int attempt = 1;                // the attempt running now, from 1
     bool erasing_begun = false;     // an erase step was sent: the firmware may be gone
+    // The USB serial number of the adapter this update writes; empty when its device has none.
+    std::string usb_serial = {};
+    // The line hung up or the node vanished since the adapter at the port was last known to be
+    // this update's: the next attempt reads the name page and establishes which adapter
+    // answers before anything is erased.
+    bool identity_in_doubt = false;
+    bool name_page_written = false;  // a name page was (or may have been) written to it
+    // The addresses this update has put in the backup, with the serial number they were read
+    // under, so that a retry does not save them again.
+    std::vector<std::pair<BtAddress, std::string>> saved = {};
 };
 
 enum class AttemptEnd { kSucceeded, kFailed, kNoAddress };
+
+// Which adapter answers at the port after an unplug, as far as can be told.
+enum class Identity { kSame, kAnother, kUnknown };
 
 BtAddress HeldAddress() {
     BtAddress held{};
@@ -156,45 +171,67 @@ void Hold(const BtAddress &address) {
     std::memcpy(BT_ADD, address.data(), sizeof BT_ADD);
 }
 
-// The addresses the user may pick: those found on the adapter, the one held from an earlier
-// update, then the backup's, newest first.
-AddressQuestion BuildQuestion(const std::string &reason) {
+// The addresses the user may pick: those found on the adapter, the one this update or an
+// earlier one holds, then the backup's, newest first. Only for an adapter whose own address is
+// unknown is a backup record of its USB device marked, which a front end may choose in advance;
+// after an unplug nothing is.
+AddressQuestion BuildQuestion(const UpdateRun &run, AddressQuestion::Kind kind,
+                              const std::string &reason) {
+    using Kind = AddressQuestion::Kind;
     AddressQuestion question;
+    question.kind = kind;
     question.port = ComPortName;
     question.reason = reason;
+    // A backup record repeats an address already offered from the adapter or from memory.
     auto offered = [&question](const BtAddress &address, const std::string &port) {
         for (const AddressCandidate &candidate : question.candidates) {
-            if (candidate.address == address && candidate.port == port) return true;
+            if (candidate.address == address && (candidate.port == port || candidate.port.empty()))
+                return true;
         }
         return false;
     };
     for (const StoredNamePage &page : LastNamePageSearch.valid) {
-        char origin[64];
-        std::snprintf(origin, sizeof origin, "stored on the adapter at %05X",
+        char origin[80];
+        std::snprintf(origin, sizeof origin,
+                      kind == Kind::kAnotherAdapter
+                          ? "stored on the adapter now at the port, at %05X"
+                          : "stored on the adapter at %05X",
                       static_cast<unsigned>(page.at));
         question.candidates.push_back({page.address, origin, "", "", false});
     }
-    const BtAddress held = HeldAddress();
-    if (held != kBuiltInBtAddress && !offered(held, "")) {
-        question.candidates.push_back(
-            {held, "held from an earlier update in this run (may be another adapter's)", "", "",
-             false});
+    if (kind == Kind::kAddressNotRead) {
+        const BtAddress held = HeldAddress();
+        if (held != kBuiltInBtAddress && !offered(held, "")) {
+            question.candidates.push_back(
+                {held, "held from an earlier update in this run (may be another adapter's)", "", "",
+                 false});
+        }
+    } else if (run.trusted && !offered(*run.trusted, "")) {
+        const char *origin =
+            kind == Kind::kAnotherAdapter
+                ? "the first adapter's, at the port before the unplug: not this adapter's"
+                : (run.trusted_chosen ? "this update's adapter's before the unplug, chosen in "
+                                        "this update"
+                                      : "this update's adapter's before the unplug, read from it "
+                                        "in this update");
+        question.candidates.push_back({*run.trusted, origin, "", "", false});
     }
     const std::string serial = UsbSerialNumber(ComPortName);
     for (const AddressRecord &record : ReadAddressRecords(64)) {
         if (question.candidates.size() >= kBackupRecordsOffered + 3) break;
         if (offered(record.address, record.port)) continue;
-        question.candidates.push_back({record.address, "address backup", LocalTime(record.time),
-                                       record.port,
-                                       !serial.empty() && record.usb_serial == serial});
+        question.candidates.push_back(
+            {record.address, "address backup", LocalTime(record.time), record.port,
+             kind == Kind::kAddressNotRead && !serial.empty() && record.usb_serial == serial});
     }
     return question;
 }
 
 // Asks which address the adapter is to keep. True when the user chose one (BT_ADD then holds
 // it); false when nobody answered or the user refused.
-bool AskForAddress(UpdateRun &run, const std::string &reason) {
-    const AddressQuestion question = BuildQuestion(reason);
+bool AskForAddress(UpdateRun &run, const std::string &reason,
+                   AddressQuestion::Kind kind = AddressQuestion::Kind::kAddressNotRead) {
+    const AddressQuestion question = BuildQuestion(run, kind, reason);
     const AddressAnswer answer = run.front_end.AskForAddress(question);
     switch (answer.kind) {
         case AddressAnswer::Kind::kCandidate:
@@ -246,17 +283,27 @@ void TrustReadAddress(UpdateRun &run) {
     run.trusted_chosen = false;
 }
 
-// Appends the address about to be written to the backup, flushed, before anything is erased.
-void BackUpAddress(UpdateRun &run) {
+// Appends an address to the backup, flushed, unless this update saved it before for the same
+// USB device. A failure is told once; the update goes on.
+void SaveAddress(UpdateRun &run, const BtAddress &address, const std::string &name,
+                 const char *source) {
+    const std::string serial = UsbSerialNumber(ComPortName);
+    for (const auto &[saved, saved_serial] : run.saved) {
+        if (saved == address && saved_serial == serial) return;
+    }
     AddressRecord record;
     record.time = UtcTimestamp();
-    record.address = HeldAddress();
-    record.name = run.trusted_name;
+    record.address = address;
+    record.name = name;
     record.port = ComPortName;
-    record.usb_serial = UsbSerialNumber(ComPortName);
-    record.source = run.trusted_chosen ? "chosen" : "read";
+    record.usb_serial = serial;
+    record.source = source;
     std::string error;
-    if (AppendAddressRecord(record, error) || run.backup_failure_told) return;
+    if (AppendAddressRecord(record, error)) {
+        run.saved.emplace_back(address, serial);
+        return;
+    }
+    if (run.backup_failure_told) return;
     run.backup_failure_told = true;
     ShowMsg(
         " Could not save the BT address backup (%s). The update goes on with the address in "
@@ -264,10 +311,95 @@ void BackUpAddress(UpdateRun &run) {
         error.c_str());
 }
 
+// Every address the last name page read found goes to the backup at once, whatever this
+// update later makes of it: it may be another adapter's, whose own is then in no other place.
+void SaveReadAddresses(UpdateRun &run) {
+    for (const StoredNamePage &page : LastNamePageSearch.valid) {
+        SaveAddress(run, page.address, page.name, "read");
+    }
+}
+
+// Appends the address about to be written to the backup before anything is erased.
+void BackUpAddress(UpdateRun &run) {
+    SaveAddress(run, HeldAddress(), run.trusted_name, run.trusted_chosen ? "chosen" : "read");
+}
+
+// After an unplug: is the adapter at the port now the one this update began with? Its USB serial
+// number decides where either adapter's device has one; otherwise a valid name page with
+// another address than this update's, on an adapter this update has not written a name page
+// to, is another adapter's, and one with this update's address is the same adapter's.
+Identity AdapterAtPort(const UpdateRun &run, bool page_found, const std::string &serial_now) {
+    if (!run.usb_serial.empty() || !serial_now.empty()) {
+        return serial_now == run.usb_serial ? Identity::kSame : Identity::kAnother;
+    }
+    if (!run.trusted) return Identity::kSame;  // nothing of an earlier adapter to mix up
+    if (!page_found) return Identity::kUnknown;
+    if (LastNamePageSearch.valid[0].address == *run.trusted) return Identity::kSame;
+    return run.name_page_written ? Identity::kUnknown : Identity::kAnother;
+}
+
+// After an unplug, with the name page just read: nothing when the adapter at the port is this
+// update's, which goes on as ever; otherwise how the attempt ends. Another adapter, or one that
+// cannot be told apart, is asked about before anything is erased.
+std::optional<AttemptEnd> EstablishAdapter(UpdateRun &run, bool page_found) {
+    using Kind = AddressQuestion::Kind;
+    // Nothing read: the next attempt reads again before it may erase.
+    if (!LastNamePageSearch.read) return AttemptEnd::kFailed;
+    const std::string serial_now = UsbSerialNumber(ComPortName);
+    const Identity identity = AdapterAtPort(run, page_found, serial_now);
+    if (identity == Identity::kSame) {
+        run.identity_in_doubt = false;
+        return std::nullopt;
+    }
+    bool chosen = false;
+    if (identity == Identity::kAnother) {
+        const std::string now =
+            LastNamePageSearch.valid.empty()
+                ? std::string("it has no stored BT address")
+                : "its BT address is " + FormatBtAddress(LastNamePageSearch.valid[0].address);
+        const std::string first = run.trusted ? "has " + FormatBtAddress(*run.trusted)
+                                              : std::string("had no address read");
+        ShowMsg(
+            " Another adapter is at %s now: %s; the adapter this update began with %s. Nothing "
+            "is erased unless you say which address this adapter is to keep.\n",
+            ComPortName, now.c_str(), first.c_str());
+        chosen = AskForAddress(run,
+                               "Another adapter is at the port now, not the one this update "
+                               "began with. Choose the address this adapter is to keep: its own "
+                               "if it has one.",
+                               Kind::kAnotherAdapter);
+        if (chosen) {
+            // The update goes on with this adapter, which it has not written anything to yet.
+            run.usb_serial = serial_now;
+            run.name_page_written = false;
+            run.erasing_begun = false;
+            run.attempts_without_page = 0;
+        }
+    } else {
+        ShowMsg(
+            " Cannot tell whether the adapter at %s is the one this update began with: neither "
+            "a USB serial number nor its name page tells.\n",
+            ComPortName);
+        chosen = AskForAddress(run,
+                               "The adapter was unplugged during the update, and nothing tells "
+                               "whether the adapter at the port now is the same one.",
+                               Kind::kAdapterMayDiffer);
+    }
+    if (!chosen) return AttemptEnd::kNoAddress;
+    run.identity_in_doubt = false;
+    return AttemptEnd::kSucceeded;
+}
+
 // The address of an attempt that reads the name page: kSucceeded when BT_ADD holds the address
 // to write back.
 AttemptEnd AddressFromNamePage(UpdateRun &run) {
-    if (GetID(1)) {
+    const bool page_found = GetID(1) != 0;
+    SaveReadAddresses(run);
+    if (run.identity_in_doubt) {
+        const std::optional<AttemptEnd> end = EstablishAdapter(run, page_found);
+        if (end) return *end;
+    }
+    if (page_found) {
         TrustReadAddress(run);
         return AttemptEnd::kSucceeded;
     }
@@ -308,7 +440,9 @@ AttemptEnd AddressHeldForLaterAttempt(UpdateRun &run) {
 
 AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     if (!Set2Boot()) return AttemptEnd::kFailed;
-    const AttemptEnd address = failed_attempts < kAttemptsWithNameRead
+    // Later attempts write the address held without reading, unless the adapter was unplugged
+    // since the last read: then it is read again, and which adapter answers is established.
+    const AttemptEnd address = failed_attempts < kAttemptsWithNameRead || run.identity_in_doubt
                                    ? AddressFromNamePage(run)
                                    : AddressHeldForLaterAttempt(run);
     if (address != AttemptEnd::kSucceeded) return address;
@@ -319,6 +453,8 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     FailCode = kFailNone;
     const bool programmed = ProgramDevice(run.front_end.UpdateVerification()) != 0;
     if (!programmed && FailCode == kFailEraseStep) run.erasing_begun = true;
+    // A name page write that got no good reply may still have been written.
+    if (!programmed && FailCode == kFailNamePage) run.name_page_written = true;
     if (FailCode == kFailNone) FailCode = fail_code_before;
     return programmed ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
 }
@@ -336,11 +472,17 @@ int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
     // are never resumed on a reopened port. The attempt fails, and the next one starts over.
     ReopenAfterHangup.store(false);
     ShowMsg("\n Start the programming: \n");
-    UpdateRun run{*front_end, std::nullopt, "", false, false, 0, 1, false};
+    UpdateRun run{*front_end};
+    run.usb_serial = UsbSerialNumber(ComPortName);
     // Each step of programming reaches the front end with the attempt it belongs to.
     FlashProgressSink = [&run](const FlashProgress &step) {
         // A step done, or a later stage: the flash has been erased, in part or in whole.
         if (step.stage != UpdateStage::kErasing || step.done > 0) run.erasing_begun = true;
+        // Writing reports the name page as its last step but one (page 0 comes last).
+        if ((step.stage == UpdateStage::kWriting && step.done >= step.total - 1) ||
+            step.stage == UpdateStage::kVerifying) {
+            run.name_page_written = true;
+        }
         run.front_end.ReportProgress(
             {run.attempt, step.stage, step.done, step.total, step.verifying_total});
     };
@@ -366,6 +508,8 @@ int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
         const bool reopened = InitPort();
         const bool disconnected =
             HangupsSeen.load() != hangups_before || (!reopened && OpenError == ENOENT);
+        // Whoever answers at the port next may be another adapter.
+        if (disconnected) run.identity_in_doubt = true;
         if (disconnected && !disconnection_told) {
             disconnection_told = true;
             ShowMsg(

@@ -4,10 +4,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/cli_front_end.h"
 #include "cli/json_text.h"
 #include "cli/options.h"
 #include "cli/progress_meter.h"
 #include "cli/setting_assignment.h"
+#include "cli/terminal_prompt.h"
 #include "firmware/address_backup.h"
 
 namespace tornelvox::cli {
@@ -27,6 +29,42 @@ TEST(AddressText, RefusesAnythingElse) {
          {"", "06:04:03:00:01", "06:04:03:00:01:00:", "06-04-03-00-01-00", "06:04:03:00:01:0G",
           "0604030001000", " 06:04:03:00:01:00", "006:04:03:00:01:0"}) {
         EXPECT_FALSE(ParseBtAddress(text)) << text;
+    }
+}
+
+// --address and --new-address answer the question about the adapter the update began with.
+// After an unplug the adapter at the port may be another one, and a script that gave them must
+// never write the first adapter's address into it: nothing is answered.
+TEST(AddressQuestion, CommandLineAnswersAreNotUsedAfterAnUnplug) {
+    if (CanAsk()) GTEST_SKIP() << "standard input is a terminal: the question would be asked";
+    const BtAddress first = {0xA7, 0x03, 0x5C, 0x21, 0x9E, 0x40};
+    const BtAddress second = {0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB};
+    using Kind = AddressQuestion::Kind;
+    for (const Kind kind :
+         {Kind::kAddressNotRead, Kind::kAdapterMayDiffer, Kind::kAnotherAdapter}) {
+        for (const bool given : {true, false}) {
+            AddressQuestion question{
+                "/dev/ttyUSB0",
+                "Another adapter is at the port now.",
+                {{second, "stored on the adapter now at the port", "", "", false},
+                 {first, "the first adapter's", "", "", false}},
+                kind};
+            Output output(OutputMode::kPlain);
+            AddressChoice choice;
+            if (given) choice.given = first;
+            choice.new_address = !given;
+            CliFrontEnd front_end(output, choice, -1);
+            ::testing::internal::CaptureStdout();
+            const AddressAnswer answer = front_end.AskForAddress(question);
+            const std::string said = ::testing::internal::GetCapturedStdout();
+            if (kind == Kind::kAddressNotRead) {
+                EXPECT_EQ(answer.kind, given ? AddressAnswer::Kind::kGivenAddress
+                                             : AddressAnswer::Kind::kBuiltInAddress);
+            } else {
+                EXPECT_EQ(answer.kind, AddressAnswer::Kind::kNoAnswer) << said;
+                EXPECT_NE(said.find("is not used for this one"), std::string::npos) << said;
+            }
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/emulator/emulator_fixture.h"
@@ -71,6 +72,53 @@ TEST_F(EmulatorTest, LinkGoesWithTheUnplugAndComesBackWithTheReplug) {
 
     adapter.Unplug();
     EXPECT_FALSE(link_exists()) << "unplugged";
+    std::filesystem::remove_all(folder);
+}
+
+// A second adapter plugged into the same socket: the link names it as soon as the first one is
+// unplugged, before anyone sees the hang-up. Each adapter's device-tree entry goes and comes
+// with its node, carrying its USB serial number.
+TEST_F(EmulatorTest, SecondAdapterTakesOverTheLinkAndEachKeepsItsDeviceTreeEntry) {
+    char folder_template[] = "/tmp/emulator-link-XXXXXX";
+    ASSERT_NE(mkdtemp(folder_template), nullptr);
+    const std::filesystem::path folder = folder_template;
+    const std::filesystem::path link = folder / "cu.usbserial-1410";
+    const std::filesystem::path tree = folder / "sys";
+    const auto serial_of = [&](const std::string &node) {
+        const auto device =
+            tree / "class" / "tty" / std::filesystem::path(node).filename() / "device";
+        std::error_code error;
+        const auto usb = std::filesystem::canonical(device, error).parent_path();
+        if (error) return std::string("(no entry)");
+        std::ifstream in(usb / "serial");
+        std::string serial;
+        std::getline(in, serial);
+        return serial;
+    };
+    EmulatedAdapter first({.usb_serial = "A1"});
+    EmulatedAdapter second({.bt_address = {0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB}});
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(second.Start());
+    ASSERT_TRUE(first.ListInDeviceTree(tree.string()));
+    ASSERT_TRUE(second.ListInDeviceTree(tree.string()));
+    ASSERT_TRUE(first.LinkAt(link.string()));
+    EXPECT_EQ(serial_of(first.DevicePath()), "A1");
+    EXPECT_EQ(serial_of(second.DevicePath()), "") << "a bridge without a serial number";
+    first.PlugInAfterUnplug(second);
+    first.AddFault({.code = kCodeProbe, .kind = FaultKind::kUnplug});
+
+    EXPECT_TRUE(SlavePort(link.string()).Exchange(kProbe, 8).empty());
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), second.DevicePath());
+    EXPECT_EQ(SlavePort(link.string()).Exchange(kProbe, 8).size(), 8u);
+    EXPECT_EQ(second.CountOf(kCodeProbe), 1);
+    const std::string unplugged_node = first.DevicePath();
+    EXPECT_EQ(serial_of(unplugged_node), "(no entry)");
+
+    second.Unplug();
+    ASSERT_TRUE(first.Replug());
+    EXPECT_EQ(serial_of(first.DevicePath()), "A1");
+    first.Stop();
+    second.Stop();
     std::filesystem::remove_all(folder);
 }
 

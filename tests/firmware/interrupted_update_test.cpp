@@ -6,6 +6,10 @@
 // On every row the adapter ends with its own address; with another only when the user chose
 // the built-in one and the log said so; or, when no address was chosen, with nothing more
 // erased.
+//
+// And adapters unplugged in the middle of one update: the same one plugged back in, another
+// one at the same node, the same one at another node. No adapter ever gets another's address
+// unasked.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,15 +17,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
+#include "tests/firmware/adapter_fixture.h"
 #include "tests/support/process_state.h"
 #include "workflow/workflow.h"
 
@@ -235,6 +242,203 @@ INSTANTIATE_TEST_SUITE_P(
                       Outcome::kOwnAddress},
         InterruptCase{"Verify_Close", Stage::kVerify, End::kClose, Backup::kPresent, "refuse",
                       Outcome::kOwnAddress}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// ---- Unplugged in the middle of an update ----------------------------------------------------
+
+using Address = std::array<std::uint8_t, 6>;
+const Address kFirstAddress = emu::AdapterConfig{}.bt_address;            // 40:9E:21:5C:03:A7
+constexpr Address kSecondAddress = {0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB};  // CB:A9:87:65:43:21
+
+enum class Unplugged { kAtFirstErase, kAtLastErase };  // its name page still there, or erased
+enum class Next {
+    kAnotherAdapter,  // a second adapter is plugged in and gets the same node
+    kSameAdapter,     // the first one is plugged back in at the same node
+    kSameElsewhere,   // the first one is plugged back in and gets another node
+};
+enum class Reply { kNone, kFirstCandidate };
+enum class Ends {
+    kNothingErased,  // the adapter now at the port got no erase; the update ends refused
+    kOwnAddress,     // the adapter now at the port keeps its own address, the update succeeds
+    kNotFollowed,    // the adapter at its new node got no frame; the update does not succeed
+};
+
+struct ReplugCase {
+    const char *name;
+    Unplugged when;
+    Next next;
+    const char *first_serial;   // the USB serial numbers; "" for a bridge without one
+    const char *second_serial;  // of the second adapter
+    bool second_has_page;
+    Reply reply;
+    std::optional<AddressQuestion::Kind> asked;  // the one question asked, if any
+    Ends ends;
+    int early_failures = 0;  // attempts that fail at their first erase before the unplug's
+};
+
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+void PrintTo(const ReplugCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class ReplugDuringUpdate : public AdapterTest, public ::testing::WithParamInterface<ReplugCase> {
+  protected:
+    void SetUp() override {
+        AdapterTest::SetUp();
+        char folder[] = "/tmp/tvx-XXXXXX";  // short: the link's path must fit the port name
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        SysfsRoot = (folder_ / "sys").string();
+    }
+    void TearDown() override {
+        if (second_) second_->Stop();
+        if (first_) first_->Stop();
+        AdapterTest::TearDown();
+        std::filesystem::remove_all(folder_);
+    }
+
+    std::filesystem::path folder_;
+    std::unique_ptr<emu::EmulatedAdapter> first_;
+    std::unique_ptr<emu::EmulatedAdapter> second_;
+};
+
+TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
+    const ReplugCase &c = GetParam();
+    const std::string link = (folder_ / "cu.usbserial-1").string();
+    first_ =
+        std::make_unique<emu::EmulatedAdapter>(emu::AdapterConfig{.usb_serial = c.first_serial});
+    second_ = std::make_unique<emu::EmulatedAdapter>(
+        emu::AdapterConfig{.bt_address = kSecondAddress,
+                           .name_page_stored = c.second_has_page,
+                           .usb_serial = c.second_serial});
+    ASSERT_TRUE(first_->Start());
+    ASSERT_TRUE(first_->ListInDeviceTree(SysfsRoot));
+    ASSERT_TRUE(first_->LinkAt(link));
+    std::snprintf(ComPortName, sizeof ComPortName, "%s", link.c_str());
+    ASSERT_TRUE(InitPort());
+    ASSERT_EQ(CheckFMVersion(), 1);
+    window_->Clear();
+    if (c.early_failures > 0) {
+        first_->AddFault({.code = kCmdEraseStep,
+                          .kind = emu::FaultKind::kOneByteReply,
+                          .times = c.early_failures});
+    }
+    first_->AddFault({.code = kCmdEraseStep,
+                      .kind = emu::FaultKind::kUnplug,
+                      .skip = c.early_failures + (c.when == Unplugged::kAtFirstErase ? 0 : 29)});
+    if (c.next == Next::kAnotherAdapter) {
+        ASSERT_TRUE(second_->Start());
+        ASSERT_TRUE(second_->ListInDeviceTree(SysfsRoot));
+        first_->PlugInAfterUnplug(*second_);
+    }
+    // The first adapter comes back during the pause after the attempt it was unplugged in.
+    bool replugged = false;
+    RetryPause = [&](unsigned) {
+        if (c.next == Next::kAnotherAdapter || replugged) return;
+        replugged = true;
+        first_->ClearRecords();
+        EXPECT_TRUE(first_->Replug(
+            c.next == Next::kSameElsewhere ? (folder_ / "cu.usbserial-2").string() : ""));
+    };
+    window_->AnswerAddressQuestions([&c](const AddressQuestion &) {
+        return c.reply == Reply::kNone ? AddressAnswer{}
+                                       : AddressAnswer{AddressAnswer::Kind::kCandidate, 0};
+    });
+
+    ASSERT_TRUE(RunUpdate());
+
+    const std::string log = Log();
+    const auto questions = window_->Questions();
+    EXPECT_EQ(questions.size(), c.asked ? 1u : 0u) << log;
+    if (c.asked && questions.size() == 1) {
+        EXPECT_EQ(questions[0].kind, *c.asked) << log;
+        ASSERT_FALSE(questions[0].candidates.empty());
+        const bool own_first = c.next == Next::kAnotherAdapter && c.second_has_page;
+        EXPECT_EQ(questions[0].candidates[0].address, own_first ? kSecondAddress : kFirstAddress);
+        for (const AddressCandidate &candidate : questions[0].candidates) {
+            EXPECT_FALSE(candidate.same_usb_device) << "nothing is chosen in advance";
+        }
+    }
+    emu::EmulatedAdapter &now = c.next == Next::kAnotherAdapter ? *second_ : *first_;
+    const Address own = c.next == Next::kAnotherAdapter ? kSecondAddress : kFirstAddress;
+    const auto page = now.ReadFlash(kNamePageAddress, 6);
+    switch (c.ends) {
+        case Ends::kNothingErased:
+            EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused) << log;
+            EXPECT_EQ(now.CountOf(kCmdEraseStep), 0) << log;
+            EXPECT_TRUE(Contains(log, " No BT address was chosen: nothing was erased.\n")) << log;
+            if (c.second_has_page) {
+                EXPECT_EQ(page, std::vector<std::uint8_t>(own.begin(), own.end())) << log;
+            }
+            break;
+        case Ends::kOwnAddress:
+            EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess) << log;
+            EXPECT_EQ(page, std::vector<std::uint8_t>(own.begin(), own.end())) << log;
+            break;
+        case Ends::kNotFollowed:
+            EXPECT_NE(LastUpdateEnd.load(), UpdateEnd::kSuccess) << log;
+            EXPECT_TRUE(first_->ReceivedCodes().empty()) << first_->Transcript();
+            break;
+    }
+    if (c.asked == AddressQuestion::Kind::kAnotherAdapter) {
+        EXPECT_TRUE(Contains(log, " Another adapter is at " + link + " now: ")) << log;
+        if (c.second_has_page) {
+            EXPECT_TRUE(Contains(log,
+                                 "now: its BT address is CB:A9:87:65:43:21; the adapter this "
+                                 "update began with has 40:9E:21:5C:03:A7."))
+                << log;
+        }
+    }
+    // Every address read went to the backup as it was read.
+    std::vector<BtAddress> saved;
+    for (const AddressRecord &record : Backup()) saved.push_back(record.address);
+    EXPECT_NE(std::find(saved.begin(), saved.end(), kFirstAddress), saved.end());
+    if (c.next == Next::kAnotherAdapter && c.second_has_page) {
+        EXPECT_NE(std::find(saved.begin(), saved.end(), kSecondAddress), saved.end()) << log;
+    }
+}
+
+using Kind = AddressQuestion::Kind;
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, ReplugDuringUpdate,
+    ::testing::Values(
+        // Another adapter at the same node, with its own name page: found by its page, or by its
+        // serial number; asked with its own address first; nothing erased without an answer.
+        ReplugCase{"AnotherAdapter_NoSerial", Unplugged::kAtFirstErase, Next::kAnotherAdapter, "",
+                   "", true, Reply::kNone, Kind::kAnotherAdapter, Ends::kNothingErased},
+        ReplugCase{"AnotherAdapter_Serial", Unplugged::kAtLastErase, Next::kAnotherAdapter, "FT1A",
+                   "FT2B", true, Reply::kNone, Kind::kAnotherAdapter, Ends::kNothingErased},
+        ReplugCase{"AnotherAdapter_Serial_KeepsItsOwn", Unplugged::kAtFirstErase,
+                   Next::kAnotherAdapter, "FT1A", "FT2B", true, Reply::kFirstCandidate,
+                   Kind::kAnotherAdapter, Ends::kOwnAddress},
+        // Another adapter without a name page: its serial number tells; without one nothing
+        // does, and the update asks.
+        ReplugCase{"AnotherAdapter_Serial_NoPage", Unplugged::kAtLastErase, Next::kAnotherAdapter,
+                   "FT1A", "FT2B", false, Reply::kNone, Kind::kAnotherAdapter,
+                   Ends::kNothingErased},
+        ReplugCase{"AnotherAdapter_NoSerial_NoPage", Unplugged::kAtLastErase, Next::kAnotherAdapter,
+                   "", "", false, Reply::kNone, Kind::kAdapterMayDiffer, Ends::kNothingErased},
+        // The same adapter plugged back in: its serial number or its name page says so; with
+        // neither the update asks, offering its address from before the unplug.
+        ReplugCase{"SameAdapter_Serial", Unplugged::kAtLastErase, Next::kSameAdapter, "FT1A", "",
+                   true, Reply::kNone, std::nullopt, Ends::kOwnAddress},
+        ReplugCase{"SameAdapter_NoSerial_PageKept", Unplugged::kAtFirstErase, Next::kSameAdapter,
+                   "", "", true, Reply::kNone, std::nullopt, Ends::kOwnAddress},
+        ReplugCase{"SameAdapter_NoSerial_PageErased", Unplugged::kAtLastErase, Next::kSameAdapter,
+                   "", "", true, Reply::kFirstCandidate, Kind::kAdapterMayDiffer,
+                   Ends::kOwnAddress},
+        // Unplugged in the sixth attempt, after which attempts write the address held without
+        // reading the name page: the seventh reads it again, and finds another adapter.
+        ReplugCase{"AnotherAdapter_InTheSixthAttempt", Unplugged::kAtFirstErase,
+                   Next::kAnotherAdapter, "", "", true, Reply::kNone, Kind::kAnotherAdapter,
+                   Ends::kNothingErased, 5},
+        // Plugged back in at another node: never followed there.
+        ReplugCase{"Renumbered_Serial", Unplugged::kAtLastErase, Next::kSameElsewhere, "FT1A", "",
+                   true, Reply::kNone, std::nullopt, Ends::kNotFollowed}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "firmware/address_backup.h"
 #include "tests/ui/ui_fixture.h"
+#include "ui/address_question_dialog.h"
 #include "workflow/workflow.h"
 
 namespace tornelvox::testing {
@@ -58,6 +59,34 @@ TEST_F(UpdateSafetyTest, AddressQuestionOffersTheBackupAndTheChosenAddressIsWrit
         << Log();
     EXPECT_EQ(NamePage(), std::vector<std::uint8_t>(kSaved.begin(), kSaved.end()));
     EXPECT_EQ(CurVerNum, kCurrentVersion);
+}
+
+// A backup of the port's USB device is chosen in advance only when the adapter's own address
+// could not be read. After an unplug the adapter at the port may be another one: the user
+// chooses, its own address listed first, nothing chosen for them.
+TEST_F(UpdateSafetyTest, AfterAnUnplugNothingIsChosenInAdvance) {
+    constexpr BtAddress kFirst = {0xA7, 0x03, 0x5C, 0x21, 0x9E, 0x40};
+    using Kind = AddressQuestion::Kind;
+    for (const Kind kind :
+         {Kind::kAddressNotRead, Kind::kAdapterMayDiffer, Kind::kAnotherAdapter}) {
+        const AddressQuestion question{
+            "/dev/ttyUSB0",
+            "Another adapter is at the port now.",
+            {{kSaved, "stored on the adapter now at the port, at FD000", "", "", false},
+             {kFirst, "the first adapter's, at the port before the unplug: not this adapter's", "",
+              "", false},
+             {kSaved, "address backup", "2026-12-01 10:30", "/dev/ttyUSB0", true}},
+            kind};
+        AddressQuestionDialog dialog(question, window_.get());
+        auto *list = dialog.findChild<QListWidget *>("lvAddresses");
+        auto *use = dialog.findChild<QPushButton *>("bUseAddress");
+        ASSERT_EQ(list->count(), 3);
+        EXPECT_EQ(list->item(0)->text().toStdString(),
+                  "C0:11:22:33:04:5A  stored on the adapter now at the port, at FD000");
+        const bool in_advance = kind == Kind::kAddressNotRead;
+        EXPECT_EQ(list->currentRow(), in_advance ? 2 : -1) << static_cast<int>(kind);
+        EXPECT_EQ(use->isEnabled(), in_advance) << static_cast<int>(kind);
+    }
 }
 
 TEST_F(UpdateSafetyTest, StoppingAtTheAddressQuestionErasesNothing) {
