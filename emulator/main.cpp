@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "emulator/emulated_adapter.h"
 #include "emulator/frame_catalogue.h"
@@ -40,6 +41,7 @@ int main(int argc, char **argv) {
     bool no_name_page = false;
     bool real = false;
     bool unplug_while_writing = false;
+    std::vector<int> silent_settings;
 
     CLI::App app(kDescription, "tornelvox-emulator");
     app.footer(kFooter);
@@ -67,6 +69,10 @@ int main(int argc, char **argv) {
                  "The boot loader never answers: the version reads, every update fails");
     app.add_flag("--unplug-while-writing", unplug_while_writing,
                  "The adapter is unplugged when the 20th image page of an update arrives");
+    app.add_option("--silent-setting", silent_settings,
+                   "Never answer a read of the setting with this option code (repeatable); "
+                   "its writes are still answered")
+        ->check(CLI::Range(1, 18));
     app.add_flag("--real", real,
                  "Play a real adapter: no emulator marker in the version reply, so a build "
                  "without the vendor's image refuses to update it");
@@ -95,6 +101,12 @@ int main(int argc, char **argv) {
         adapter.AddFault({.code = tornelvox::emulator::kCodeWriteImagePage,
                           .kind = tornelvox::emulator::FaultKind::kUnplug,
                           .skip = 19});
+    }
+    for (const int option : silent_settings) {
+        adapter.AddFault({.code = tornelvox::emulator::kCodeReadSetting,
+                          .kind = tornelvox::emulator::FaultKind::kSilence,
+                          .option = option,
+                          .times = tornelvox::emulator::kAlways});
     }
     std::printf("%s\n", adapter.DevicePath().c_str());
     if (!link.empty()) {

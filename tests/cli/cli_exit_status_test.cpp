@@ -131,7 +131,8 @@ TEST_F(CliTest, EmulatorHelpDocumentsEveryOption) {
     EXPECT_EQ(shown.status, 0) << shown.err;
     for (const char *option :
          {"--version", "--after-update", "--link", "--baud", "--strange-line-mode", "--never-reads",
-          "--no-name-page", "--unplug-while-writing", "--boot-loader-silent", "--real"}) {
+          "--no-name-page", "--unplug-while-writing", "--boot-loader-silent", "--silent-setting",
+          "--real"}) {
         EXPECT_NE(shown.out.find(option), std::string::npos) << option;
     }
     Child wrong({EMULATOR_PATH, "--version", "0x1000"}, {});
