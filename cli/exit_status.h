@@ -12,7 +12,7 @@ enum class ExitStatus : int {
     kRefused = 5,            // nothing written: this build may not update the adapter, no address
                              // was chosen, the address question went unanswered, the update was
                              // not confirmed
-    kSettingsFailed = 6,     // the settings could not be read, or not all were written
+    kSettingsFailed = 6,     // a setting could not be read, or not all were written
     kBadUsage = 7,           // the command line was wrong: options, setting names or values
 };
 

@@ -16,7 +16,7 @@ constexpr const char *kFooter = R"(Exit status:
   4  cancelled (Ctrl-C, SIGHUP or SIGTERM; under nohup a hangup is ignored)
   5  refused: nothing written (this build may not update the adapter, no BT address chosen,
      the address question unanswered, the update not confirmed)
-  6  the settings could not be read, or not all were written
+  6  a setting could not be read, or not all were written
   7  bad usage (options, setting names or values)
 
 Bluetooth addresses are written most significant byte first, as they are printed:

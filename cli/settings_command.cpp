@@ -1,5 +1,7 @@
 // `tornelvox settings` and `tornelvox settings set NAME=VALUE ...`: the Setting action, with the
 // command line in the dialog's place.
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "cli/commands.h"
@@ -12,16 +14,40 @@ namespace tornelvox::cli {
 
 namespace {
 
-// The settings the adapter's firmware has, as `name = label` lines and as JSON.
-void ShowDeviceValues(Output &output, nlohmann::json &values) {
+// A setting as the JSON result carries it: whether it was read, and its label when its value is
+// known (never the fallback of a setting that was not read).
+nlohmann::json SettingValue(bool read, bool known, const char *label) {
+    nlohmann::json value = {{"read", read}};
+    if (known) value["value"] = label;
+    return value;
+}
+
+// The settings the adapter's firmware has, as `name = label` lines and as JSON; a setting that
+// could not be read shows no value.
+void ShowDeviceValues(Output &output, const SettingSet &unread, nlohmann::json &values) {
     std::string text = "\n";
     for (const SettingDescription &setting : AllSettings()) {
         if (!SettingAvailable(setting, CurVerNum)) continue;
+        const bool read = !unread.Has(setting.option);
         const char *label = LabelFor(setting, setting.device.Get());
-        text += std::string(setting.name) + " = " + label + "\n";
-        values[setting.name] = label;
+        text +=
+            std::string(setting.name) + (read ? std::string(" = ") + label : ": not read") + "\n";
+        values[setting.name] = SettingValue(read, read, label);
     }
     output.Say(text);
+}
+
+// Names the settings whose reads failed and what to do about it.
+void SayNotRead(Output &output, const SettingSet &unread) {
+    std::string names;
+    for (const SettingDescription *setting : SettingsInReadOrder()) {
+        if (!unread.Has(setting->option)) continue;
+        if (!names.empty()) names += ", ";
+        names += setting->name;
+    }
+    output.Say("Could not read from the adapter: " + names +
+               ". What it holds there is not known; try again, and if it happens again, unplug "
+               "the adapter and plug it back in.\n");
 }
 
 std::string AvailableNames() {
@@ -34,19 +60,23 @@ std::string AvailableNames() {
     return text;
 }
 
-// The Check, and the settings read as the Setting action reads them. kSuccess when they were.
-ExitStatus ReadSettings(RunContext &context) {
+// The Check, and the settings read as the Setting action reads them; unread gets the settings
+// whose reads failed. kSuccess when the reading was done.
+ExitStatus ReadSettings(RunContext &context, SettingSet &unread) {
     const CheckResult check = CheckAdapter(context.options);
     if (!check.found) return ExitStatus::kNotFound;
     if (!check.version_read) return ExitStatus::kVersionUnreadable;
-    if (!PrepareDeviceSetting(*context.front_end)) return ExitStatus::kSettingsFailed;
+    const std::optional<SettingSet> read = PrepareDeviceSetting(*context.front_end);
+    if (!read) return ExitStatus::kSettingsFailed;
+    unread = *read;
     return ExitStatus::kSuccess;
 }
 
 }  // namespace
 
 ExitStatus RunSettingsCommand(RunContext &context) {
-    const ExitStatus read = ReadSettings(context);
+    SettingSet unread;
+    const ExitStatus read = ReadSettings(context, unread);
     if (read != ExitStatus::kSuccess) {
         EmitResult(context.output, read);
         return read;
@@ -55,9 +85,11 @@ ExitStatus RunSettingsCommand(RunContext &context) {
     CopyDeviceToApplied();
     ClearDeviceSettingRunning();
     nlohmann::json values = nlohmann::json::object();
-    ShowDeviceValues(context.output, values);
-    EmitResult(context.output, ExitStatus::kSuccess, {{"settings", values}});
-    return ExitStatus::kSuccess;
+    ShowDeviceValues(context.output, unread, values);
+    if (!unread.Empty()) SayNotRead(context.output, unread);
+    const ExitStatus status = unread.Empty() ? ExitStatus::kSuccess : ExitStatus::kSettingsFailed;
+    EmitResult(context.output, status, {{"settings", values}});
+    return status;
 }
 
 ExitStatus RunSettingsSetCommand(RunContext &context) {
@@ -69,7 +101,8 @@ ExitStatus RunSettingsSetCommand(RunContext &context) {
         EmitResult(context.output, ExitStatus::kBadUsage);
         return ExitStatus::kBadUsage;
     }
-    const ExitStatus read = ReadSettings(context);
+    SettingSet unread;
+    const ExitStatus read = ReadSettings(context, unread);
     if (read != ExitStatus::kSuccess) {
         EmitResult(context.output, read);
         return read;
@@ -86,19 +119,29 @@ ExitStatus RunSettingsSetCommand(RunContext &context) {
         EmitResult(context.output, ExitStatus::kSettingsFailed);
         return ExitStatus::kSettingsFailed;
     }
+    // A given setting that was not read is written even when the value given equals its
+    // fallback: what the adapter holds is not known. One not given keeps whatever it holds.
+    SettingSet given;
+    SettingSet write_anyway;
     for (const SettingAssignment &assignment : assignments) {
-        assignment.setting->applied.Set(assignment.value);
+        const SettingDescription &setting = *assignment.setting;
+        setting.applied.Set(assignment.value);
+        given.Add(setting.option);
+        if (unread.Has(setting.option)) write_anyway.Add(setting.option);
     }
     GateAppliedValues(CurVerNum);
     ClearDeviceSettingRunning();
-    const bool written = RunSettingsApply(context.front_end);
+    const bool written = RunSettingsApply(context.front_end, write_anyway);
+    if (!unread.Empty()) SayNotRead(context.output, unread);
     nlohmann::json values = nlohmann::json::object();
     for (const SettingDescription &setting : AllSettings()) {
-        if (SettingAvailable(setting, CurVerNum)) {
-            values[setting.name] = LabelFor(setting, setting.applied.Get());
-        }
+        if (!SettingAvailable(setting, CurVerNum)) continue;
+        const bool read = !unread.Has(setting.option);
+        values[setting.name] = SettingValue(read, read || given.Has(setting.option),
+                                            LabelFor(setting, setting.applied.Get()));
     }
-    const ExitStatus status = written ? ExitStatus::kSuccess : ExitStatus::kSettingsFailed;
+    const ExitStatus status =
+        written && unread.Empty() ? ExitStatus::kSuccess : ExitStatus::kSettingsFailed;
     EmitResult(context.output, status, {{"settings", values}});
     return status;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "emulator/emulated_adapter.h"
 #include "emulator/frame_catalogue.h"
@@ -41,6 +42,7 @@ int main(int argc, char **argv) {
     bool real = false;
     bool unplug_while_writing = false;
     int unwritten_page = -1;
+    std::vector<int> silent_settings;
 
     CLI::App app(kDescription, "tornelvox-emulator");
     app.footer(kFooter);
@@ -72,6 +74,10 @@ int main(int argc, char **argv) {
                    "Answer the first write of this image page as done but leave the page "
                    "unwritten, as a flash that lost the write would")
         ->check(CLI::Range(0, 252));
+    app.add_option("--silent-setting", silent_settings,
+                   "Never answer a read of the setting with this option code (repeatable); "
+                   "its writes are still answered")
+        ->check(CLI::Range(1, 18));
     app.add_flag("--real", real,
                  "Play a real adapter: no emulator marker in the version reply, so a build "
                  "without the vendor's image refuses to update it");
@@ -105,6 +111,12 @@ int main(int argc, char **argv) {
         adapter.AddFault({.code = tornelvox::emulator::kCodeWriteImagePage,
                           .kind = tornelvox::emulator::FaultKind::kUnwrittenPage,
                           .page = unwritten_page});
+    }
+    for (const int option : silent_settings) {
+        adapter.AddFault({.code = tornelvox::emulator::kCodeReadSetting,
+                          .kind = tornelvox::emulator::FaultKind::kSilence,
+                          .option = option,
+                          .times = tornelvox::emulator::kAlways});
     }
     std::printf("%s\n", adapter.DevicePath().c_str());
     if (!link.empty()) {

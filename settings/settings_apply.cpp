@@ -38,11 +38,11 @@ bool WriteSetting(const SettingDescription &setting, int applied) {
 
 }  // namespace
 
-bool ApplyChangedSettings() {
+bool ApplyChangedSettings(const SettingSet &write_anyway) {
     bool all_written = true;
     for (const SettingDescription *setting : SettingsInWriteOrder()) {
         const int applied = setting->applied.Get();
-        if (applied == setting->device.Get()) continue;
+        if (applied == setting->device.Get() && !write_anyway.Has(setting->option)) continue;
         // The dialog keeps a setting the firmware lacks at its fixed value; should it ever
         // differ, it is still never sent to firmware that does not know it.
         if (!SettingAvailable(*setting, CurVerNum)) continue;

@@ -123,6 +123,21 @@ std::span<const SettingDescription> AllSettings();
 // The setting with this option code, or nullptr.
 const SettingDescription *FindSetting(std::uint8_t option);
 
+// Some of the settings, by option code (a reading's unread settings, for one).
+class SettingSet {
+  public:
+    void Add(std::uint8_t option) {
+        if (option < kOptionLimit) bits_ |= 1u << option;
+    }
+    bool Has(std::uint8_t option) const { return option < kOptionLimit && (bits_ >> option) & 1u; }
+    bool Empty() const { return bits_ == 0; }
+    bool operator==(const SettingSet &) const = default;
+
+  private:
+    static constexpr std::uint8_t kOptionLimit = 32;  // option codes go up to 18
+    std::uint32_t bits_ = 0;
+};
+
 using SettingOrder = std::array<const SettingDescription *, kSettingCount>;
 SettingOrder SettingsInReadOrder();
 SettingOrder SettingsInWriteOrder();

@@ -16,16 +16,17 @@ std::uint32_t ReadWithRetry(std::uint8_t option) {
     return value != ParamFail ? value : GetDeviceParameters(option);
 }
 
-void ReadSetting(const SettingDescription &setting, int version) {
+// False when the setting's reads failed twice and its device value is the fallback.
+bool ReadSetting(const SettingDescription &setting, int version) {
     if (!SettingAvailable(setting, version)) {
         setting.device.Set(setting.gated_value);
-        return;
+        return true;
     }
     const std::uint32_t number = ReadWithRetry(setting.option);
     if (number == ParamFail) {
         ShowMsg("%s", setting.unreadable_message);
         setting.device.Set(UnreadableValue(setting));
-        return;
+        return false;
     }
     bool known = true;
     const int value = DeviceValueFor(setting, number, known);
@@ -33,12 +34,17 @@ void ReadSetting(const SettingDescription &setting, int version) {
         ShowMsg(" Error: %s unknown %d\n", setting.unknown_name, static_cast<int>(number));
     }
     setting.device.Set(value);
+    return true;
 }
 
 }  // namespace
 
-void ReadAllSettings(int version) {
-    for (const SettingDescription *setting : SettingsInReadOrder()) ReadSetting(*setting, version);
+SettingSet ReadAllSettings(int version) {
+    SettingSet unread;
+    for (const SettingDescription *setting : SettingsInReadOrder()) {
+        if (!ReadSetting(*setting, version)) unread.Add(setting->option);
+    }
+    return unread;
 }
 
 }  // namespace tornelvox

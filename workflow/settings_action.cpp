@@ -18,20 +18,19 @@ void ClearDeviceSettingRunning() {
     bDeviceSettingRunning.notify_all();
 }
 
-bool PrepareDeviceSetting(FrontEnd &front_end) {
+std::optional<SettingSet> PrepareDeviceSetting(FrontEnd &front_end) {
     if (CurVerNum <= kSettingsMinVersion) {
         ShowMsg("\n !!!! Warming !!!\n");
         ShowMsg(" Hardware firmwave verion %03X is too low.\n", static_cast<unsigned>(CurVerNum));
         ShowMsg(" Please update firmware first\n");
-        return false;
+        return std::nullopt;
     }
     // Not tested: with no port every read below fails and falls back.
     if (hComm <= 0) InitPort();
     bDeviceSettingRunning.store(true, std::memory_order_release);
     front_end.PostButtons(ButtonState::LockedForSettings);
     if (hComm > 0) tcflush(hComm, TCIOFLUSH);
-    ReadAllSettings(CurVerNum);
-    return true;
+    return ReadAllSettings(CurVerNum);
 }
 
 bool StartDeviceSetting(const std::shared_ptr<FrontEnd> &front_end) {
@@ -49,14 +48,14 @@ bool StartDeviceSetting(const std::shared_ptr<FrontEnd> &front_end) {
     return true;
 }
 
-bool RunSettingsApply(const std::shared_ptr<FrontEnd> &front_end) {
+bool RunSettingsApply(const std::shared_ptr<FrontEnd> &front_end, const SettingSet &write_anyway) {
     // The dialog fills in the applied values before it clears the flag with release; the
     // acquire here makes them visible.
     while (bDeviceSettingRunning.load(std::memory_order_acquire)) {
         bDeviceSettingRunning.wait(true, std::memory_order_acquire);
     }
     ShowMsg("\n ====> Device Setting \n");
-    const bool all_written = ApplyChangedSettings();
+    const bool all_written = ApplyChangedSettings(write_anyway);
     if (all_written) {
         ShowMsg("\n Set Device parameters done. \n\n");
     } else {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 #include "settings/device_settings.h"
 #include "workflow/front_end.h"
@@ -23,16 +24,18 @@ void ClearDeviceSettingRunning();
 // and starts a detached worker running RunSettingsApply; returns true.
 bool StartDeviceSetting(const std::shared_ptr<FrontEnd> &front_end);
 
-// The Setting action up to the dialog: the version gate (three log lines and false when CurVerNum
-// is 0x1FF or lower), then opens the port if needed, sets bDeviceSettingRunning, locks the buttons,
-// flushes the port and reads all settings into the device values; true. Whoever calls it fills in
-// the applied values, calls ClearDeviceSettingRunning and runs RunSettingsApply (or posts the
-// restored buttons when nothing is to be written).
-bool PrepareDeviceSetting(FrontEnd &front_end);
+// The Setting action up to the dialog: the version gate (three log lines and nothing when
+// CurVerNum is 0x1FF or lower), then opens the port if needed, sets bDeviceSettingRunning, locks
+// the buttons, flushes the port and reads all settings into the device values; returns the
+// settings whose reads failed (their device values are fallbacks). Whoever calls it fills in the
+// applied values, calls ClearDeviceSettingRunning and runs RunSettingsApply (or posts the restored
+// buttons when nothing is to be written).
+std::optional<SettingSet> PrepareDeviceSetting(FrontEnd &front_end);
 
 // The worker's body: waits without spinning until bDeviceSettingRunning is clear, logs the
-// header, writes the changed settings, logs the verdict and then posts the restored buttons.
-// Returns true when every changed setting was written.
-bool RunSettingsApply(const std::shared_ptr<FrontEnd> &front_end);
+// header, writes the changed settings and those in write_anyway, logs the verdict and then posts
+// the restored buttons. Returns true when every setting it wrote was written.
+bool RunSettingsApply(const std::shared_ptr<FrontEnd> &front_end,
+                      const SettingSet &write_anyway = {});
 
 }  // namespace tornelvox

@@ -2,6 +2,9 @@
 // names, values and settings it cannot write with the valid ones listed.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <nlohmann/json.hpp>
+
 #include "cli/exit_status.h"
 #include "cli_fixture.h"
 
@@ -36,6 +39,41 @@ TEST_F(CliTest, SettingsSetWritesAndReadsBack) {
                              "\nMIC volume = 45 dB\n", "\nDial plan = # key only\n"}) {
         EXPECT_TRUE(Holds(read.out, line)) << line << read.out;
     }
+}
+
+// Caller ID's reads go unanswered: its fallback (TRUE) is what a value would wrongly show.
+constexpr const char *kCallerIdSilent[] = {"--silent-setting", "1"};
+
+TEST_F(CliTest, SettingNotReadIsSaidSoInsteadOfAValue) {
+    StartEmulator(1, {std::begin(kCallerIdSilent), std::end(kCallerIdSilent)});
+    const Finished text = Run({"settings"});
+    EXPECT_EQ(text.status, cli::ToInt(cli::ExitStatus::kSettingsFailed)) << text.out;
+    EXPECT_TRUE(Holds(text.out, " Can't get CID parameter !!!\n")) << text.out;
+    EXPECT_FALSE(Holds(text.out, "\nCaller ID = ")) << text.out;
+    EXPECT_TRUE(Holds(text.out, "\nCaller ID: not read\n")) << text.out;
+    EXPECT_TRUE(Holds(text.out, "\nStrong Ringing = FALSE\n")) << text.out;
+
+    const Finished json = Run({"settings", "--json"});
+    EXPECT_EQ(json.status, cli::ToInt(cli::ExitStatus::kSettingsFailed));
+    const nlohmann::json result = ParseLines(json.out).back();
+    EXPECT_EQ(result.value("status", ""), "settings-failed") << result;
+    EXPECT_EQ(result["settings"]["Caller ID"], nlohmann::json({{"read", false}})) << result;
+    EXPECT_EQ(result["settings"]["Strong Ringing"],
+              nlohmann::json({{"read", true}, {"value", "FALSE"}}))
+        << result;
+}
+
+// A setting whose current value was not read is written, even when what is given equals its
+// fallback; one that was read and already holds the value given is not.
+TEST_F(CliTest, SettingsSetWritesWhatItCouldNotRead) {
+    StartEmulator(1, {std::begin(kCallerIdSilent), std::end(kCallerIdSilent)});
+    const Finished set = Run({"settings", "set", "Caller ID=TRUE", "Strong Ringing=FALSE"});
+    EXPECT_TRUE(Holds(set.out,
+                      "\n ====> Device Setting \n Set Caller ID to TRUE\n\n Set Device "
+                      "parameters done. \n"))
+        << set.out;
+    // Written, but the value it had was never read.
+    EXPECT_EQ(set.status, cli::ToInt(cli::ExitStatus::kSettingsFailed)) << set.out;
 }
 
 struct RefusedCase {

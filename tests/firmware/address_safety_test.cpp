@@ -5,6 +5,7 @@
 // value error never decides a later update.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -374,6 +375,23 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterBeforeTheFirstFrame) {
     EXPECT_EQ(window_->ButtonStates(),
               (std::vector<ButtonState>{ButtonState::LockedForUpdate, ButtonState::Restored}));
     EXPECT_EQ(CurVerNum, kOlderVersion);
+}
+
+// The vendor's image updates an adapter that does not name itself as the emulated one, and keeps
+// its address.
+TEST_F(AddressSafety, VendorBuildUpdatesARealAdapter) {
+    if (!kVendorImage) {
+        GTEST_SKIP() << "built with the placeholder image, which updates only the emulated adapter";
+    }
+    auto &adapter = StartAdapter({.identifies_as_emulator = false});
+
+    ASSERT_TRUE(RunUpdate());
+
+    EXPECT_TRUE(Contains(Log(), "Success")) << Log();
+    EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess);
+    const auto image = adapter.ReadFlash(0, kImageSize);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), rawData)) << "image pages differ";
+    EXPECT_EQ(NamePageAddress(), std::vector<std::uint8_t>(kOwn.begin(), kOwn.end()));
 }
 
 // The emulated adapter was checked, then unplugged, and a real adapter came in at the same

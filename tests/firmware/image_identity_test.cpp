@@ -9,8 +9,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "firmware/firmware_update.h"
+#include "tools/jamcrc.h"
 
 namespace tornelvox::testing {
 namespace {
@@ -41,11 +43,20 @@ Outcome RunCheck(const std::string &image, const std::string &expected, bool pla
     return outcome;
 }
 
-std::string OwnCheckValue() {
+std::string CheckValueText(const unsigned char *bytes) {
     char text[16];
-    std::snprintf(text, sizeof text, "%02X %02X %02X %02X", FW_CRC[0], FW_CRC[1], FW_CRC[2],
-                  FW_CRC[3]);
+    std::snprintf(text, sizeof text, "%02X %02X %02X %02X", bytes[0], bytes[1], bytes[2], bytes[3]);
     return text;
+}
+
+// The placeholder's own check value, whatever image this build embeds.
+std::string PlaceholderCheckValue() {
+    std::ifstream file(PLACEHOLDER_IMAGE_PATH, std::ios::binary);
+    std::vector<unsigned char> checked(tools::kCheckedRange);
+    file.read(reinterpret_cast<char *>(checked.data()),
+              static_cast<std::streamsize>(checked.size()));
+    EXPECT_TRUE(file) << PLACEHOLDER_IMAGE_PATH;
+    return CheckValueText(tools::JamCrcBytes(tools::JamCrc(checked.data(), checked.size())).data());
 }
 
 TEST(ImageIdentity, PlaceholderBuildsAsNotTheVendorsImage) {
@@ -56,9 +67,16 @@ TEST(ImageIdentity, PlaceholderBuildsAsNotTheVendorsImage) {
 }
 
 TEST(ImageIdentity, AFileWithTheExpectedCheckValueIsTheVendorsImage) {
-    const Outcome outcome = RunCheck(PLACEHOLDER_IMAGE_PATH, OwnCheckValue(), false);
+    const Outcome outcome = RunCheck(PLACEHOLDER_IMAGE_PATH, PlaceholderCheckValue(), false);
     EXPECT_EQ(outcome.status, 0) << outcome.errors;
     EXPECT_NE(outcome.source.find("const bool kVendorImage = true;"), std::string::npos);
+}
+
+// This build's own image: the placeholder is never taken for the vendor's, and any other image
+// got this far only with the check value it was given.
+TEST(ImageIdentity, ThisBuildsImageIsTheVendorsExactlyWhenItIsNotThePlaceholder) {
+    const bool placeholder = CheckValueText(FW_CRC) == PlaceholderCheckValue();
+    EXPECT_NE(kVendorImage, placeholder) << CheckValueText(FW_CRC);
 }
 
 TEST(ImageIdentity, AWrongFileOfTheRightSizeStopsTheBuild) {
@@ -73,7 +91,7 @@ TEST(ImageIdentity, AWrongFileOfTheRightSizeStopsTheBuild) {
 TEST(ImageIdentity, AFileOfAnotherSizeStopsTheBuild) {
     const std::string small = (std::filesystem::temp_directory_path() / "small.bin").string();
     std::ofstream(small) << "too short";
-    const Outcome outcome = RunCheck(small, OwnCheckValue(), false);
+    const Outcome outcome = RunCheck(small, CheckValueText(FW_CRC), false);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.errors.find("it must be exactly 1036288 bytes"), std::string::npos)
         << outcome.errors;

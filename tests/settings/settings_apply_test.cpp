@@ -74,6 +74,31 @@ TEST_F(SettingsApply, RoundTripWritesExactlyTheChangedSettingsInOrder) {
     EXPECT_TRUE(adapter->UnexpectedBytes().empty()) << adapter->Transcript();
 }
 
+// The reading names the settings whose reads failed. The window's worker leaves such a setting
+// alone while the dialog left it at its fallback; asked to, it writes the fallback's byte.
+TEST_F(SettingsApply, SettingsNotReadAreWrittenOnlyWhenAskedTo) {
+    StartAdapter(testing::kOlderVersion);
+    for (const int option : {1, 4}) {
+        adapter->AddFault({.code = kCmdReadSetting,
+                           .kind = emulator::FaultKind::kSilence,
+                           .option = option,
+                           .times = emulator::kAlways});
+    }
+    ASSERT_TRUE(InitPort());
+    const SettingSet unread = ReadAllSettings(CurVerNum);
+    SettingSet expected;
+    expected.Add(1);
+    expected.Add(4);
+    EXPECT_EQ(unread, expected);
+
+    CopyDeviceToApplied();
+    EXPECT_TRUE(ApplyChangedSettings());
+    EXPECT_TRUE(FramesOf(kCmdWriteSetting).empty()) << adapter->Transcript();
+    EXPECT_TRUE(ApplyChangedSettings(unread));
+    // Caller ID on, hook speed 70 ms (index 2).
+    EXPECT_EQ(FramesOf(kCmdWriteSetting), (std::vector<SettingFrameSeen>{{1, 1}, {4, 2}}));
+}
+
 struct ChangeCase {
     const char *name;
     std::uint8_t option;

@@ -3,6 +3,7 @@
 #include <QPlainTextEdit>
 #include <fstream>
 
+#include "firmware/firmware_update.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace tornelvox::testing {
@@ -28,15 +29,16 @@ TEST_F(MainWindowTest, LoadsWithOnlyCheckAndCloseOfferedAndAReadOnlyLog) {
 
 // The adapter a Check meets: the emulated one, the emulated one without firmware (an update
 // that never finished), one whose version query goes unanswered, or one that plays a real
-// adapter, which this build (the placeholder image) may not update.
+// adapter, which a build with the placeholder image may not update and one with the vendor's may.
 enum class Met { kEmulated, kNoFirmware, kSilentVersion, kReal };
 
 struct CheckCase {
     const char *name;
     std::uint32_t version;
     Met met;
-    const char *version_lines;  // what the version query logs
-    std::string advice;         // the advice and the notes after it
+    const char *version_lines;    // what the version query logs
+    std::string advice;           // the advice and the notes after it
+    std::string vendor_advice{};  // what a build with the vendor's image logs instead, when other
 };
 
 constexpr char kNoVersionNote[] =
@@ -44,6 +46,11 @@ constexpr char kNoVersionNote[] =
     "finished.\n";
 constexpr char kCannotUpdateNote[] =
     " This build carries no vendor firmware image: it cannot update this adapter.\n";
+constexpr char kRepairNote[] = " Click \"Update\" to repair it.\n";
+const std::string kNewerAdvice =
+    "\n There is newer firmware available.\n"
+    " Click \"Update\" to update firmware.\n"
+    " Click \"Setting\" to set parameters.\n\n";
 const std::string kOldAdvice =
     "\n There is newer firmware available.\n"
     " Click \"Update\" to update firmware.\n"
@@ -72,7 +79,8 @@ TEST_P(CheckAdviceTest, LogsSearchVersionAndAdviceAndOffersUpdateAndSetting) {
 
     const std::string node = NodePath();
     EXPECT_EQ(Log(), "\n Search Device ...\n\t Check port : " + node + "\n Found device on " +
-                         node + "\n" + c.version_lines + c.advice);
+                         node + "\n" + c.version_lines +
+                         (kVendorImage && !c.vendor_advice.empty() ? c.vendor_advice : c.advice));
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     const bool unreadable = c.met == Met::kSilentVersion || c.met == Met::kNoFirmware;
     EXPECT_EQ(CurVerNum, unreadable ? 0 : static_cast<int>(c.version));
@@ -101,15 +109,13 @@ INSTANTIATE_TEST_SUITE_P(
                   kOldAdvice},
         CheckCase{"VersionUnreadable", 0x603, Met::kSilentVersion,
                   "\n Can't get device firmware number\n",
-                  kOldAdvice + kNoVersionNote + kCannotUpdateNote},
+                  kOldAdvice + kNoVersionNote + kCannotUpdateNote,
+                  kOldAdvice + kNoVersionNote + kRepairNote},
         CheckCase{"NoFirmware", 0x302, Met::kNoFirmware, "\n Can't get device firmware number\n",
-                  kOldAdvice + kNoVersionNote + " Click \"Update\" to repair it.\n"},
+                  kOldAdvice + kNoVersionNote + kRepairNote},
         CheckCase{"RealAdapter", 0x302, Met::kReal,
                   " Device Firmware Version = 302\n Available Firmware for update = 603\n",
-                  "\n There is newer firmware available.\n"
-                  " Click \"Update\" to update firmware.\n"
-                  " Click \"Setting\" to set parameters.\n\n" +
-                      std::string(kCannotUpdateNote)}),
+                  kNewerAdvice + kCannotUpdateNote, kNewerAdvice}),
     [](const ::testing::TestParamInfo<CheckCase> &info) { return info.param.name; });
 
 // No serial node at all, and brltty installed: it may have claimed the adapter.
