@@ -38,7 +38,7 @@ int main(int argc, char **argv) {
     std::vector<Clock::time_point> stamps(kMessages / kBatch);
     std::thread worker([&] {
         for (int i = 0; i < kMessages; ++i) {
-            tornelvox::ShowMsg(" message %d\n", i);
+            tornelvox::ShowMsg(window.Session(), " message %d\n", i);
             if ((i + 1) % kBatch == 0) {
                 QMetaObject::invokeMethod(
                     &window, [&stamps, i] { stamps[i / kBatch] = Clock::now(); },

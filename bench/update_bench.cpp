@@ -49,27 +49,30 @@ struct Run {
 
 // Runs the update worker's body on this thread, as the Update action's thread would, so that
 // this thread's CPU time is the utility's whole share of the work.
-Run UpdateOnce(int line_baud, tornelvox::ImageVerification verification =
-                                  tornelvox::ImageVerification::kCheckValue) {
+Run UpdateOnce(
+    std::string &log, int line_baud,
+    tornelvox::ImageVerification verification = tornelvox::ImageVerification::kCheckValue) {
     Run run;
     EmulatedAdapter adapter(AdapterConfig{.line_baud = line_baud});
     if (!adapter.Start()) {
         std::fprintf(stderr, "cannot start the emulated adapter\n");
         return run;
     }
-    tornelvox::ClosePort();
-    std::snprintf(tornelvox::ComPortName, sizeof tornelvox::ComPortName, "%s",
+    tornelvox::AdapterSession session;
+    session.SetMessageSink([&log](const std::string &text) { log += text; });
+    std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s",
                   adapter.DevicePath().c_str());
-    tornelvox::CurVerNum = 0x302;
-    tornelvox::FailCode = tornelvox::kFailNone;
-    tornelvox::InitPort();
-    tornelvox::CheckFMVersion();  // as the Check before an Update: the emulator makes itself known
+    session.CurVerNum = 0x302;
+    session.FailCode = tornelvox::kFailNone;
+    tornelvox::InitPort(session);
+    // As the Check before an Update: the emulator makes itself known.
+    tornelvox::CheckFMVersion(session);
 
     auto window = std::make_shared<SilentWindow>(verification);
-    tornelvox::ThreadRunning.store(true);
+    session.ThreadRunning.store(true);
     const auto wall_start = Clock::now();
     const double cpu_start = ThreadCpuSeconds();
-    run.succeeded = tornelvox::RunUpdateWorker(window) == 1;
+    run.succeeded = tornelvox::RunUpdateWorker(session, window) == 1;
     run.cpu_seconds = ThreadCpuSeconds() - cpu_start;
     run.wall_seconds = std::chrono::duration<double>(Clock::now() - wall_start).count();
     run.line_seconds = std::chrono::duration<double>(adapter.LineTime()).count();
@@ -85,17 +88,16 @@ int main() {
     char state[] = "/tmp/tornelvox-bench-XXXXXX";
     if (mkdtemp(state) != nullptr) setenv("XDG_STATE_HOME", state, 1);
     std::string log;
-    tornelvox::SetMessageSink([&log](const std::string &text) { log += text; });
     constexpr int kPages = tornelvox::kImagePages;
 
-    const Run fast = UpdateOnce(0);
+    const Run fast = UpdateOnce(log, 0);
     std::printf("Unpaced emulator (%s)\n", fast.succeeded ? "update succeeded" : "UPDATE FAILED");
     std::printf("  wall time      %8.3f s   per page %7.3f ms\n", fast.wall_seconds,
                 fast.wall_seconds * 1e3 / kPages);
     std::printf("  CPU time       %8.3f s   per page %7.3f ms\n", fast.cpu_seconds,
                 fast.cpu_seconds * 1e3 / kPages);
 
-    const Run paced = UpdateOnce(115200);
+    const Run paced = UpdateOnce(log, 115200);
     std::printf("Emulator paced at 115,200 baud (%s)\n",
                 paced.succeeded ? "update succeeded" : "UPDATE FAILED");
     std::printf("  bytes on the line  %llu (both directions)\n", paced.bytes);
@@ -105,7 +107,7 @@ int main() {
     std::printf("  CPU time       %8.3f s   %.3f %% of the wall time\n", paced.cpu_seconds,
                 paced.wall_seconds > 0 ? 100.0 * paced.cpu_seconds / paced.wall_seconds : 0.0);
 
-    const Run whole = UpdateOnce(115200, tornelvox::ImageVerification::kWholeImage);
+    const Run whole = UpdateOnce(log, 115200, tornelvox::ImageVerification::kWholeImage);
     std::printf("Paced at 115,200 baud, the whole image read back (%s)\n",
                 whole.succeeded ? "update succeeded" : "UPDATE FAILED");
     std::printf("  bytes on the line  %llu (%llu more)\n", whole.bytes, whole.bytes - paced.bytes);
@@ -114,6 +116,5 @@ int main() {
     std::printf("  wall time      %8.3f s   (%.3f s more)\n", whole.wall_seconds,
                 whole.wall_seconds - paced.wall_seconds);
 
-    tornelvox::SetMessageSink(nullptr);
     return fast.succeeded && paced.succeeded && whole.succeeded ? 0 : 1;
 }

@@ -8,8 +8,8 @@
 
 namespace tornelvox::cli {
 
-CheckResult CheckAdapter(const Options &options) {
-    return options.port.empty() ? RunCheck() : RunCheckAt(options.port);
+CheckResult CheckAdapter(AdapterSession &session, const Options &options) {
+    return options.port.empty() ? RunCheck(session) : RunCheckAt(session, options.port);
 }
 
 std::string VersionText(int version) {
@@ -26,15 +26,16 @@ void EmitResult(Output &output, ExitStatus status, nlohmann::json details) {
 }
 
 ExitStatus RunCheckCommand(RunContext &context) {
-    const CheckResult result = CheckAdapter(context.options);
+    AdapterSession &session = *context.session;
+    const CheckResult result = CheckAdapter(session, context.options);
     nlohmann::json details = nlohmann::json::object();
     ExitStatus status = ExitStatus::kSuccess;
     if (!result.found) {
         status = ExitStatus::kNotFound;
     } else {
-        details["port"] = ValidUtf8(ComPortName);
+        details["port"] = ValidUtf8(session.ComPortName);
         if (result.version_read) {
-            details["version"] = VersionText(CurVerNum);
+            details["version"] = VersionText(session.CurVerNum);
         } else {
             status = ExitStatus::kVersionUnreadable;
         }

@@ -10,6 +10,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/stop_signals.h"
+#include "workflow/adapter_session.h"
 #include "workflow/check_flow.h"
 
 namespace tornelvox::cli {
@@ -19,6 +20,8 @@ struct RunContext {
     Output &output;
     StopSignals &stop;
     std::shared_ptr<CliFrontEnd> front_end;
+    // The adapter's session: its port, what was learned of it, its settings and run flags.
+    std::shared_ptr<AdapterSession> session;
 };
 
 ExitStatus RunPortsCommand(RunContext &context);
@@ -28,7 +31,7 @@ ExitStatus RunSettingsCommand(RunContext &context);
 ExitStatus RunSettingsSetCommand(RunContext &context);
 
 // The Check, on the node --port names or by the search.
-CheckResult CheckAdapter(const Options &options);
+CheckResult CheckAdapter(AdapterSession &session, const Options &options);
 
 // A firmware version as the log shows it ("302").
 std::string VersionText(int version);

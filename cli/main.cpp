@@ -7,8 +7,8 @@
 
 #include "cli/commands.h"
 #include "firmware/address_backup.h"
-#include "serial/serial_port.h"
 #include "serial/standard_descriptors.h"
+#include "workflow/adapter_session.h"
 #include "workflow/front_end.h"
 
 namespace {
@@ -42,14 +42,16 @@ ExitStatus Run(const tornelvox::cli::Options &options) {
             return ExitStatus::kBadUsage;
         }
     }
-    if (!options.device_dir.empty()) tornelvox::DeviceDirectory = options.device_dir;
+    // The adapter's session; a worker started on it holds it until the worker ends.
+    auto session = std::make_shared<tornelvox::AdapterSession>();
+    if (!options.device_dir.empty()) session->DeviceDirectory = options.device_dir;
 
     auto front_end = std::make_shared<CliFrontEnd>(*output, choice, stop->CancelWakeFd(),
                                                    options.verify_all
                                                        ? tornelvox::ImageVerification::kWholeImage
                                                        : tornelvox::ImageVerification::kCheckValue);
-    tornelvox::RouteMessagesTo(front_end);
-    RunContext context{options, *output, *stop, front_end};
+    tornelvox::RouteMessagesTo(*session, front_end);
+    RunContext context{options, *output, *stop, front_end, session};
     switch (options.command) {
         case Command::kPorts:
             return RunPortsCommand(context);
@@ -90,7 +92,7 @@ int main(int argc, char **argv) {
         status = tornelvox::cli::ToInt(ExitStatus::kBadUsage);
     }
     // Ends here, without static destructors: a detached worker may still be using the
-    // process-wide state.
+    // session and the output.
     std::fflush(stdout);
     std::quick_exit(status);
 }

@@ -46,11 +46,11 @@ std::string Describe(const SurveyedPort &port) {
 ExitStatus RunPortsCommand(RunContext &context) {
     std::vector<SurveyedPort> ports;
     if (!context.options.port.empty()) {
-        ports.push_back(SurveyPort(context.options.port));
+        ports.push_back(SurveyPort(*context.session, context.options.port));
     } else {
-        ports = SurveyPorts();
+        ports = SurveyPorts(*context.session);
     }
-    std::string summary = "\nPorts in " + DeviceDirectory + ":\n";
+    std::string summary = "\nPorts in " + context.session->DeviceDirectory + ":\n";
     if (!context.options.port.empty()) summary = "\nPort:\n";
     if (ports.empty()) summary += "  no candidate node\n";
     nlohmann::json list = nlohmann::json::array();

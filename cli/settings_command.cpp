@@ -24,12 +24,13 @@ nlohmann::json SettingValue(bool read, bool known, const char *label) {
 
 // The settings the adapter's firmware has, as `name = label` lines and as JSON; a setting that
 // could not be read shows no value.
-void ShowDeviceValues(Output &output, const SettingSet &unread, nlohmann::json &values) {
+void ShowDeviceValues(const AdapterSession &session, Output &output, const SettingSet &unread,
+                      nlohmann::json &values) {
     std::string text = "\n";
     for (const SettingDescription &setting : AllSettings()) {
-        if (!SettingAvailable(setting, CurVerNum)) continue;
+        if (!SettingAvailable(setting, session.CurVerNum)) continue;
         const bool read = !unread.Has(setting.option);
-        const char *label = LabelFor(setting, setting.device.Get());
+        const char *label = LabelFor(setting, setting.device.Get(session));
         text +=
             std::string(setting.name) + (read ? std::string(" = ") + label : ": not read") + "\n";
         values[setting.name] = SettingValue(read, read, label);
@@ -50,10 +51,10 @@ void SayNotRead(Output &output, const SettingSet &unread) {
                "the adapter and plug it back in.\n");
 }
 
-std::string AvailableNames() {
+std::string AvailableNames(const AdapterSession &session) {
     std::string text;
     for (const SettingDescription &setting : AllSettings()) {
-        if (!SettingAvailable(setting, CurVerNum)) continue;
+        if (!SettingAvailable(setting, session.CurVerNum)) continue;
         if (!text.empty()) text += ", ";
         text += setting.name;
     }
@@ -63,10 +64,11 @@ std::string AvailableNames() {
 // The Check, and the settings read as the Setting action reads them; unread gets the settings
 // whose reads failed. kSuccess when the reading was done.
 ExitStatus ReadSettings(RunContext &context, SettingSet &unread) {
-    const CheckResult check = CheckAdapter(context.options);
+    AdapterSession &session = *context.session;
+    const CheckResult check = CheckAdapter(session, context.options);
     if (!check.found) return ExitStatus::kNotFound;
     if (!check.version_read) return ExitStatus::kVersionUnreadable;
-    const std::optional<SettingSet> read = PrepareDeviceSetting(*context.front_end);
+    const std::optional<SettingSet> read = PrepareDeviceSetting(session, *context.front_end);
     if (!read) return ExitStatus::kSettingsFailed;
     unread = *read;
     return ExitStatus::kSuccess;
@@ -75,6 +77,7 @@ ExitStatus ReadSettings(RunContext &context, SettingSet &unread) {
 }  // namespace
 
 ExitStatus RunSettingsCommand(RunContext &context) {
+    AdapterSession &session = *context.session;
     SettingSet unread;
     const ExitStatus read = ReadSettings(context, unread);
     if (read != ExitStatus::kSuccess) {
@@ -82,10 +85,10 @@ ExitStatus RunSettingsCommand(RunContext &context) {
         return read;
     }
     // Nothing to write: the applied values are the device values, as after Cancel.
-    CopyDeviceToApplied();
-    ClearDeviceSettingRunning();
+    CopyDeviceToApplied(session);
+    ClearDeviceSettingRunning(session);
     nlohmann::json values = nlohmann::json::object();
-    ShowDeviceValues(context.output, unread, values);
+    ShowDeviceValues(session, context.output, unread, values);
     if (!unread.Empty()) SayNotRead(context.output, unread);
     const ExitStatus status = unread.Empty() ? ExitStatus::kSuccess : ExitStatus::kSettingsFailed;
     EmitResult(context.output, status, {{"settings", values}});
@@ -101,6 +104,7 @@ ExitStatus RunSettingsSetCommand(RunContext &context) {
         EmitResult(context.output, ExitStatus::kBadUsage);
         return ExitStatus::kBadUsage;
     }
+    AdapterSession &session = *context.session;
     SettingSet unread;
     const ExitStatus read = ReadSettings(context, unread);
     if (read != ExitStatus::kSuccess) {
@@ -108,14 +112,14 @@ ExitStatus RunSettingsSetCommand(RunContext &context) {
         return read;
     }
     // The dialog's steps: device values first, then what was given, then the version's gate.
-    CopyDeviceToApplied();
+    CopyDeviceToApplied(session);
     for (const SettingAssignment &assignment : assignments) {
-        if (SettingAvailable(*assignment.setting, CurVerNum)) continue;
-        ClearDeviceSettingRunning();
-        context.output.Complain(std::string("The adapter's firmware ") + VersionText(CurVerNum) +
-                                " has no setting " + assignment.setting->name +
-                                ": nothing was written. Its settings are: " + AvailableNames() +
-                                ".\n");
+        if (SettingAvailable(*assignment.setting, session.CurVerNum)) continue;
+        ClearDeviceSettingRunning(session);
+        context.output.Complain(
+            std::string("The adapter's firmware ") + VersionText(session.CurVerNum) +
+            " has no setting " + assignment.setting->name +
+            ": nothing was written. Its settings are: " + AvailableNames(session) + ".\n");
         EmitResult(context.output, ExitStatus::kSettingsFailed);
         return ExitStatus::kSettingsFailed;
     }
@@ -125,20 +129,20 @@ ExitStatus RunSettingsSetCommand(RunContext &context) {
     SettingSet write_anyway;
     for (const SettingAssignment &assignment : assignments) {
         const SettingDescription &setting = *assignment.setting;
-        setting.applied.Set(assignment.value);
+        setting.applied.Set(session, assignment.value);
         given.Add(setting.option);
         if (unread.Has(setting.option)) write_anyway.Add(setting.option);
     }
-    GateAppliedValues(CurVerNum);
-    ClearDeviceSettingRunning();
-    const bool written = RunSettingsApply(context.front_end, write_anyway);
+    GateAppliedValues(session, session.CurVerNum);
+    ClearDeviceSettingRunning(session);
+    const bool written = RunSettingsApply(session, context.front_end, write_anyway);
     if (!unread.Empty()) SayNotRead(context.output, unread);
     nlohmann::json values = nlohmann::json::object();
     for (const SettingDescription &setting : AllSettings()) {
-        if (!SettingAvailable(setting, CurVerNum)) continue;
+        if (!SettingAvailable(setting, session.CurVerNum)) continue;
         const bool read = !unread.Has(setting.option);
         values[setting.name] = SettingValue(read, read || given.Has(setting.option),
-                                            LabelFor(setting, setting.applied.Get()));
+                                            LabelFor(setting, setting.applied.Get(session)));
     }
     const ExitStatus status =
         written && unread.Empty() ? ExitStatus::kSuccess : ExitStatus::kSettingsFailed;

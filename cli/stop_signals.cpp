@@ -7,8 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "workflow/update_flow.h"
-
 namespace tornelvox::cli {
 
 namespace {
@@ -62,6 +60,7 @@ void StopSignals::Watch() {
 }
 
 void StopSignals::OnStop() {
+    std::function<void()> cancel;
     {
         std::lock_guard lock(mutex_);
         if (!updating_) {
@@ -73,14 +72,16 @@ void StopSignals::OnStop() {
             const char wake = 'x';
             [[maybe_unused]] const ssize_t written = write(wake_[1], &wake, 1);
         }
+        cancel = cancel_;
     }
     // The Cancel action: returns once the worker has reached one of its ends.
-    CancelUpdate();
+    if (cancel) cancel();
 }
 
-void StopSignals::BeginUpdate(const std::function<void()> &start) {
+void StopSignals::BeginUpdate(const std::function<void()> &start, std::function<void()> cancel) {
     std::lock_guard lock(mutex_);
     updating_ = true;
+    cancel_ = std::move(cancel);
     start();
 }
 

@@ -25,9 +25,10 @@ class StopSignals {
     // for a signal that comes while no update runs; it ends the process.
     void Start(std::function<void()> on_stop_outside_update);
 
-    // Runs start (StartUpdateWorker) as the update begins: from here a stop signal cancels the
-    // update instead of ending the program.
-    void BeginUpdate(const std::function<void()> &start);
+    // Runs start (StartUpdateWorker) as the update begins: from here a stop signal runs cancel
+    // (the Cancel action, which returns once the worker has reached one of its ends) instead of
+    // ending the program.
+    void BeginUpdate(const std::function<void()> &start, std::function<void()> cancel = {});
     // The update has ended: a stop signal ends the program again.
     void EndUpdate();
 
@@ -47,6 +48,7 @@ class StopSignals {
     std::atomic<bool> cancel_requested_{false};
     int wake_[2] = {-1, -1};
     std::function<void()> on_stop_outside_update_;
+    std::function<void()> cancel_;
 };
 
 }  // namespace tornelvox::cli

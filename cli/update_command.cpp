@@ -36,8 +36,8 @@ bool Confirmed(RunContext &context, const std::string &version_before) {
     }
     const std::string from = version_before.empty() ? "whose firmware version could not be read"
                                                     : "at firmware " + version_before;
-    context.output.Say("\nUpdate the adapter at " + std::string(ComPortName) + " (" + from +
-                       ") to firmware " + VersionText(VerNum) +
+    context.output.Say("\nUpdate the adapter at " + std::string(context.session->ComPortName) +
+                       " (" + from + ") to firmware " + VersionText(VerNum) +
                        "? Do not unplug it while the update runs. [y/N] ");
     const std::optional<std::string> answer = ReadAnswer(-1, kConfirmLimit);
     context.output.AnswerTyped();
@@ -61,14 +61,16 @@ ExitStatus StatusOfEnd(UpdateEnd end, bool cancel_requested) {
 
 // Starts the worker and sleeps until it has ended wholly (its front end released).
 UpdateEnd RunWholeUpdate(RunContext &context) {
-    const unsigned ended_before = UpdateWorkersEnded();
-    context.stop.BeginUpdate([&] { StartUpdateWorker(context.front_end); });
+    AdapterSession &session = *context.session;
+    const unsigned ended_before = UpdateWorkersEnded(session);
+    context.stop.BeginUpdate([&] { StartUpdateWorker(context.session, context.front_end); },
+                             [session = context.session] { CancelUpdate(*session); });
     // Each wait has a limit; the update itself may take minutes per attempt.
-    while (!WaitForUpdateWorkersEnded(ended_before + 1, std::chrono::seconds(1))) {
+    while (!WaitForUpdateWorkersEnded(session, ended_before + 1, std::chrono::seconds(1))) {
     }
     context.stop.EndUpdate();
     context.output.EndProgress();
-    return LastUpdateEnd.load();
+    return session.LastUpdateEnd.load();
 }
 
 // update --all: every node that answers the probe like the adapter, each updated by a child
@@ -79,7 +81,7 @@ ExitStatus RunUpdateAllCommand(RunContext &context) {
     if (!context.options.port.empty()) {
         request.ports.push_back(context.options.port);
     } else {
-        for (const SurveyedPort &port : SurveyPorts()) {
+        for (const SurveyedPort &port : SurveyPorts(*context.session)) {
             if (port.kind == PortKind::kAdapter) request.ports.push_back(port.path);
         }
     }
@@ -111,19 +113,21 @@ ExitStatus RunUpdateAllCommand(RunContext &context) {
 ExitStatus RunUpdateCommand(RunContext &context) {
     if (context.options.all) return RunUpdateAllCommand(context);
 
-    const CheckResult check = CheckAdapter(context.options);
+    AdapterSession &session = *context.session;
+    const CheckResult check = CheckAdapter(session, context.options);
     nlohmann::json details = nlohmann::json::object();
     if (!check.found) {
         EmitResult(context.output, ExitStatus::kNotFound);
         return ExitStatus::kNotFound;
     }
-    details["port"] = ValidUtf8(ComPortName);
-    const std::string version_before = check.version_read ? VersionText(CurVerNum) : "";
+    details["port"] = ValidUtf8(session.ComPortName);
+    const std::string version_before = check.version_read ? VersionText(session.CurVerNum) : "";
     if (!version_before.empty()) details["version_before"] = version_before;
 
-    if (check.version_read && CurVerNum >= VerNum && !context.options.force) {
-        context.output.Say("The adapter at " + std::string(ComPortName) + " already has firmware " +
-                           version_before + " (the image's is " + VersionText(VerNum) +
+    if (check.version_read && session.CurVerNum >= VerNum && !context.options.force) {
+        context.output.Say("The adapter at " + std::string(session.ComPortName) +
+                           " already has firmware " + version_before + " (the image's is " +
+                           VersionText(VerNum) +
                            "): nothing to update. Give --force to update it all the same.\n");
         details["version_after"] = version_before;
         EmitResult(context.output, ExitStatus::kSuccess, details);
@@ -132,7 +136,7 @@ ExitStatus RunUpdateCommand(RunContext &context) {
     // An adapter whose version could not be read may hold an update that never finished: the
     // update goes on, it is the repair. A build that may not update the adapter refuses at the
     // worker's first step, with its own lines, and needs no confirmation.
-    if (ImageMayUpdateAdapter() && !Confirmed(context, version_before)) {
+    if (ImageMayUpdateAdapter(session) && !Confirmed(context, version_before)) {
         EmitResult(context.output, ExitStatus::kRefused, details);
         return ExitStatus::kRefused;
     }
@@ -141,9 +145,9 @@ ExitStatus RunUpdateCommand(RunContext &context) {
     const ExitStatus status = StatusOfEnd(end, context.stop.CancelRequested());
     if (end == UpdateEnd::kSuccess) {
         BtAddress written{};
-        std::copy(std::begin(BT_ADD), std::end(BT_ADD), written.begin());
+        std::copy(std::begin(session.BT_ADD), std::end(session.BT_ADD), written.begin());
         details["address"] = FormatBtAddress(written);
-        details["version_after"] = VersionText(CurVerNum);
+        details["version_after"] = VersionText(session.CurVerNum);
     }
     if (status == ExitStatus::kCancelled) context.output.Say("Cancelled.\n");
     EmitResult(context.output, status, details);

@@ -18,9 +18,6 @@
 
 namespace tornelvox {
 
-std::string SysfsRoot = kDefaultSysfsRoot;
-std::string AddressBackupSubfolder;
-
 namespace {
 
 constexpr char kFileName[] = "bt-address-backup.jsonl";
@@ -112,14 +109,14 @@ std::string FormatBtAddress(const BtAddress &address) {
     return text;
 }
 
-std::string AddressBackupFolder() {
+std::string AddressBackupFolder(const std::string &subfolder) {
     std::string folder = StateFolder();
-    if (!folder.empty() && !AddressBackupSubfolder.empty()) folder += "/" + AddressBackupSubfolder;
+    if (!folder.empty() && !subfolder.empty()) folder += "/" + subfolder;
     return folder;
 }
 
-std::string AddressBackupPath() {
-    const std::string folder = AddressBackupFolder();
+std::string AddressBackupPath(const std::string &subfolder) {
+    const std::string folder = AddressBackupFolder(subfolder);
     return folder.empty() ? "" : folder + "/" + kFileName;
 }
 
@@ -132,8 +129,9 @@ std::string UtcTimestamp() {
     return text;
 }
 
-bool AppendAddressRecord(const AddressRecord &record, std::string &error) {
-    const std::string folder = AddressBackupFolder();
+bool AppendAddressRecord(const std::string &subfolder, const AddressRecord &record,
+                         std::string &error) {
+    const std::string folder = AddressBackupFolder(subfolder);
     if (folder.empty()) {
         error = "no home folder is known for this user";
         return false;
@@ -172,12 +170,13 @@ bool AppendAddressRecord(const AddressRecord &record, std::string &error) {
     return written;
 }
 
-std::vector<AddressRecord> ReadAddressRecords(std::size_t limit) {
+std::vector<AddressRecord> ReadAddressRecords(const std::string &subfolder, std::size_t limit) {
     std::vector<AddressRecord> records;
-    const std::string path = AddressBackupPath();
+    const std::string path = AddressBackupPath(subfolder);
     if (path.empty() || limit == 0) return records;
     std::string ignored;
-    const int folder_fd = OpenPrivateFolder(AddressBackupFolder(), MissingFolders::kFail, ignored);
+    const int folder_fd =
+        OpenPrivateFolder(AddressBackupFolder(subfolder), MissingFolders::kFail, ignored);
     if (folder_fd < 0) return records;
     const int fd = OpenPrivateFile(folder_fd, kFileName, FileUse::kRead, ignored);
     close(folder_fd);
@@ -222,16 +221,16 @@ std::vector<AddressRecord> ReadAddressRecords(std::size_t limit) {
     return records;
 }
 
-std::string UsbSerialNumber(const std::string &port) {
+std::string UsbSerialNumber(const std::string &sysfs_root, const std::string &port) {
     char resolved[PATH_MAX];
     if (realpath(port.c_str(), resolved) == nullptr) return "";
     const char *node = std::strrchr(resolved, '/');
     if (node == nullptr || node[1] == '\0') return "";
-    const std::string device_link = SysfsRoot + "/class/tty/" + (node + 1) + "/device";
+    const std::string device_link = sysfs_root + "/class/tty/" + (node + 1) + "/device";
     char device[PATH_MAX];
     if (realpath(device_link.c_str(), device) == nullptr) return "";
     std::string folder = device;
-    for (int level = 0; level <= kUsbLevels && folder.size() > SysfsRoot.size(); ++level) {
+    for (int level = 0; level <= kUsbLevels && folder.size() > sysfs_root.size(); ++level) {
         if (Exists(folder + "/idVendor") && Exists(folder + "/serial")) {
             return FirstLine(folder + "/serial");
         }

@@ -24,27 +24,27 @@ struct AddressRecord {
     std::string source;  // "read" from the adapter, or "chosen" by the user
 };
 
-// A folder inside the backup's folder that holds the backup instead, so that addresses of the
-// demo mode's emulated adapter ("emulated") never mix with those of real adapters; empty for
-// none. Set it only while no update runs.
-extern std::string AddressBackupSubfolder;
+// Each function below takes `subfolder`: a folder inside the backup's folder that holds the
+// backup instead (a session's AddressBackupSubfolder), so that addresses of the demo mode's
+// emulated adapter ("emulated") never mix with those of real adapters; empty for none.
 
 // Folder of the backup: $XDG_STATE_HOME/tornelvox-utility, or ~/.local/state/tornelvox-utility
-// when XDG_STATE_HOME is unset or not an absolute path, then AddressBackupSubfolder when set.
+// when XDG_STATE_HOME is unset or not an absolute path, then subfolder when not empty.
 // Empty when no home folder is known.
-std::string AddressBackupFolder();
+std::string AddressBackupFolder(const std::string &subfolder);
 
 // The backup file in that folder; empty when the folder is.
-std::string AddressBackupPath();
+std::string AddressBackupPath(const std::string &subfolder);
 
 // Appends record to the backup file, making the folder (mode 0700) when needed, and flushes the
 // file and its folder to the disk before it returns. Returns true when the record is on disk;
 // otherwise false with the system's reason in words in `error`. Blocks on the disk only.
-bool AppendAddressRecord(const AddressRecord &record, std::string &error);
+bool AppendAddressRecord(const std::string &subfolder, const AddressRecord &record,
+                         std::string &error);
 
 // The records of the backup file, newest first, at most `limit`. Lines that are not records are
 // passed over; a missing or unreadable file gives none. Reads at most the file's last 1 MiB.
-std::vector<AddressRecord> ReadAddressRecords(std::size_t limit);
+std::vector<AddressRecord> ReadAddressRecords(const std::string &subfolder, std::size_t limit);
 
 // An address as Bluetooth addresses are printed, most significant byte first: the name page's
 // bytes 5 to 0 in hexadecimal, colon separated ("40:9E:21:5C:03:A7" for A7 03 5C 21 9E 40).
@@ -58,13 +58,13 @@ std::optional<BtAddress> ParseBtAddress(std::string_view text);
 // The current time as AddressRecord::time wants it.
 std::string UtcTimestamp();
 
-// Folder that stands for /sys when the USB serial number of a port's device is looked up; tests
-// point it at a folder of their own. Set it only while no update runs.
+// The folder that stands for /sys when the USB serial number of a port's device is looked up
+// (a session's SysfsRoot starts as this; tests point it at a folder of their own).
 inline constexpr char kDefaultSysfsRoot[] = "/sys";
-extern std::string SysfsRoot;
 
 // The USB serial number of the device behind port (a device node or a link to one), from the
-// system's device tree; empty when the device is not a USB device with a serial number.
-std::string UsbSerialNumber(const std::string &port);
+// system's device tree under sysfs_root; empty when the device is not a USB device with a serial
+// number.
+std::string UsbSerialNumber(const std::string &sysfs_root, const std::string &port);
 
 }  // namespace tornelvox

@@ -19,16 +19,17 @@ int DeliveredCheckValueBytes(int delivered) {
     return std::clamp(delivered - kCheckValueOffset, 0, kCheckValueSize);
 }
 
-void ShowCheckValueLine(const char *label, const unsigned char *value, int delivered) {
-    ShowMsg("%s", label);
+void ShowCheckValueLine(LinkSession &session, const char *label, const unsigned char *value,
+                        int delivered) {
+    ShowMsg(session, "%s", label);
     for (int i = 0; i < kCheckValueSize; ++i) {
         if (i < delivered) {
-            ShowMsg("%02X ", value[i]);
+            ShowMsg(session, "%02X ", value[i]);
         } else {
-            ShowMsg("-- ");
+            ShowMsg(session, "-- ");
         }
     }
-    ShowMsg("\n");
+    ShowMsg(session, "\n");
 }
 
 }  // namespace tornelvox

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/firmware_session.h"
 #include "firmware/image_read_back.h"
 #include "firmware/update_progress.h"
 #include "serial/bt_address.h"
@@ -29,40 +30,25 @@ extern const unsigned char FW_CRC[4];            // check value the adapter must
 // it (the project's placeholder image) updates only the emulated adapter.
 extern const bool kVendorImage;
 
-// Adapter's firmware version from three hexadecimal digits (0x603 for "603"); 0 when unknown.
-extern int CurVerNum;
-// The three version characters of the last version reply; "000" at the start of each query.
-extern char Ver[3];
-
-// What the last version query learned about the adapter on the port it asked.
-struct AdapterIdentity {
-    std::string port;           // ComPortName when the query ran; empty before any query
-    bool version_read = false;  // the reply held a version: CurVerNum is this adapter's
-    bool emulated = false;      // the reply carried the emulated adapter's marker
-    unsigned hangups = 0;       // HangupsSeen when the query ran: a later hang-up may mean
-                                // another device is behind the same path now
-};
-extern AdapterIdentity QueriedAdapter;
-
 // Asks the adapter for its firmware version (kCmdQueryVersion). Returns 1 and logs two lines when
 // the reply holds "KQ Version" and three digits; 0 otherwise, leaving CurVerNum unchanged. Either
 // way QueriedAdapter records what the reply said about the adapter at ComPortName.
-unsigned char CheckFMVersion();
+unsigned char CheckFMVersion(FirmwareSession &session);
 
 // True when CurVerNum is the version of the adapter at ComPortName: read by its last version
 // query, or set by an update of it that succeeded.
-bool VersionKnown();
+bool VersionKnown(const FirmwareSession &session);
 
 // True when the built-in image may be written to the adapter at ComPortName: the image is the
 // vendor's, or the adapter said in its last version query that it is the emulated one and the
 // line has not hung up since (a device plugged in since is not known).
-bool ImageMayUpdateAdapter();
+bool ImageMayUpdateAdapter(const FirmwareSession &session);
 
 // Asks the version again without logging anything (kCmdQueryVersion), only to learn whether the
 // device at ComPortName is the emulated adapter; updates QueriedAdapter.emulated. For an update
 // in a build without the vendor image after the line hung up. Blocks like one exchange.
 // Returns false when nothing answered (no port, or silence).
-bool IdentifyAdapterQuietly();
+bool IdentifyAdapterQuietly(FirmwareSession &session);
 
 // Version number of three characters: (v(d0) << 8) | (v(d1) << 4) | v(d2), with char2int as v.
 int GetVerNum(const char *digits);
@@ -73,64 +59,36 @@ int char2int(char c);
 // Lines the Check action adds after its advice: that the adapter may hold an update that never
 // finished (when its version could not be read) and that Update repairs it, and that this build
 // cannot update it (no vendor image, and not the emulated adapter).
-void ShowCheckNotes(bool version_read);
+void ShowCheckNotes(FirmwareSession &session, bool version_read);
 
 // ---- Boot loader entry and flash programming ----------------------------------------------
-
-extern unsigned char bParam;  // set when GetParam found a parameter record
 
 // Brings the adapter's chip into its boot loader (kCmdProbe, kCmdHandshake, kCmdEnterBootLoader).
 // 1 on success; FailCode kFailProbe or kFailHandshake when the probe or the handshake failed
 // twice.
-unsigned char Set2Boot();
+unsigned char Set2Boot(FirmwareSession &session);
 
 // Where adapters keep their name page: firmware before 0x300 at 0x7D000, later at 0xFD000. The
 // update always writes the new one to 0xFD000.
 inline constexpr std::uint32_t kOldNamePageAddress = 0x7D000;
 inline constexpr std::uint32_t kNamePageAddress = 0xFD000;
 
-// A valid name page found on the adapter.
-struct StoredNamePage {
-    std::uint32_t at = 0;  // flash address it was read at
-    BtAddress address{};   // its bytes 0 to 5
-    std::string name;      // the printable text from byte 6 on ("Tornelvox(DAB)")
-};
-
-// What the last GetID found.
-struct NamePageSearch {
-    bool read = false;                  // the first page read was answered
-    std::vector<StoredNamePage> valid;  // valid pages, the place the version implies first
-    // Valid pages at both places with different addresses: the adapter's own is not known.
-    bool Conflict() const { return valid.size() == 2 && valid[0].address != valid[1].address; }
-};
-extern NamePageSearch LastNamePageSearch;
-
 // Reads the adapter's name page and, with copy_flag 1, takes its Bluetooth address into BT_ADD.
 // 1 when the adapter holds a valid name page. Reads the place CurVerNum implies, and the other
 // place too when the version is not known or the first place holds no valid page; valid pages
 // with different addresses at both places count as no address (LastNamePageSearch tells).
-unsigned char GetID(int copy_flag);
+unsigned char GetID(FirmwareSession &session, int copy_flag);
 
 // Enables flash writing, erases, writes pages 1 to 252, the name page and page 0, verifies the
 // check value and reads the name page back; with kWholeImage it then reads image pages 125 to
 // 252 back and compares them with the image. 1 on success; 0 on failure (FailCode
 // kFailWriteEnableFirst to kFailImagePageReadBack) or cancellation. Tells FlashProgressSink how
 // far it got.
-unsigned char ProgramDevice(ImageVerification verification = ImageVerification::kCheckValue);
-
-// Set by the last ProgramDevice when its check value differed at both checks: the image on the
-// adapter is not the one written, and retrying will not mend it. A mismatch that the second
-// check cleared does not set it.
-extern bool CheckValueMismatchStood;
+unsigned char ProgramDevice(FirmwareSession &session,
+                            ImageVerification verification = ImageVerification::kCheckValue);
 
 // Reads the parameter page record into Params. 0 when the page read failed. Not part of the
 // update.
-unsigned char GetParam();
-
-// ---- The update's cancel flag ---------------------------------------------------------------
-
-// Set by the Update action before the worker starts; cleared to cancel, and by the worker at its
-// success and failure ends. Programming looks at it between its steps.
-extern std::atomic<bool> ThreadRunning;
+unsigned char GetParam(FirmwareSession &session);
 
 }  // namespace tornelvox

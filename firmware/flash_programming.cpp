@@ -7,9 +7,6 @@
 
 namespace tornelvox {
 
-bool CheckValueMismatchStood = false;
-std::function<void(const FlashProgress &)> FlashProgressSink;
-
 namespace {
 
 constexpr int kEraseSteps = 30;  // 16 blocks of 64 KiB, then 14 sectors of 4 KiB
@@ -24,168 +21,181 @@ constexpr int kCheckValueChecked = 1;
 constexpr int kNamePageChecked = 2;
 static_assert(kWholeImageVerifyingSteps == kCheckValueVerifyingSteps + kUncheckedPages);
 
-// Tells FlashProgressSink how far programming got, with the verifying stage's size for this
-// programming's verification.
+// Tells the session's FlashProgressSink how far programming got, with the verifying stage's size
+// for this programming's verification.
 class ProgressReport {
   public:
-    explicit ProgressReport(ImageVerification verification)
-        : verifying_total_(verification == ImageVerification::kWholeImage
+    ProgressReport(const FirmwareSession &session, ImageVerification verification)
+        : sink_(session.FlashProgressSink),
+          verifying_total_(verification == ImageVerification::kWholeImage
                                ? kWholeImageVerifyingSteps
                                : kCheckValueVerifyingSteps) {}
 
     void operator()(UpdateStage stage, int done, int total) const {
-        if (FlashProgressSink)
-            FlashProgressSink(FlashProgress{stage, done, total, verifying_total_});
+        if (sink_) sink_(FlashProgress{stage, done, total, verifying_total_});
     }
     void Verifying(int done) const { (*this)(UpdateStage::kVerifying, done, verifying_total_); }
 
   private:
+    const std::function<void(const FlashProgress &)> &sink_;
     const int verifying_total_;
 };
 
 // The Cancel action clears ThreadRunning; programming looks at it between its steps, so a
 // cancellation takes effect before the next erase step or page, never inside an exchange. True,
 // after saying so in the log, when programming is to stop.
-bool StopRequested() {
-    if (ThreadRunning.load()) return false;
-    ShowMsg("\n\nForce Stop \n");
+bool StopRequested(FirmwareSession &session) {
+    if (session.ThreadRunning.load()) return false;
+    ShowMsg(session, "\n\nForce Stop \n");
     return true;
 }
 
-bool EnableFlashWriting() {
-    if (!SendCOMM(kCmdWriteEnableFirst)) {
-        ShowMsg(" Fail on EN_FLASH_WR_1\n");
-        FailCode = kFailWriteEnableFirst;
+// Writes image page fw_write_cnt (0 to 252): the page frame carries that page of the image. A
+// count outside the image gives the frame no page, and no frame is written.
+bool SendImagePage(FirmwareSession &session) {
+    const int page = session.fw_write_cnt;
+    if (page >= 0 && page < kImagePages) {
+        session.page = {rawData + static_cast<std::size_t>(page) * kPageSize, kPageSize};
+    } else {
+        session.page = {};
+    }
+    return SendCOMM(session, kCmdWriteImagePage);
+}
+
+bool EnableFlashWriting(FirmwareSession &session) {
+    if (!SendCOMM(session, kCmdWriteEnableFirst)) {
+        ShowMsg(session, " Fail on EN_FLASH_WR_1\n");
+        session.FailCode = kFailWriteEnableFirst;
         return false;
     }
-    if (!SendCOMM(kCmdWriteEnableSecond)) {
-        ShowMsg(" Fail on EN_FLASH_WR_2\n");
-        FailCode = kFailWriteEnableSecond;
+    if (!SendCOMM(session, kCmdWriteEnableSecond)) {
+        ShowMsg(session, " Fail on EN_FLASH_WR_2\n");
+        session.FailCode = kFailWriteEnableSecond;
         return false;
     }
-    if (!SendCOMM(kCmdWriteEnableFirst)) {
-        ShowMsg(" Fail on EN_FLASH_WR_1\n");
-        FailCode = kFailWriteEnableRepeated;
+    if (!SendCOMM(session, kCmdWriteEnableFirst)) {
+        ShowMsg(session, " Fail on EN_FLASH_WR_1\n");
+        session.FailCode = kFailWriteEnableRepeated;
         return false;
     }
     return true;
 }
 
-bool EraseFlash(const ProgressReport &report) {
-    ShowMsg(" Erase flash ");
+bool EraseFlash(FirmwareSession &session, const ProgressReport &report) {
+    ShowMsg(session, " Erase flash ");
     report(UpdateStage::kErasing, 0, kEraseSteps);
-    for (flash_cnt = 0; flash_cnt < kEraseSteps; ++flash_cnt) {
-        if (StopRequested()) return false;
-        ShowMsg(".");
-        if (!SendCOMM(kCmdEraseStep)) {
-            ShowMsg("\n Fail on flash %d\n", flash_cnt);
-            FailCode = kFailEraseStep;
+    for (session.flash_cnt = 0; session.flash_cnt < kEraseSteps; ++session.flash_cnt) {
+        if (StopRequested(session)) return false;
+        ShowMsg(session, ".");
+        if (!SendCOMM(session, kCmdEraseStep)) {
+            ShowMsg(session, "\n Fail on flash %d\n", session.flash_cnt);
+            session.FailCode = kFailEraseStep;
             return false;
         }
-        report(UpdateStage::kErasing, flash_cnt + 1, kEraseSteps);
+        report(UpdateStage::kErasing, session.flash_cnt + 1, kEraseSteps);
     }
-    ShowMsg(" Done\n");
+    ShowMsg(session, " Done\n");
     return true;
 }
 
 // Image pages 1 to 252. Page 0 goes last, after the name page: an attempt that fails earlier
 // leaves it erased, so a half-programmed adapter never starts from a half-written image.
-bool WriteImagePages(const ProgressReport &report) {
-    ShowMsg(" Start to write to Flash. It may take up to 5 minutes. \n");
-    ShowMsg(" Write flash ");
+bool WriteImagePages(FirmwareSession &session, const ProgressReport &report) {
+    ShowMsg(session, " Start to write to Flash. It may take up to 5 minutes. \n");
+    ShowMsg(session, " Write flash ");
     report(UpdateStage::kWriting, 0, kPagesWritten);
-    for (fw_write_cnt = 1; fw_write_cnt <= kLastImagePage; ++fw_write_cnt) {
-        if (StopRequested()) return false;
-        if (fw_write_cnt % kPagesPerDot == 0) ShowMsg(".");
-        if (!SendCOMM(kCmdWriteImagePage)) {
-            ShowMsg("\n Fail to write flash add %x\n", fw_write_cnt);
-            FailCode = kFailImagePage;
+    for (session.fw_write_cnt = 1; session.fw_write_cnt <= kLastImagePage; ++session.fw_write_cnt) {
+        if (StopRequested(session)) return false;
+        if (session.fw_write_cnt % kPagesPerDot == 0) ShowMsg(session, ".");
+        if (!SendImagePage(session)) {
+            ShowMsg(session, "\n Fail to write flash add %x\n", session.fw_write_cnt);
+            session.FailCode = kFailImagePage;
             return false;
         }
-        report(UpdateStage::kWriting, fw_write_cnt, kPagesWritten);
+        report(UpdateStage::kWriting, session.fw_write_cnt, kPagesWritten);
     }
     return true;
 }
 
-bool WriteNamePageAndPageZero(const ProgressReport &report) {
-    if (!SendCOMM(kCmdWriteNamePage)) {
-        ShowMsg(" Fail to write BT info\n");
-        FailCode = kFailNamePage;
+bool WriteNamePageAndPageZero(FirmwareSession &session, const ProgressReport &report) {
+    if (!SendCOMM(session, kCmdWriteNamePage)) {
+        ShowMsg(session, " Fail to write BT info\n");
+        session.FailCode = kFailNamePage;
         return false;
     }
     report(UpdateStage::kWriting, kNamePageWritten, kPagesWritten);
-    if (StopRequested()) return false;
-    fw_write_cnt = 0;
-    if (!SendCOMM(kCmdWriteImagePage)) {
-        ShowMsg("\n Fail to write flash add %x\n", 0);
-        FailCode = kFailPageZero;
+    if (StopRequested(session)) return false;
+    session.fw_write_cnt = 0;
+    if (!SendImagePage(session)) {
+        ShowMsg(session, "\n Fail to write flash add %x\n", 0);
+        session.FailCode = kFailPageZero;
         return false;
     }
     report(UpdateStage::kWriting, kPagesWritten, kPagesWritten);
-    ShowMsg(" Done\n");
+    ShowMsg(session, " Done\n");
     return true;
 }
 
 // Asks for the check value and compares it with FW_CRC. Returns -1 when the exchange failed,
 // else the number of differing bytes; each difference sets FailCode kFailCheckValueMismatch.
-int VerifyOnce() {
-    if (!SendCOMM(kCmdReadCheckValue)) {
-        ShowMsg(" Fail to verify flash\n");
-        FailCode = kFailCheckValueRead;
+int VerifyOnce(FirmwareSession &session) {
+    if (!SendCOMM(session, kCmdReadCheckValue)) {
+        ShowMsg(session, " Fail to verify flash\n");
+        session.FailCode = kFailCheckValueRead;
         return -1;
     }
-    const int mismatches = CheckValueMismatches(ReadData, CapturedCnt);
-    if (mismatches > 0) FailCode = kFailCheckValueMismatch;
+    const int mismatches = CheckValueMismatches(session.ReadData, session.CapturedCnt);
+    if (mismatches > 0) session.FailCode = kFailCheckValueMismatch;
     return mismatches;
 }
 
-void ShowCheckValueDump(const char *headline) {
-    ShowMsg("%s", headline);
-    ShowCheckValueLine(" Exp:", FW_CRC, kCheckValueSize);
-    ShowCheckValueLine(" Got:", ReadData + kCheckValueOffset,
-                       DeliveredCheckValueBytes(CapturedCnt));
+void ShowCheckValueDump(FirmwareSession &session, const char *headline) {
+    ShowMsg(session, "%s", headline);
+    ShowCheckValueLine(session, " Exp:", FW_CRC, kCheckValueSize);
+    ShowCheckValueLine(session, " Got:", session.ReadData + kCheckValueOffset,
+                       DeliveredCheckValueBytes(session.CapturedCnt));
 }
 
 // True when the adapter reports the image's check value, at the first or the second asking.
-bool CheckValueMatches() {
-    ShowMsg(" Verify flash ...");
-    int mismatches = VerifyOnce();
+bool CheckValueMatches(FirmwareSession &session) {
+    ShowMsg(session, " Verify flash ...");
+    int mismatches = VerifyOnce(session);
     if (mismatches < 0) return false;
-    ShowMsg(" Done\n");
+    ShowMsg(session, " Done\n");
     if (mismatches == 0) return true;
-    ShowCheckValueDump(" !!!!! CRC error !!!!! \n");
+    ShowCheckValueDump(session, " !!!!! CRC error !!!!! \n");
 
     // The check value is asked for once more: a match now counts, though FailCode keeps
     // kFailCheckValueMismatch.
-    mismatches = VerifyOnce();
+    mismatches = VerifyOnce(session);
     if (mismatches < 0) return false;
     if (mismatches == 0) return true;
-    ShowCheckValueDump(" !!!!! CRC second check error !!!!! \n");
-    CheckValueMismatchStood = true;
+    ShowCheckValueDump(session, " !!!!! CRC second check error !!!!! \n");
+    session.CheckValueMismatchStood = true;
     return false;
 }
 
 // Reads the name page back (kCmdReadPage at 0xFD000, the same read as the name page read). True
 // when the reply delivered the page's head and it holds exactly what was written from BT_ADD.
-bool NamePageReadsBackAsWritten() {
-    dwReadAdd = kNamePageAddress;
-    if (!SendCOMM(kCmdReadPage)) return false;
+bool NamePageReadsBackAsWritten(FirmwareSession &session) {
+    session.dwReadAdd = kNamePageAddress;
+    if (!SendCOMM(session, kCmdReadPage)) return false;
     constexpr int kPageInReply = 15;
-    if (CapturedCnt < kPageInReply + static_cast<int>(kNamePageHead)) return false;
+    if (session.CapturedCnt < kPageInReply + static_cast<int>(kNamePageHead)) return false;
     unsigned char written[kPageSize];
-    FillNamePage(BT_ADD, written);
-    return std::memcmp(ReadData + kPageInReply, written, kNamePageHead) == 0;
+    FillNamePage(session.BT_ADD, written);
+    return std::memcmp(session.ReadData + kPageInReply, written, kNamePageHead) == 0;
 }
 
 // The check value covers only the first 0x7D000 bytes; the name page lies outside it, so after
 // the check value matched, the page is read back. Like the check value, it gets a second read
 // before the attempt fails.
-bool VerifyNamePage() {
-    if (NamePageReadsBackAsWritten()) return true;
-    ShowMsg(" BT info does not read back as written, reading it again\n");
-    if (NamePageReadsBackAsWritten()) return true;
-    ShowMsg(" Fail to verify BT info\n");
-    FailCode = kFailNamePageReadBack;
+bool VerifyNamePage(FirmwareSession &session) {
+    if (NamePageReadsBackAsWritten(session)) return true;
+    ShowMsg(session, " BT info does not read back as written, reading it again\n");
+    if (NamePageReadsBackAsWritten(session)) return true;
+    ShowMsg(session, " Fail to verify BT info\n");
+    session.FailCode = kFailNamePageReadBack;
     return false;
 }
 
@@ -197,20 +207,21 @@ const char *ReadBackFinding(const PageReadBack &found) {
 
 // One image page read back, and read once more when it differs: a reply garbled on the line
 // is not a page written wrong.
-bool ImagePageReadsBack(int page) {
-    const PageReadBack first = ReadBackImagePage(page);
+bool ImagePageReadsBack(FirmwareSession &session, int page) {
+    const PageReadBack first = ReadBackImagePage(session, page);
     if (first.outcome == PageReadBack::Outcome::kAsWritten) return true;
     if (first.outcome == PageReadBack::Outcome::kDiffers) {
         ShowMsg(
+            session,
             "\n Flash add %x does not read back as written (byte %d differs), reading it again\n",
             page, first.first_difference);
     } else {
-        ShowMsg("\n Flash add %x could not be read back, reading it again\n", page);
+        ShowMsg(session, "\n Flash add %x could not be read back, reading it again\n", page);
     }
-    const PageReadBack second = ReadBackImagePage(page);
+    const PageReadBack second = ReadBackImagePage(session, page);
     if (second.outcome == PageReadBack::Outcome::kAsWritten) return true;
-    ShowMsg(" Fail to verify flash add %x: it %s\n", page, ReadBackFinding(second));
-    FailCode = kFailImagePageReadBack;
+    ShowMsg(session, " Fail to verify flash add %x: it %s\n", page, ReadBackFinding(second));
+    session.FailCode = kFailImagePageReadBack;
     return false;
 }
 
@@ -218,40 +229,42 @@ bool ImagePageReadsBack(int page) {
 // the image, byte for byte as far as each reply carries the page (all but its last byte). A page
 // that differs after the check value matched was written wrong: the attempt fails and the next
 // writes it again.
-bool ReadBackUncheckedPages(const ProgressReport &report) {
-    ShowMsg(" Read back flash ");
+bool ReadBackUncheckedPages(FirmwareSession &session, const ProgressReport &report) {
+    ShowMsg(session, " Read back flash ");
     for (int page = kFirstUncheckedPage; page <= kLastUncheckedPage; ++page) {
-        if (StopRequested()) return false;
-        if (page % kPagesPerDot == 0) ShowMsg(".");
-        if (!ImagePageReadsBack(page)) return false;
+        if (StopRequested(session)) return false;
+        if (page % kPagesPerDot == 0) ShowMsg(session, ".");
+        if (!ImagePageReadsBack(session, page)) return false;
         report.Verifying(kNamePageChecked + page - kFirstUncheckedPage + 1);
     }
-    ShowMsg(" Done\n");
+    ShowMsg(session, " Done\n");
     return true;
 }
 
-bool Verify(ImageVerification verification, const ProgressReport &report) {
+bool Verify(FirmwareSession &session, ImageVerification verification,
+            const ProgressReport &report) {
     report.Verifying(0);
-    if (!CheckValueMatches()) return false;
+    if (!CheckValueMatches(session)) return false;
     report.Verifying(kCheckValueChecked);
-    if (!VerifyNamePage()) return false;
+    if (!VerifyNamePage(session)) return false;
     report.Verifying(kNamePageChecked);
     if (verification != ImageVerification::kWholeImage) return true;
-    return ReadBackUncheckedPages(report);
+    return ReadBackUncheckedPages(session, report);
 }
 
 }  // namespace
 
 // The steps in turn; a cancellation stops programming before the next one begins.
-unsigned char ProgramDevice(ImageVerification verification) {
-    CheckValueMismatchStood = false;
-    const ProgressReport report(verification);
-    if (!EnableFlashWriting() || StopRequested()) return 0;
-    if (!EraseFlash(report) || StopRequested()) return 0;
-    if (!WriteImagePages(report) || !WriteNamePageAndPageZero(report) || StopRequested()) {
+unsigned char ProgramDevice(FirmwareSession &session, ImageVerification verification) {
+    session.CheckValueMismatchStood = false;
+    const ProgressReport report(session, verification);
+    if (!EnableFlashWriting(session) || StopRequested(session)) return 0;
+    if (!EraseFlash(session, report) || StopRequested(session)) return 0;
+    if (!WriteImagePages(session, report) || !WriteNamePageAndPageZero(session, report) ||
+        StopRequested(session)) {
         return 0;
     }
-    return Verify(verification, report) ? 1 : 0;
+    return Verify(session, verification, report) ? 1 : 0;
 }
 
 }  // namespace tornelvox

@@ -23,12 +23,12 @@ PageReadBack ComparePageReply(std::span<const unsigned char> reply,
     return result;
 }
 
-PageReadBack ReadBackImagePage(int page) {
+PageReadBack ReadBackImagePage(FirmwareSession &session, int page) {
     if (page < 0 || page >= kImagePages) return {};
-    dwReadAdd = static_cast<std::uint32_t>(page) * kPageSize;
+    session.dwReadAdd = static_cast<std::uint32_t>(page) * kPageSize;
     unsigned char reply[kPageReplyLength];
     WholeReply whole{reply, 0};
-    if (!SendCOMM(kCmdReadPage, whole)) return {};
+    if (!SendCOMM(session, kCmdReadPage, whole)) return {};
     const std::size_t kept =
         std::min(static_cast<std::size_t>(std::max(whole.kept, 0)), sizeof reply);
     return ComparePageReply({reply, kept},

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <span>
 
+#include "firmware/firmware_session.h"
 #include "serial/command_frames.h"
 
 namespace tornelvox {
@@ -45,6 +46,6 @@ PageReadBack ComparePageReply(std::span<const unsigned char> reply,
 
 // Reads image page `page` (kFirstUncheckedPage to kLastUncheckedPage; any image page works)
 // back at its flash address and compares it with rawData. Blocks for one page read.
-PageReadBack ReadBackImagePage(int page);
+PageReadBack ReadBackImagePage(FirmwareSession &session, int page);
 
 }  // namespace tornelvox

@@ -5,32 +5,31 @@
 
 namespace tornelvox {
 
-unsigned char bParam = 0;
-
 namespace {
 
 constexpr std::uint32_t kParameterPage = 0x7E000;
-constexpr int kRecordSize = sizeof Params;
+constexpr int kRecordSize = sizeof FrameInputs::Params;
 // The record's last two bytes are the marker "XS". In the capture window of the parameter
 // page read the record starts at byte 3, or at byte 4 when the marker stands one byte later.
 constexpr int kRecordStarts[] = {3, 4};
 
-bool MarkerAt(int record_start) {
+bool MarkerAt(const LinkSession &session, int record_start) {
     const int marker = record_start + kRecordSize - 2;
-    return CapturedCnt >= marker + 2 && ReadData[marker] == 'X' && ReadData[marker + 1] == 'S';
+    return session.CapturedCnt >= marker + 2 && session.ReadData[marker] == 'X' &&
+           session.ReadData[marker + 1] == 'S';
 }
 
 }  // namespace
 
-unsigned char GetParam() {
-    std::memset(Params, 0xFF, sizeof Params);
-    bParam = 0;
-    dwReadAdd = kParameterPage;
-    if (!SendCOMM(kCmdReadParameterPage)) return 0;
+unsigned char GetParam(FirmwareSession &session) {
+    std::memset(session.Params, 0xFF, sizeof session.Params);
+    session.bParam = 0;
+    session.dwReadAdd = kParameterPage;
+    if (!SendCOMM(session, kCmdReadParameterPage)) return 0;
     for (const int start : kRecordStarts) {
-        if (!MarkerAt(start)) continue;
-        std::memcpy(Params, ReadData + start, sizeof Params);
-        bParam = 1;
+        if (!MarkerAt(session, start)) continue;
+        std::memcpy(session.Params, session.ReadData + start, sizeof session.Params);
+        session.bParam = 1;
         return 1;
     }
     return 1;

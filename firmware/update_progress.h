@@ -23,10 +23,6 @@ struct FlashProgress {
     int verifying_total = kCheckValueVerifyingSteps;
 };
 
-// Told by ProgramDevice, on the thread that runs the update: done 0 when a stage starts, then
-// after each of its steps that succeeded. A failure or a cancellation ends the reports where it
-// happens. Empty by default: nothing is told. Set it only while no update runs; it must return
-// soon and never throw, since programming waits for it between its steps.
-extern std::function<void(const FlashProgress &)> FlashProgressSink;
+// A session's FlashProgressSink is told how far ProgramDevice got (see firmware_session.h).
 
 }  // namespace tornelvox

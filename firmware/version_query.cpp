@@ -22,44 +22,45 @@ bool Holds(const unsigned char *bytes, int size, const char *text, int length) {
 
 }  // namespace
 
-AdapterIdentity QueriedAdapter;
-
-unsigned char CheckFMVersion() {
-    std::fill_n(Ver, 3, '0');
-    QueriedAdapter = {ComPortName, false, false, HangupsSeen.load()};
-    if (!SendCOMM(kCmdQueryVersion)) return 0;
+unsigned char CheckFMVersion(FirmwareSession &session) {
+    std::fill_n(session.Ver, 3, '0');
+    session.QueriedAdapter = {session.ComPortName, false, false, session.HangupsSeen.load()};
+    if (!SendCOMM(session, kCmdQueryVersion)) return 0;
 
     // Only bytes this reply delivered count: what an earlier reply left in the capture window
     // is not this adapter's answer. The digits must lie within the delivered bytes too.
-    const int delivered = CapturedCnt;
-    QueriedAdapter.emulated = Holds(ReadData, delivered, kEmulatorMarker, kEmulatorMarkerLength);
+    const int delivered = session.CapturedCnt;
+    session.QueriedAdapter.emulated =
+        Holds(session.ReadData, delivered, kEmulatorMarker, kEmulatorMarkerLength);
     for (int p = 0; p + kDigitsOffset + 3 <= delivered; ++p) {
-        if (std::memcmp(ReadData + p, kMarker, kMarkerLength) != 0) continue;
-        std::memcpy(Ver, ReadData + p + kDigitsOffset, 3);
-        CurVerNum = GetVerNum(Ver);
-        QueriedAdapter.version_read = true;
-        ShowMsg(" Device Firmware Version = %03X\n", CurVerNum);
-        ShowMsg(" Available Firmware for update = %03X\n", VerNum);
+        if (std::memcmp(session.ReadData + p, kMarker, kMarkerLength) != 0) continue;
+        std::memcpy(session.Ver, session.ReadData + p + kDigitsOffset, 3);
+        session.CurVerNum = GetVerNum(session.Ver);
+        session.QueriedAdapter.version_read = true;
+        ShowMsg(session, " Device Firmware Version = %03X\n", session.CurVerNum);
+        ShowMsg(session, " Available Firmware for update = %03X\n", VerNum);
         return 1;
     }
     return 0;
 }
 
-bool VersionKnown() {
-    return QueriedAdapter.version_read && QueriedAdapter.port == ComPortName;
+bool VersionKnown(const FirmwareSession &session) {
+    return session.QueriedAdapter.version_read &&
+           session.QueriedAdapter.port == session.ComPortName;
 }
 
-bool ImageMayUpdateAdapter() {
-    return kVendorImage || (QueriedAdapter.emulated && QueriedAdapter.port == ComPortName &&
-                            QueriedAdapter.hangups == HangupsSeen.load());
+bool ImageMayUpdateAdapter(const FirmwareSession &session) {
+    return kVendorImage ||
+           (session.QueriedAdapter.emulated && session.QueriedAdapter.port == session.ComPortName &&
+            session.QueriedAdapter.hangups == session.HangupsSeen.load());
 }
 
-bool IdentifyAdapterQuietly() {
-    const bool answered = SendCOMM(kCmdQueryVersion);
-    QueriedAdapter.port = ComPortName;
-    QueriedAdapter.hangups = HangupsSeen.load();
-    QueriedAdapter.emulated =
-        answered && Holds(ReadData, CapturedCnt, kEmulatorMarker, kEmulatorMarkerLength);
+bool IdentifyAdapterQuietly(FirmwareSession &session) {
+    const bool answered = SendCOMM(session, kCmdQueryVersion);
+    session.QueriedAdapter.port = session.ComPortName;
+    session.QueriedAdapter.hangups = session.HangupsSeen.load();
+    session.QueriedAdapter.emulated = answered && Holds(session.ReadData, session.CapturedCnt,
+                                                        kEmulatorMarker, kEmulatorMarkerLength);
     return answered;
 }
 

@@ -6,6 +6,8 @@
 // packet), and an empty packet is a read call that found nothing: so the input decides both the
 // bytes and where the reply is split. After the last packet the line reads as hung up. What the
 // utility writes is drained on a thread of its own so that long programming runs never block.
+// The line is the port of the session it is made for; make the session first, so that the line
+// goes before it.
 #pragma once
 
 #include <sys/socket.h>
@@ -23,7 +25,7 @@ class FuzzLine {
   public:
     // Input layout: repeated [length byte][that many bytes]; a length past the end takes what
     // is left.
-    FuzzLine(const std::uint8_t *data, std::size_t size) {
+    FuzzLine(LinkSession &link, const std::uint8_t *data, std::size_t size) : link_(link) {
         int pair[2];
         if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair) != 0) return;
         port_ = pair[0];
@@ -43,15 +45,15 @@ class FuzzLine {
             while (recv(fd, sink, sizeof sink, 0) > 0) {
             }
         });
-        ReadCallTimeoutMs = 0;  // a read call finds its packet at once or none at all
-        hComm = port_;
+        link_.ReadCallTimeoutMs = 0;  // a read call finds its packet at once or none at all
+        link_.hComm = port_;
     }
 
     ~FuzzLine() {
         // The code under test may have closed the port itself (a settings read does after a
         // short reply); close it only if it is still ours.
-        if (hComm == port_) close(port_);
-        hComm = 0;
+        if (link_.hComm == port_) close(port_);
+        link_.hComm = 0;
         if (adapter_ >= 0) shutdown(adapter_, SHUT_RDWR);
         if (drain_.joinable()) drain_.join();
         if (adapter_ >= 0) close(adapter_);
@@ -60,6 +62,7 @@ class FuzzLine {
     bool Ready() const { return port_ >= 0; }
 
   private:
+    LinkSession &link_;
     int port_ = -1;
     int adapter_ = -1;
     std::thread drain_;

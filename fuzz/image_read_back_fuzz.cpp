@@ -3,6 +3,7 @@
 // read and every index into it must stay bounded.
 #include <cstdlib>
 
+#include "firmware/firmware_session.h"
 #include "firmware/firmware_update.h"
 #include "fuzz/fuzz_line.h"
 
@@ -10,13 +11,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     using namespace tornelvox;
     if (size < 1) return 0;
     const int page = kFirstUncheckedPage + data[0] % kUncheckedPages;
-    fuzzing::FuzzLine line(data + 1, size - 1);
+    FirmwareSession session;
+    fuzzing::FuzzLine line(session, data + 1, size - 1);
     if (!line.Ready()) return 0;
-    const PageReadBack found = ReadBackImagePage(page);
+    const PageReadBack found = ReadBackImagePage(session, page);
     // A page passes only on a whole reply, and a difference is always a page byte the reply
     // carries.
     using Outcome = PageReadBack::Outcome;
-    if (found.outcome == Outcome::kAsWritten && RealReadCnt < static_cast<int>(kPageReplyLength)) {
+    if (found.outcome == Outcome::kAsWritten &&
+        session.RealReadCnt < static_cast<int>(kPageReplyLength)) {
         std::abort();
     }
     if (found.outcome == Outcome::kDiffers &&

@@ -13,12 +13,6 @@
 
 namespace tornelvox {
 
-unsigned char ReadData[kCaptureSize] = {};
-bool ForeignReply = false;
-int CapturedCnt = 0;
-int CmdReadCnt = 0;
-int RealReadCnt = 0;
-
 namespace {
 
 // Longest chunk a read asks for. Every read of a chunk asks for the full size again, so a chunk
@@ -29,18 +23,18 @@ constexpr int kChunkBufferSize = 2 * kChunkSize;
 // One read call: waits up to ReadCallTimeoutMs for input, then reads what is there, at most size
 // bytes. Returns the bytes delivered; an error, a timeout or a hang-up deliver 0. A hung-up line
 // answers at once, so each call stays bounded and the callers' call limits end the read.
-int ReadOnce(unsigned char *into, int size) {
-    if (hComm <= 0 || size <= 0) return 0;
-    const int timeout_ms = ReadCallTimeoutMs.load(std::memory_order_relaxed);
-    pollfd watch{hComm, POLLIN, 0};
+int ReadOnce(LinkSession &link, unsigned char *into, int size) {
+    if (link.hComm <= 0 || size <= 0) return 0;
+    const int timeout_ms = link.ReadCallTimeoutMs.load(std::memory_order_relaxed);
+    pollfd watch{link.hComm, POLLIN, 0};
     const int ready = poll(&watch, 1, timeout_ms);
     if (ready > 0 && (watch.revents & POLLIN)) {
-        const ssize_t got = read(hComm, into, static_cast<size_t>(size));
+        const ssize_t got = read(link.hComm, into, static_cast<size_t>(size));
         if (got > 0) return static_cast<int>(got);
         // End of file or an I/O error on a line that said it had input: it is hung up.
-        if (got == 0 || errno == EIO || errno == ENXIO) NoteHangup();
+        if (got == 0 || errno == EIO || errno == ENXIO) NoteHangup(link);
     } else if (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-        NoteHangup();
+        NoteHangup(link);
     }
     // A hung-up or failing line answers at once with nothing; waiting out the call's time keeps
     // every loop of read calls as slow as silence, so an unplugged adapter never spins a core.
@@ -50,11 +44,11 @@ int ReadOnce(unsigned char *into, int size) {
 
 }  // namespace
 
-void DumpRead(int count, const unsigned char *data) {
+void DumpRead(LinkSession &link, int count, const unsigned char *data) {
     if (count <= 0) return;
     const int n = std::min(count, kCaptureSize);
-    std::memcpy(ReadData, data, static_cast<size_t>(n));
-    CapturedCnt = n;
+    std::memcpy(link.ReadData, data, static_cast<size_t>(n));
+    link.CapturedCnt = n;
 }
 
 namespace {
@@ -71,10 +65,10 @@ void Keep(WholeReply *whole, const unsigned char *data, int count) {
 
 }  // namespace
 
-int ReadCOMM(int wanted, WholeReply *whole) {
-    const int calls_per_chunk = ReadCallsPerChunk(WriteComm_op);
-    const int capture_chunk = CaptureChunk(WriteComm_op);
-    CapturedCnt = 0;
+int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole) {
+    const int calls_per_chunk = ReadCallsPerChunk(link.WriteComm_op);
+    const int capture_chunk = CaptureChunk(link.WriteComm_op);
+    link.CapturedCnt = 0;
     if (whole != nullptr) whole->kept = 0;
     if (wanted <= 0) return 0;
 
@@ -86,10 +80,11 @@ int ReadCOMM(int wanted, WholeReply *whole) {
         int received = 0;
         for (int call = 0; call < calls_per_chunk && received < size; ++call) {
             // Each call asks for the whole chunk size again, as long as the buffer has room.
-            received += ReadOnce(chunk + received, std::min(size, kChunkBufferSize - received));
+            received +=
+                ReadOnce(link, chunk + received, std::min(size, kChunkBufferSize - received));
         }
         if (received == 0) return total;
-        if (chunk_number == capture_chunk) DumpRead(received, chunk);
+        if (chunk_number == capture_chunk) DumpRead(link, received, chunk);
         Keep(whole, chunk, received);
         total += received;
         remaining -= received;
@@ -102,43 +97,45 @@ namespace {
 // A reply the catalogue wants shaped like the chip's (an HCI Command Complete event, 04 0E)
 // whose own bytes do not start like one. Only delivered bytes are judged: a lone 04 may be the
 // start of the chip's answer, cut short.
-bool NotShapedLikeTheChip(int code) {
+bool NotShapedLikeTheChip(const LinkSession &link, int code) {
     if (!ReplyMustBeCommandComplete(code)) return false;
-    return (CapturedCnt >= 1 && ReadData[0] != 0x04) || (CapturedCnt >= 2 && ReadData[1] != 0x0E);
+    return (link.CapturedCnt >= 1 && link.ReadData[0] != 0x04) ||
+           (link.CapturedCnt >= 2 && link.ReadData[1] != 0x0E);
 }
 
 // What a reply that came, but shorter than the catalogue's length, means for the exchange.
 enum class ShortOutcome { kUsable, kUnusable, kTryAgain };
 
 // A short reply that starts like a Command Complete (04 0E 05): the chip refused the request.
-bool IsRefusal() {
-    return CapturedCnt >= 3 && ReadData[0] == 0x04 && ReadData[1] == 0x0E && ReadData[2] == 0x05;
+bool IsRefusal(const LinkSession &link) {
+    return link.CapturedCnt >= 3 && link.ReadData[0] == 0x04 && link.ReadData[1] == 0x0E &&
+           link.ReadData[2] == 0x05;
 }
 
 // Judges the short reply of the last read by the catalogue's rule for code.
-ShortOutcome JudgeShortReply(int code) {
+ShortOutcome JudgeShortReply(const LinkSession &link, int code) {
     switch (ShortReplyRule(code)) {
         case ShortReply::kAcceptUnlessRefused:
-            return IsRefusal() ? ShortOutcome::kTryAgain : ShortOutcome::kUsable;
+            return IsRefusal(link) ? ShortOutcome::kTryAgain : ShortOutcome::kUsable;
         case ShortReply::kFails:
             return ShortOutcome::kUnusable;
         case ShortReply::kAtLeastTwoBytes:
             break;
     }
-    return RealReadCnt >= 2 ? ShortOutcome::kUsable : ShortOutcome::kUnusable;
+    return link.RealReadCnt >= 2 ? ShortOutcome::kUsable : ShortOutcome::kUnusable;
 }
 
-bool ExchangeOnce(int code, WholeReply *whole) {
-    LineHungUp = false;
-    ForeignReply = false;
-    if (hComm <= 0) InitPort();
+bool ExchangeOnce(LinkSession &link, int code, WholeReply *whole) {
+    link.LineHungUp = false;
+    link.ForeignReply = false;
+    if (link.hComm <= 0) InitPort(link);
 
     // Burst codes only send: the adapter's boot loader answers none of these frames. The 4 us
     // pause keeps the frames back to back without merging them into one write. A frame not
     // written whole ends the burst: each further frame would wait out its own write deadline.
     if (const int frames = BurstFrames(code); frames > 0) {
         for (int i = 0; i < frames; ++i) {
-            if (WriteComm(code) == kWriteFailed) return false;
+            if (WriteComm(link, code) == kWriteFailed) return false;
             usleep(4);
         }
         return true;
@@ -150,19 +147,19 @@ bool ExchangeOnce(int code, WholeReply *whole) {
         // start of this reply it would answer this request in the other's place, and every
         // later request would read the reply before its own, so that a page the adapter never
         // wrote could pass as written. Only a reply that comes after its request is its reply.
-        if (hComm > 0) tcflush(hComm, TCIFLUSH);
-        CmdReadCnt = WriteComm(code);
-        if (CmdReadCnt == kWriteFailed) return false;
-        if (CmdReadCnt <= 0) return true;
-        RealReadCnt = ReadCOMM(CmdReadCnt, whole);
-        if (RealReadCnt > 0 && NotShapedLikeTheChip(code)) {
+        if (link.hComm > 0) tcflush(link.hComm, TCIFLUSH);
+        link.CmdReadCnt = WriteComm(link, code);
+        if (link.CmdReadCnt == kWriteFailed) return false;
+        if (link.CmdReadCnt <= 0) return true;
+        link.RealReadCnt = ReadCOMM(link, link.CmdReadCnt, whole);
+        if (link.RealReadCnt > 0 && NotShapedLikeTheChip(link, code)) {
             // An echo, a stream of text, another device's answer: not the adapter.
-            ForeignReply = true;
+            link.ForeignReply = true;
             continue;
         }
-        if (RealReadCnt >= CmdReadCnt) return true;
-        if (RealReadCnt == 0) continue;
-        switch (JudgeShortReply(code)) {
+        if (link.RealReadCnt >= link.CmdReadCnt) return true;
+        if (link.RealReadCnt == 0) continue;
+        switch (JudgeShortReply(link, code)) {
             case ShortOutcome::kUsable:
                 return true;
             case ShortOutcome::kUnusable:
@@ -171,7 +168,7 @@ bool ExchangeOnce(int code, WholeReply *whole) {
                 continue;
         }
     }
-    FailCode = kFailNoReply;
+    link.FailCode = kFailNoReply;
     return false;
 }
 
@@ -179,25 +176,25 @@ bool ExchangeOnce(int code, WholeReply *whole) {
 
 namespace {
 
-bool Exchange(int code, WholeReply *whole) {
+bool Exchange(LinkSession &link, int code, WholeReply *whole) {
     if (whole != nullptr) whole->kept = 0;
-    const bool done = ExchangeOnce(code, whole);
-    if (done || !LineHungUp || !ReopenAfterHangup.load()) return done;
+    const bool done = ExchangeOnce(link, code, whole);
+    if (done || !link.LineHungUp || !link.ReopenAfterHangup.load()) return done;
     // The adapter was unplugged (and maybe plugged back in): the descriptor is dead for good,
     // and the node at the same path may be a new one. Once, a fresh open and the same exchange.
-    ClosePort();
-    if (!InitPort()) return false;
-    return ExchangeOnce(code, whole);
+    ClosePort(link);
+    if (!InitPort(link)) return false;
+    return ExchangeOnce(link, code, whole);
 }
 
 }  // namespace
 
-bool SendCOMM(int code) {
-    return Exchange(code, nullptr);
+bool SendCOMM(LinkSession &link, int code) {
+    return Exchange(link, code, nullptr);
 }
 
-bool SendCOMM(int code, WholeReply &whole) {
-    return Exchange(code, &whole);
+bool SendCOMM(LinkSession &link, int code, WholeReply &whole) {
+    return Exchange(link, code, &whole);
 }
 
 }  // namespace tornelvox

@@ -1,34 +1,25 @@
 // One request/reply exchange with the adapter: send, bounded read, capture, two attempts.
 #pragma once
 
-#include <cstdint>
 #include <span>
 
 #include "serial/command_codes.h"
 #include "serial/fail_codes.h"
+#include "serial/link_session.h"
 
 namespace tornelvox {
 
-// Reply capture window: the first up to 64 bytes of the capture chunk of the last reply. Not
-// cleared between exchanges.
-inline constexpr int kCaptureSize = 64;
-extern unsigned char ReadData[kCaptureSize];
-extern int CapturedCnt;  // bytes the last read put into ReadData (0: it captured nothing)
-
-extern int CmdReadCnt;   // reply length the last exchange waited for
-extern int RealReadCnt;  // reply bytes the last read counted (may exceed CmdReadCnt)
-
-// Sends command code and waits for its reply. Blocks for at most the frame's write bound (see
-// WriteComm) and about 1 s of silence per attempt (3 s for an erase step, 10 s for the check
-// value), two attempts. Returns true when the reply counts as usable by the catalogue's rules
-// for code; the reply's first bytes are then in ReadData. Both attempts used up without a
-// usable reply set FailCode kFailNoReply; a frame not written whole returns false with FailCode
-// kFailFrameNotWritten at once. The burst codes (BurstFrames) only write their frames and
-// return true, or false at the first frame not written whole. Reopens a closed port first. When
-// the line turns out hung up (the adapter unplugged, maybe plugged back in) and
+// Sends command code on link's port and waits for its reply. Blocks for at most the frame's
+// write bound (see WriteComm) and about 1 s of silence per attempt (3 s for an erase step, 10 s
+// for the check value), two attempts. Returns true when the reply counts as usable by the
+// catalogue's rules for code; the reply's first bytes are then in link.ReadData. Both attempts
+// used up without a usable reply set FailCode kFailNoReply; a frame not written whole returns
+// false with FailCode kFailFrameNotWritten at once. The burst codes (BurstFrames) only write
+// their frames and return true, or false at the first frame not written whole. Reopens a closed
+// port first. When the line turns out hung up (the adapter unplugged, maybe plugged back in) and
 // ReopenAfterHangup is set, closes the port, reopens it by its path and runs the exchange once
 // more, so the blocking time can double.
-bool SendCOMM(int code);
+bool SendCOMM(LinkSession &link, int code);
 
 // Room for the whole of a reply, for a caller that needs more of it than the capture window: the
 // page read back, whose 4,110-byte reply carries a whole page. The read loop copies every byte it
@@ -38,21 +29,17 @@ struct WholeReply {
     int kept = 0;  // bytes of the last read kept in room: 0 to room.size()
 };
 
-// SendCOMM(code), also keeping the reply in whole (the last read's, when the exchange read more
-// than once).
-bool SendCOMM(int code, WholeReply &whole);
-
-// Set by the last exchange when bytes came back that are not shaped as the catalogue wants a
-// reply to its code (the probe's: an HCI Command Complete event): another device answered.
-extern bool ForeignReply;
+// SendCOMM(link, code), also keeping the reply in whole (the last read's, when the exchange read
+// more than once).
+bool SendCOMM(LinkSession &link, int code, WholeReply &whole);
 
 // Reads up to wanted reply bytes in chunks of at most 256, each chunk allowed the read calls the
 // catalogue gives the last code written (ReadCallsPerChunk of WriteComm_op); the capture window
 // keeps that code's CaptureChunk. Returns the bytes received, which may exceed wanted by up to
 // 255. Blocks. With whole, every byte received is also kept there, as far as it has room.
-int ReadCOMM(int wanted, WholeReply *whole = nullptr);
+int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole = nullptr);
 
-// Copies the first min(count, 64) bytes of data into ReadData when count is positive.
-void DumpRead(int count, const unsigned char *data);
+// Copies the first min(count, 64) bytes of data into link.ReadData when count is positive.
+void DumpRead(LinkSession &link, int count, const unsigned char *data);
 
 }  // namespace tornelvox

@@ -11,22 +11,7 @@
 
 #include "serial/serial_port.h"
 
-// The image lives with the firmware; the page frames copy from it.
 namespace tornelvox {
-extern const unsigned char rawData[];
-}
-
-namespace tornelvox {
-
-int WriteComm_op = 0;
-int flash_cnt = 0;
-int fw_write_cnt = 0;
-unsigned char BT_ADD[6] = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
-unsigned char Params[10] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-std::uint32_t dwReadAdd = 0;
-int g_tx_id = 1;
-unsigned char bOptions = 0;
-unsigned char bOptionsValue = 0;
 
 namespace {
 
@@ -147,11 +132,11 @@ constexpr char kProductName[] = "Tornelvox";
 
 // Time the frame may take to be written whole: WriteDeadlineMs plus twice its line time at
 // 115,200 baud, 10 bits per byte.
-std::chrono::milliseconds WriteDeadline(std::size_t length) {
+std::chrono::milliseconds WriteDeadline(const LinkSession &link, std::size_t length) {
     constexpr std::size_t kBitsPerSecond = 115200;
     const std::chrono::milliseconds line_time((length * 10 * 1000 + kBitsPerSecond - 1) /
                                               kBitsPerSecond);
-    return std::chrono::milliseconds(WriteDeadlineMs.load(std::memory_order_relaxed)) +
+    return std::chrono::milliseconds(link.WriteDeadlineMs.load(std::memory_order_relaxed)) +
            2 * line_time;
 }
 
@@ -159,31 +144,31 @@ std::chrono::milliseconds WriteDeadline(std::size_t length) {
 // descriptor is non-blocking for the loop and put back afterwards, so a device that never takes
 // its input cannot hold the thread; room is waited for with poll, bounded by the time left.
 // True when every byte went out.
-bool WriteWhole(const unsigned char *frame, std::size_t length) {
+bool WriteWhole(LinkSession &link, const unsigned char *frame, std::size_t length) {
     using Clock = std::chrono::steady_clock;
-    const int flags = fcntl(hComm, F_GETFL);
-    if (flags < 0 || fcntl(hComm, F_SETFL, flags | O_NONBLOCK) < 0) return false;
-    const Clock::time_point deadline = Clock::now() + WriteDeadline(length);
+    const int flags = fcntl(link.hComm, F_GETFL);
+    if (flags < 0 || fcntl(link.hComm, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+    const Clock::time_point deadline = Clock::now() + WriteDeadline(link, length);
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t written = write(hComm, frame + done, length - done);
+        const ssize_t written = write(link.hComm, frame + done, length - done);
         if (written > 0) {
             done += static_cast<std::size_t>(written);
             continue;
         }
         if (written < 0 && errno == EINTR) continue;
         if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            if (errno == EIO || errno == ENXIO || errno == EPIPE) NoteHangup();
+            if (errno == EIO || errno == ENXIO || errno == EPIPE) NoteHangup(link);
             break;  // the line failed
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) break;
-        pollfd watch{hComm, POLLOUT, 0};
+        pollfd watch{link.hComm, POLLOUT, 0};
         const int ready = poll(&watch, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno != EINTR) break;
         // A hung-up or failing line: the next write reports it at once.
     }
-    fcntl(hComm, F_SETFL, flags);
+    fcntl(link.hComm, F_SETFL, flags);
     return done == length;
 }
 
@@ -241,9 +226,12 @@ ShortReply ShortReplyRule(int code) {
     return entry ? entry->short_reply : ShortReply::kAtLeastTwoBytes;
 }
 
-std::size_t BuildFrame(int code, unsigned char *frame) {
+std::size_t BuildFrame(int code, const FrameInputs &in, unsigned char *frame) {
     const CatalogueEntry *entry = Find(code);
     if (!entry || entry->frame_length == 0) return 0;
+    // The image page's bytes come from the firmware layer; without a whole page there is no
+    // frame to send.
+    if (entry->fill == Fill::ImagePage && in.page.size() != kPageSize) return 0;
     std::memcpy(frame, entry->head, static_cast<std::size_t>(entry->head_length));
     unsigned char *rest = frame + entry->head_length;
     switch (entry->fill) {
@@ -252,60 +240,68 @@ std::size_t BuildFrame(int code, unsigned char *frame) {
         case Fill::EraseRegion:
             // Steps 0-15 erase the 64 KiB blocks at step x 64 KiB (instruction D8); later steps
             // erase the 4 KiB sectors from 0xF0000 on (instruction 20).
-            if (flash_cnt <= 15) {
+            if (in.flash_cnt <= 15) {
                 rest[0] = 0xD8;
-                PutAddress(rest + 1, static_cast<std::uint32_t>(flash_cnt & 0xFF) << 16);
+                PutAddress(rest + 1, static_cast<std::uint32_t>(in.flash_cnt & 0xFF) << 16);
             } else {
                 rest[0] = 0x20;
                 rest[1] = 0x00;
-                rest[2] = static_cast<unsigned char>((flash_cnt * 16) & 0xFF);
+                rest[2] = static_cast<unsigned char>((in.flash_cnt * 16) & 0xFF);
                 rest[3] = 0x0F;
                 rest[4] = 0x00;
             }
             break;
         case Fill::ImagePage: {
             // The caller keeps fw_write_cnt within the image's 253 pages; a count outside it
-            // would read beyond the image, so it is held to the last page.
-            const int page = fw_write_cnt < 0 ? 0 : fw_write_cnt > 252 ? 252 : fw_write_cnt;
+            // would address beyond the image, so it is held to the last page.
+            const int page = in.fw_write_cnt < 0     ? 0
+                             : in.fw_write_cnt > 252 ? 252
+                                                     : in.fw_write_cnt;
             PutAddress(rest, static_cast<std::uint32_t>(page) * kPageSize);
-            std::memcpy(rest + 4, rawData + static_cast<std::size_t>(page) * kPageSize, kPageSize);
+            std::memcpy(rest + 4, in.page.data(), kPageSize);
             break;
         }
         case Fill::NamePage:
-            FillNamePage(BT_ADD, rest);
+            FillNamePage(in.BT_ADD, rest);
             break;
         case Fill::ParamPage:
             std::memset(rest, 0xFF, kPageSize);
-            std::memcpy(rest + 500, Params, sizeof Params);
+            std::memcpy(rest + 500, in.Params, sizeof in.Params);
             break;
         case Fill::ReadAddress:
-            PutAddress(rest, dwReadAdd);
+            PutAddress(rest, in.dwReadAdd);
             break;
         case Fill::SettingRead:
-            rest[0] = static_cast<unsigned char>(g_tx_id & 0xFF);
+            rest[0] = static_cast<unsigned char>(in.g_tx_id & 0xFF);
             rest[1] = 0x03;
-            rest[2] = bOptions;
+            rest[2] = in.bOptions;
             rest[3] = 0x00;
             break;
         case Fill::SettingWrite:
-            rest[0] = static_cast<unsigned char>(g_tx_id & 0xFF);
+            rest[0] = static_cast<unsigned char>(in.g_tx_id & 0xFF);
             rest[1] = 0x83;
-            rest[2] = bOptions;
-            rest[3] = bOptionsValue;
+            rest[2] = in.bOptions;
+            rest[3] = in.bOptionsValue;
             rest[4] = rest[5] = rest[6] = 0x00;
             break;
     }
     return static_cast<std::size_t>(entry->frame_length);
 }
 
-int WriteComm(int code) {
-    WriteComm_op = code;
+int WriteComm(LinkSession &link, int code) {
+    link.WriteComm_op = code;
     unsigned char frame[kMaxFrameSize];
-    const std::size_t length = BuildFrame(code, frame);
-    if (length == 0) return 0;
+    const std::size_t length = BuildFrame(code, link, frame);
+    if (length == 0) {
+        // An image page whose bytes were not given has a frame that cannot be built: it fails as
+        // a frame not written, never passes as a command without a reply.
+        if (code != kCmdWriteImagePage) return 0;
+        link.FailCode = kFailFrameNotWritten;
+        return kWriteFailed;
+    }
     // With no port open, descriptor 0 would be the process's standard input: never write there.
-    if (hComm <= 0 || !WriteWhole(frame, length)) {
-        FailCode = kFailFrameNotWritten;
+    if (link.hComm <= 0 || !WriteWhole(link, frame, length)) {
+        link.FailCode = kFailFrameNotWritten;
         return kWriteFailed;
     }
     return ReplyLength(code);

@@ -7,26 +7,9 @@
 
 #include "serial/command_codes.h"
 #include "serial/fail_codes.h"
+#include "serial/link_session.h"
 
 namespace tornelvox {
-
-// Code of the last WriteComm call, stored first thing on every call. The exchange reads it to
-// choose its read limits and capture window.
-extern int WriteComm_op;
-
-// Values the frame builder reads (set by their owners before they ask for the command).
-extern int flash_cnt;                // erase step 0 to 29 (kCmdEraseStep)
-extern int fw_write_cnt;             // image page 0 to 252 (kCmdWriteImagePage)
-extern unsigned char BT_ADD[6];      // Bluetooth address as the name page stores it
-extern unsigned char Params[10];     // parameter page record (kCmdWriteParameterPage)
-extern std::uint32_t dwReadAdd;      // flash address of the page to read
-extern int g_tx_id;                  // settings transaction id; its low 8 bits are sent
-extern unsigned char bOptions;       // settings option code (kCmdReadSetting, kCmdWriteSetting)
-extern unsigned char bOptionsValue;  // settings value to write (kCmdWriteSetting)
-
-// A flash page and the longest frame: a 12-byte head and one page.
-inline constexpr std::size_t kPageSize = 4096;
-inline constexpr std::size_t kMaxFrameSize = 12 + kPageSize;
 
 // The name page: the address (bytes 0 to 5), the product name "Tornelvox", three hexadecimal
 // digits of the address in parentheses, zeros to byte 37, then 0xFF to the page's end.
@@ -36,18 +19,20 @@ void FillNamePage(const unsigned char *address, unsigned char *page);
 // Result of WriteComm when the frame was not written whole.
 inline constexpr int kWriteFailed = 0xFFFFFF;
 
-// Writes the frame of code to hComm, continuing through partial writes. Blocks for at most
-// WriteDeadlineMs (2 s) plus twice the frame's line time at 115,200 baud, 10 bits per byte
-// (about 2.7 s for a 4108-byte page frame), waiting for room with poll; the port stays in
-// blocking mode for reads. Returns the reply length to wait for (0 when the command has no
-// reply or the code has no frame: kCmdNoFrame, below kFirstCommand, above kLastCommand), or
-// kWriteFailed with FailCode kFailFrameNotWritten when the whole frame was not written by then,
-// the line failed or no port is open.
-int WriteComm(int code);
+// Writes the frame of code, built from link's frame inputs, to link's port, continuing through
+// partial writes; sets link.WriteComm_op to code first. Blocks for at most WriteDeadlineMs (2 s)
+// plus twice the frame's line time at 115,200 baud, 10 bits per byte (about 2.7 s for a 4108-byte
+// page frame), waiting for room with poll; the port stays in blocking mode for reads. Returns the
+// reply length to wait for (0 when the command has no reply or the code has no frame: kCmdNoFrame,
+// below kFirstCommand, above kLastCommand), or kWriteFailed with FailCode kFailFrameNotWritten when
+// the whole frame was not written by then, the line failed, no port is open or the frame could not
+// be built (an image page without its bytes).
+int WriteComm(LinkSession &link, int code);
 
-// Builds the frame of code into frame (at least kMaxFrameSize bytes) without writing it.
-// Returns the frame's length in bytes, 0 for a code without a frame.
-std::size_t BuildFrame(int code, unsigned char *frame);
+// Builds the frame of code from in into frame (at least kMaxFrameSize bytes) without writing it.
+// Returns the frame's length in bytes, 0 for a code without a frame, and 0 for kCmdWriteImagePage
+// when in.page does not hold exactly kPageSize bytes.
+std::size_t BuildFrame(int code, const FrameInputs &in, unsigned char *frame);
 
 // Reply length the catalogue waits for after code (0 for none).
 int ReplyLength(int code);

@@ -17,13 +17,13 @@
 
 namespace tornelvox {
 
-bool ReBootSystem() {
-    SetParameters(1000000);  // becomes 115,200: the adapter's line runs at one rate
-    SendCOMM(kCmdResetFirst);
-    SendCOMM(kCmdResetSecond);
-    SetParameters(115200);
-    SendCOMM(kCmdResetFirst);
-    return SendCOMM(kCmdResetSecond);
+bool ReBootSystem(LinkSession &link) {
+    SetParameters(link, 1000000);  // becomes 115,200: the adapter's line runs at one rate
+    SendCOMM(link, kCmdResetFirst);
+    SendCOMM(link, kCmdResetSecond);
+    SetParameters(link, 115200);
+    SendCOMM(link, kCmdResetFirst);
+    return SendCOMM(link, kCmdResetSecond);
 }
 
 namespace {
@@ -70,50 +70,52 @@ namespace {
 // finds it as it was, not in the probe's raw mode.
 class LineSettingsAtOpen {
   public:
-    LineSettingsAtOpen() : taken_(hComm > 0 && tcgetattr(hComm, &settings_) == 0) {}
+    explicit LineSettingsAtOpen(LinkSession &link)
+        : link_(link), taken_(link.hComm > 0 && tcgetattr(link.hComm, &settings_) == 0) {}
 
     void GiveBackAndClose() const {
-        if (taken_ && hComm > 0) tcsetattr(hComm, TCSANOW, &settings_);
-        ClosePort();
+        if (taken_ && link_.hComm > 0) tcsetattr(link_.hComm, TCSANOW, &settings_);
+        ClosePort(link_);
     }
 
   private:
+    LinkSession &link_;
     termios settings_{};
     bool taken_;
 };
 
 }  // namespace
 
-bool CheckCOMM(const char *path) {
-    if (!OpenPort(path)) {
-        ShowMsg("%s", ExplainOpenFailure(path, OpenError).c_str());
+bool CheckCOMM(LinkSession &link, const char *path) {
+    if (!OpenPort(link, path)) {
+        ShowMsg(link, "%s", ExplainOpenFailure(link, path, link.OpenError).c_str());
         return false;
     }
-    const LineSettingsAtOpen found_as;
-    if (!SetParameters(115200)) {
+    const LineSettingsAtOpen found_as(link);
+    if (!SetParameters(link, 115200)) {
         found_as.GiveBackAndClose();
         return false;
     }
-    bool found = SendCOMM(kCmdProbe);
-    if (!found && !ForeignReply) {
+    bool found = SendCOMM(link, kCmdProbe);
+    if (!found && !link.ForeignReply) {
         // Silent: it may be the adapter, hung; a reset may bring it back.
-        ReBootSystem();
-        SetParameters(115200);
-        found = SendCOMM(kCmdProbe);
+        ReBootSystem(link);
+        SetParameters(link, 115200);
+        found = SendCOMM(link, kCmdProbe);
     }
-    if (ForeignReply) {
+    if (link.ForeignReply) {
         // Something answered, but not as the adapter's chip does: another device, which gets
         // no reset frames either.
-        ShowMsg("\t   Not the adapter: the device answered with bytes of another kind.\n");
+        ShowMsg(link, "\t   Not the adapter: the device answered with bytes of another kind.\n");
         found_as.GiveBackAndClose();
         return false;
     }
-    ReBootSystem();
+    ReBootSystem(link);
     if (!found) {
         found_as.GiveBackAndClose();
         return false;
     }
-    ClosePort();
+    ClosePort(link);
     return true;
 }
 
@@ -124,7 +126,7 @@ std::vector<std::string> FolderCandidates(const std::string &folder) {
     std::vector<std::string> candidates;
     DIR *listing = opendir(folder.c_str());
     if (listing == nullptr) return candidates;
-    // readdir is safe here: the listing is this call's own, and only one search runs at a time.
+    // readdir is safe here: the listing is this call's own, and no other thread reads it.
     while (const dirent *entry = readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
         if (candidates.size() >= kMostCandidates) break;
         if (!CheckName(entry->d_name)) continue;
@@ -143,39 +145,37 @@ std::vector<std::string> FolderCandidates(const std::string &folder) {
 
 }  // namespace
 
-std::vector<std::string> CandidateNodes() {
+std::vector<std::string> CandidateNodes(const LinkSession &link) {
     std::vector<std::string> candidates;
-    if (!FirstDeviceDirectory.empty() && FirstDeviceDirectory != DeviceDirectory) {
-        candidates = FolderCandidates(FirstDeviceDirectory);
+    if (!link.FirstDeviceDirectory.empty() && link.FirstDeviceDirectory != link.DeviceDirectory) {
+        candidates = FolderCandidates(link.FirstDeviceDirectory);
     }
-    std::vector<std::string> rest = FolderCandidates(DeviceDirectory);
+    std::vector<std::string> rest = FolderCandidates(link.DeviceDirectory);
     candidates.insert(candidates.end(), std::make_move_iterator(rest.begin()),
                       std::make_move_iterator(rest.end()));
     return candidates;
 }
 
-std::size_t SearchCandidates = 0;
-
-bool SearchCOMM() {
-    SearchCandidates = 0;
+bool SearchCOMM(LinkSession &link) {
+    link.SearchCandidates = 0;
     // Every candidate is probed through its own freshly opened node: a descriptor left open by
     // an earlier Check may belong to an adapter that has since been unplugged.
-    ClosePort();
-    ShowMsg("\n Search Device ...\n");
-    const std::vector<std::string> candidates = CandidateNodes();
-    SearchCandidates = candidates.size();
+    ClosePort(link);
+    ShowMsg(link, "\n Search Device ...\n");
+    const std::vector<std::string> candidates = CandidateNodes(link);
+    link.SearchCandidates = candidates.size();
 
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        ShowMsg("\t Check port : %s\n", candidates[i].c_str());
-        if (!CheckCOMM(candidates[i].c_str())) continue;
-        ShowMsg(" Found device on %s\n", ComPortName);
+        ShowMsg(link, "\t Check port : %s\n", candidates[i].c_str());
+        if (!CheckCOMM(link, candidates[i].c_str())) continue;
+        ShowMsg(link, " Found device on %s\n", link.ComPortName);
         if (i + 1 < candidates.size()) {
             for (std::size_t rest = i + 1; rest < candidates.size(); ++rest) {
-                ShowMsg("\t Not checked : %s\n", candidates[rest].c_str());
+                ShowMsg(link, "\t Not checked : %s\n", candidates[rest].c_str());
             }
-            ShowMsg(
-                " The first adapter found is used. To use another, unplug this one and "
-                "click Check again.\n");
+            ShowMsg(link,
+                    " The first adapter found is used. To use another, unplug this one and "
+                    "click Check again.\n");
         }
         return true;
     }

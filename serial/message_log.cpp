@@ -5,30 +5,27 @@
 #include <memory>
 #include <mutex>
 
+#include "serial/link_session.h"
+
 namespace tornelvox {
-namespace {
 
-// The sink outlives every thread that may still log: it is never destroyed, so a detached worker
-// that logs while the process exits cannot reach a destroyed object.
-struct SinkSlot {
-    std::mutex mutex;
-    std::shared_ptr<const MessageSink> sink;
-};
-
-SinkSlot &Slot() {
-    static SinkSlot *slot = new SinkSlot;
-    return *slot;
-}
-
-}  // namespace
-
-void SetMessageSink(MessageSink sink) {
+void LinkSession::SetMessageSink(MessageSink sink) {
     auto next = sink ? std::make_shared<const MessageSink>(std::move(sink)) : nullptr;
-    std::lock_guard lock(Slot().mutex);
-    Slot().sink = std::move(next);
+    std::lock_guard lock(sink_mutex_);
+    sink_ = std::move(next);
 }
 
-void ShowMsg(const char *format, ...) {
+void LinkSession::Log(const std::string &text) const {
+    // The sink is called outside the lock, so that it may install another sink itself.
+    std::shared_ptr<const MessageSink> sink;
+    {
+        std::lock_guard lock(sink_mutex_);
+        sink = sink_;
+    }
+    if (sink) (*sink)(text);
+}
+
+void ShowMsg(const LinkSession &link, const char *format, ...) {
     std::string text;
     va_list args;
     va_start(args, format);
@@ -42,13 +39,7 @@ void ShowMsg(const char *format, ...) {
         text.resize(static_cast<size_t>(length));
     }
     va_end(again);
-
-    std::shared_ptr<const MessageSink> sink;
-    {
-        std::lock_guard lock(Slot().mutex);
-        sink = Slot().sink;
-    }
-    if (sink) (*sink)(text);
+    link.Log(text);
 }
 
 }  // namespace tornelvox

@@ -18,9 +18,6 @@
 
 namespace tornelvox {
 
-std::string ProcRoot = kDefaultProcRoot;
-std::string BrlttyProgramPaths = kDefaultBrlttyProgramPaths;
-
 namespace {
 
 // Limits of the scan for holders: a process table or a descriptor table beyond these is read
@@ -172,9 +169,9 @@ void ForEachNumberedEntry(const std::string &folder, int max_entries, int max_nu
     closedir(listing);
 }
 
-// The command name of a process, from ProcRoot/<pid>/comm; empty when it cannot be read.
-std::string CommandName(const std::string &pid) {
-    const std::string file = ProcRoot + "/" + pid + "/comm";
+// The command name of a process, from proc_root/<pid>/comm; empty when it cannot be read.
+std::string CommandName(const std::string &proc_root, const std::string &pid) {
+    const std::string file = proc_root + "/" + pid + "/comm";
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
     char text[64];  // the kernel keeps at most 15 characters
@@ -200,13 +197,13 @@ struct Holder {
     std::string command;
 };
 
-// Processes other than this one with a descriptor open on node, as far as ProcRoot shows them.
-std::vector<Holder> FindHolders(const struct stat &node) {
+// Processes other than this one with a descriptor open on node, as far as proc_root shows them.
+std::vector<Holder> FindHolders(const std::string &proc_root, const struct stat &node) {
     std::vector<Holder> holders;
     const std::string own_pid = std::to_string(getpid());
-    ForEachNumberedEntry(ProcRoot, kMaxProcEntries, kMaxProcesses, [&](const std::string &pid) {
+    ForEachNumberedEntry(proc_root, kMaxProcEntries, kMaxProcesses, [&](const std::string &pid) {
         if (pid == own_pid) return true;
-        const std::string descriptors = ProcRoot + "/" + pid + "/fd";
+        const std::string descriptors = proc_root + "/" + pid + "/fd";
         bool holds = false;
         ForEachNumberedEntry(descriptors, kMaxDescriptors + 2, kMaxDescriptors,
                              [&](const std::string &fd) {
@@ -215,18 +212,18 @@ std::vector<Holder> FindHolders(const struct stat &node) {
                                  holds = stat(link.c_str(), &target) == 0 && SameNode(node, target);
                                  return !holds;
                              });
-        if (holds) holders.push_back({pid, CommandName(pid)});
+        if (holds) holders.push_back({pid, CommandName(proc_root, pid)});
         return holders.size() < kMaxHolders;
     });
     return holders;
 }
 
-constexpr const char *kModemManager = "ModemManager";
+constexpr char kModemManager[] = "ModemManager";
 
-bool ModemManagerRuns() {
+bool ModemManagerRuns(const std::string &proc_root) {
     bool runs = false;
-    ForEachNumberedEntry(ProcRoot, kMaxProcEntries, kMaxProcesses, [&](const std::string &pid) {
-        runs = CommandName(pid) == kModemManager;
+    ForEachNumberedEntry(proc_root, kMaxProcEntries, kMaxProcesses, [&](const std::string &pid) {
+        runs = CommandName(proc_root, pid) == kModemManager;
         return !runs;
     });
     return runs;
@@ -239,15 +236,15 @@ std::string ModemManagerAdvice() {
            "\t   then unplug the adapter and plug it in again.\n";
 }
 
-std::string ExplainBusy(const std::string &path) {
+std::string ExplainBusy(const std::string &proc_root, const std::string &path) {
     struct stat node {};
     std::vector<Holder> holders;
-    if (stat(path.c_str(), &node) == 0) holders = FindHolders(node);
+    if (stat(path.c_str(), &node) == 0) holders = FindHolders(proc_root, node);
     if (holders.empty()) {
         std::string text = "\t   Port busy: " + path +
                            " is in use, but no program that holds it can be seen; "
                            "a system service may hold it.\n";
-        if (ModemManagerRuns()) text += ModemManagerAdvice();
+        if (ModemManagerRuns(proc_root)) text += ModemManagerAdvice();
         return text;
     }
     std::string text = "\t   Port busy: " + path + " is open in another program. Close " +
@@ -291,9 +288,10 @@ std::string GroupAccessAdvice(const std::string &path, const std::string &group,
            "\t   then log out and log in again, so that the new group takes effect.\n";
 }
 
-std::string ExplainOpenFailure(const std::string &path, int error) {
+std::string ExplainOpenFailure(const LinkSession &link, const std::string &path, int error) {
     if (error == EACCES || error == EPERM) return ExplainPermission(path);
-    if (error == EBUSY || error == EWOULDBLOCK || error == EAGAIN) return ExplainBusy(path);
+    if (error == EBUSY || error == EWOULDBLOCK || error == EAGAIN)
+        return ExplainBusy(link.ProcRoot, path);
     if (error == ENOTTY) return ExplainNotATerminal(path, ReadDeviceTables());
     if (error == ENOENT) {
         return "\t   Not found: " + path +
@@ -302,13 +300,14 @@ std::string ExplainOpenFailure(const std::string &path, int error) {
     return "\t   Cannot open " + path + ": " + ErrorText(error) + "\n";
 }
 
-std::string BrlttyHint() {
+std::string BrlttyHint(const LinkSession &link) {
+    const std::string &paths = link.BrlttyProgramPaths;
     bool installed = false;
     std::size_t start = 0;
-    for (int part = 0; part < kMaxProgramPaths && start <= BrlttyProgramPaths.size(); ++part) {
-        std::size_t end = BrlttyProgramPaths.find(':', start);
-        if (end == std::string::npos) end = BrlttyProgramPaths.size();
-        const std::string program = BrlttyProgramPaths.substr(start, end - start);
+    for (int part = 0; part < kMaxProgramPaths && start <= paths.size(); ++part) {
+        std::size_t end = paths.find(':', start);
+        if (end == std::string::npos) end = paths.size();
+        const std::string program = paths.substr(start, end - start);
         struct stat file {};
         if (!program.empty() && stat(program.c_str(), &file) == 0 && S_ISREG(file.st_mode)) {
             installed = true;

@@ -3,27 +3,19 @@
 
 #include <string>
 
+#include "serial/link_session.h"
+
 namespace tornelvox {
-
-// Folder that stands for /proc when the holders of a node are looked for; tests point it at a
-// folder of their own. Set it only while no search runs.
-inline constexpr char kDefaultProcRoot[] = "/proc";
-extern std::string ProcRoot;
-
-// Program files whose presence means brltty is installed, separated by ':'. Tests point it at
-// files of their own. Set it only while no search runs.
-inline constexpr char kDefaultBrlttyProgramPaths[] = "/usr/bin/brltty:/bin/brltty";
-extern std::string BrlttyProgramPaths;
 
 // Why `path` could not be opened, as log lines (each starting with a tab and ending "\n", in the
 // same plain style as the utility's other log lines). `error` is the errno of the failed open or
 // lock. Never empty.
 //   EACCES, EPERM: who owns the node, whether the user is in its group and how to join it.
-//   EBUSY, EWOULDBLOCK: which programs hold the node (read from ProcRoot), or that a system
+//   EBUSY, EWOULDBLOCK: which programs hold the node (read from link.ProcRoot), or that a system
 //     service may hold it, with how to stop ModemManager when it runs.
 //   ENOTTY: what the node is, since it is no terminal (ExplainNotATerminal).
 //   ENOENT: the node is gone. Anything else: the system's text for the error.
-std::string ExplainOpenFailure(const std::string &path, int error);
+std::string ExplainOpenFailure(const LinkSession &link, const std::string &path, int error);
 
 // The advice for a node whose group would grant access, by what the user's membership of that
 // group is: in the group database (the group's member list or the user's primary group), and in
@@ -34,8 +26,8 @@ std::string GroupAccessAdvice(const std::string &path, const std::string &group,
                               bool in_process_groups);
 
 // A hint to log after "Can't find Tornelvox device" when no candidate node exists at all: when
-// brltty is installed (a regular file at one of BrlttyProgramPaths), that it is known to claim
+// brltty is installed (a regular file at one of link.BrlttyProgramPaths), that it is known to claim
 // some USB serial adapters and how to stop it. Empty when brltty is not installed.
-std::string BrlttyHint();
+std::string BrlttyHint(const LinkSession &link);
 
 }  // namespace tornelvox

@@ -14,22 +14,16 @@
 
 namespace tornelvox {
 
-int hComm = 0;
-char ComPortName[kPortPathSize] = "/dev/";  // kInitialPortName; an array cannot copy one
-int FailCode = kFailNone;
-std::string DeviceDirectory = kDefaultDeviceDirectory;
-std::string FirstDeviceDirectory;
-std::atomic<int> ReadCallTimeoutMs{kDefaultReadCallTimeoutMs};
-int OpenError = 0;
-bool LineHungUp = false;
-std::atomic<unsigned> HangupsSeen{0};
-std::atomic<bool> ReopenAfterHangup{true};
+LinkSession::LinkSession() = default;
 
-void NoteHangup() {
-    LineHungUp = true;
-    HangupsSeen.fetch_add(1);
+LinkSession::~LinkSession() {
+    ClosePort(*this);
 }
-std::atomic<int> WriteDeadlineMs{kDefaultWriteDeadlineMs};
+
+void NoteHangup(LinkSession &link) {
+    link.LineHungUp = true;
+    link.HangupsSeen.fetch_add(1);
+}
 
 namespace {
 
@@ -58,15 +52,20 @@ speed_t SpeedConstant(int baud) {
 }
 
 // The terminal's exclusive mode belongs to the node, not to our descriptor: a program that
-// ends with the port open (Close ends the program at once) gives it back, or the next opener
+// ends with a port open (Close ends the program at once) gives it back, or the next opener
 // of the same node is refused while anyone else keeps it open.
-// The descriptor that holds exclusive mode now, or -1. Atomic, unlike hComm: the program may
-// end on any thread while a worker opens or closes the port.
-std::atomic<int> exclusive_descriptor{-1};
+// The descriptors that hold exclusive mode now, one slot each (0: free): one table per process,
+// since the exit handlers must reach every session's port. Atomic, unlike a session's hComm: the
+// program may end on any thread while a worker opens or closes a port, and an exit handler takes
+// no lock.
+constexpr int kExclusiveSlots = 256;
+std::atomic<int> exclusive_descriptors[kExclusiveSlots];
 
 void GiveBackExclusiveMode() {
-    const int fd = exclusive_descriptor.load();
-    if (fd > 0) ioctl(fd, TIOCNXCL);
+    for (std::atomic<int> &slot : exclusive_descriptors) {
+        const int fd = slot.load();
+        if (fd > 0) ioctl(fd, TIOCNXCL);
+    }
 }
 
 void GiveBackExclusiveModeAtExit() {
@@ -78,30 +77,47 @@ void GiveBackExclusiveModeAtExit() {
     (void)registered;
 }
 
+// Notes fd as holding exclusive mode. With every slot taken (more ports open at once than any
+// host has adapters) it is not noted: ClosePort gives it back all the same.
+void NoteExclusive(int fd) {
+    GiveBackExclusiveModeAtExit();
+    for (std::atomic<int> &slot : exclusive_descriptors) {
+        int expected = 0;
+        if (slot.compare_exchange_strong(expected, fd)) return;
+    }
+}
+
+void ForgetExclusive(int fd) {
+    for (std::atomic<int> &slot : exclusive_descriptors) {
+        int expected = fd;
+        if (slot.compare_exchange_strong(expected, 0)) return;
+    }
+}
+
 }  // namespace
 
-bool OpenPort(const char *path) {
-    if (hComm != 0) return true;
+bool OpenPort(LinkSession &link, const char *path) {
+    if (link.hComm != 0) return true;
     // A path that does not fit is refused rather than cut short: a shortened path could name
     // another device.
     const std::size_t length = strnlen(path, kPortPathSize);
     if (length >= kPortPathSize) {
-        FailCode = kFailPortOpen;
-        OpenError = ENAMETOOLONG;
+        link.FailCode = kFailPortOpen;
+        link.OpenError = ENAMETOOLONG;
         return false;
     }
-    std::memmove(ComPortName, path, length + 1);  // path may be ComPortName itself
+    std::memmove(link.ComPortName, path, length + 1);  // path may be ComPortName itself
 
     // Without O_NONBLOCK, opening a serial node whose CLOCAL is clear waits for a carrier that
     // an adapter never raises; open without blocking, then go back to blocking reads and writes.
     // Only a terminal is opened (opening another device can act on it), and never on descriptor
     // 0, which would read as no port.
-    const int fd = OpenTerminalNode(ComPortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+    const int fd = OpenTerminalNode(link.ComPortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
                                     ReadDeviceTables());
     if (fd < 0) {
-        OpenError = errno;
-        hComm = 0;
-        FailCode = kFailPortOpen;
+        link.OpenError = errno;
+        link.hComm = 0;
+        link.FailCode = kFailPortOpen;
         return false;
     }
     // Hold the port exclusively while it is open, so that a second copy of the utility or a
@@ -112,15 +128,14 @@ bool OpenPort(const char *path) {
     const int flags = fcntl(fd, F_GETFL);
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || flags < 0 ||
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-        OpenError = errno;
+        link.OpenError = errno;
         close(fd);
-        hComm = 0;
-        FailCode = kFailPortOpen;
+        link.hComm = 0;
+        link.FailCode = kFailPortOpen;
         return false;
     }
-    hComm = fd;
-    exclusive_descriptor.store(fd);
-    GiveBackExclusiveModeAtExit();
+    link.hComm = fd;
+    NoteExclusive(fd);
     return true;
 }
 
@@ -128,10 +143,10 @@ int EffectiveBaudRate(int baud) {
     return baud > 999999 ? 115200 : baud;
 }
 
-bool SetParameters(int baud) {
-    if (hComm == 0) return false;
+bool SetParameters(LinkSession &link, int baud) {
+    if (link.hComm == 0) return false;
     termios attributes{};
-    if (tcgetattr(hComm, &attributes) != 0) return false;
+    if (tcgetattr(link.hComm, &attributes) != 0) return false;
 
     // Full raw mode, whatever another program left on the line: every byte of a frame or a
     // reply is data, so nothing may be translated, stripped, marked, held back or taken as a
@@ -149,25 +164,25 @@ bool SetParameters(int baud) {
     const speed_t speed = SpeedConstant(EffectiveBaudRate(baud));
     if (speed == B0) return false;
     if (cfsetospeed(&attributes, speed) != 0 || cfsetispeed(&attributes, speed) != 0) return false;
-    return tcsetattr(hComm, TCSANOW, &attributes) == 0;
+    return tcsetattr(link.hComm, TCSANOW, &attributes) == 0;
 }
 
-bool InitPort() {
-    const bool opened = OpenPort(ComPortName);
-    const bool configured = opened && SetParameters(115200);
-    return opened && configured && hComm != 0;
+bool InitPort(LinkSession &link) {
+    const bool opened = OpenPort(link, link.ComPortName);
+    const bool configured = opened && SetParameters(link, 115200);
+    return opened && configured && link.hComm != 0;
 }
 
-void ClosePort() {
-    if (hComm != 0) {
-        tcflush(hComm, TCIOFLUSH);
+void ClosePort(LinkSession &link) {
+    if (link.hComm != 0) {
+        tcflush(link.hComm, TCIOFLUSH);
         // Exclusive mode belongs to the terminal, not to our descriptor: give it back, or the
         // next open of the same node would be refused.
-        ioctl(hComm, TIOCNXCL);
-        exclusive_descriptor.store(-1);
-        close(hComm);
+        ioctl(link.hComm, TIOCNXCL);
+        ForgetExclusive(link.hComm);
+        close(link.hComm);
     }
-    hComm = 0;
+    link.hComm = 0;
 }
 
 }  // namespace tornelvox

@@ -25,8 +25,8 @@ constexpr std::size_t kMostDriverNameLength = 32;
 constexpr unsigned kMostMajor = (1U << 12) - 1;
 constexpr unsigned kMostMinor = (1U << 20) - 1;
 
-constexpr std::string_view kCharacterSection = "Character devices:";
-constexpr std::string_view kBlockSection = "Block devices:";
+constexpr char kCharacterSection[] = "Character devices:";
+constexpr char kBlockSection[] = "Block devices:";
 
 std::string ErrorText(int error) {
     char buffer[256];

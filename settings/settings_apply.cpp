@@ -1,7 +1,7 @@
 // Writing the settings whose applied value differs from the device value.
 #include <cstdint>
 
-#include "firmware/firmware_update.h"
+#include "serial/link_session.h"
 #include "serial/message_log.h"
 #include "settings/settings_model.h"
 #include "settings/settings_protocol.h"
@@ -11,42 +11,43 @@ namespace tornelvox {
 
 namespace {
 
-void LogWrittenLine(const SettingDescription &setting, int applied) {
+void LogWrittenLine(const LinkSession &link, const SettingDescription &setting, int applied) {
     if (setting.write_name == nullptr) {
-        for (const char *line : kMediaAudioLines) ShowMsg("%s", line);
+        for (const char *line : kMediaAudioLines) ShowMsg(link, "%s", line);
     } else if (setting.line_takes_index) {
-        ShowMsg(" Set %s to %d\n", setting.write_name, applied);
+        ShowMsg(link, " Set %s to %d\n", setting.write_name, applied);
     } else {
-        ShowMsg(" Set %s to %s\n", setting.write_name, LabelFor(setting, applied));
+        ShowMsg(link, " Set %s to %s\n", setting.write_name, LabelFor(setting, applied));
     }
 }
 
 // Writes one changed setting and logs its line. Returns false when the run must end with the
 // warning verdict.
-bool WriteSetting(const SettingDescription &setting, int applied) {
+bool WriteSetting(LinkSession &link, const SettingDescription &setting, int applied) {
     std::uint8_t byte = 0;
     if (!WrittenByteFor(setting, applied, byte)) {
-        ShowMsg("Unknow %s index %d\n", setting.unwritable_name, applied);
+        ShowMsg(link, "Unknow %s index %d\n", setting.unwritable_name, applied);
         if (setting.unwritable == UnwritableIndex::CountAsFailure) return false;
-        LogWrittenLine(setting, applied);
+        LogWrittenLine(link, setting, applied);
         return true;
     }
-    const bool written = SetDeviceParameters(setting.option, byte) != ParamFail;
-    LogWrittenLine(setting, applied);
+    const bool written = SetDeviceParameters(link, setting.option, byte) != ParamFail;
+    LogWrittenLine(link, setting, applied);
     return written;
 }
 
 }  // namespace
 
-bool ApplyChangedSettings(const SettingSet &write_anyway) {
+bool ApplyChangedSettings(LinkSession &link, const SettingsValues &values, int version,
+                          const SettingSet &write_anyway) {
     bool all_written = true;
     for (const SettingDescription *setting : SettingsInWriteOrder()) {
-        const int applied = setting->applied.Get();
-        if (applied == setting->device.Get() && !write_anyway.Has(setting->option)) continue;
+        const int applied = setting->applied.Get(values);
+        if (applied == setting->device.Get(values) && !write_anyway.Has(setting->option)) continue;
         // The dialog keeps a setting the firmware lacks at its fixed value; should it ever
         // differ, it is still never sent to firmware that does not know it.
-        if (!SettingAvailable(*setting, CurVerNum)) continue;
-        if (!WriteSetting(*setting, applied)) all_written = false;
+        if (!SettingAvailable(*setting, version)) continue;
+        if (!WriteSetting(link, *setting, applied)) all_written = false;
     }
     return all_written;
 }

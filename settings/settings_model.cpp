@@ -4,23 +4,6 @@
 
 namespace tornelvox {
 
-unsigned char m_callerid = 0, a_callerid = 0;
-unsigned char m_strong_ring = 0, a_strong_ring = 0;
-unsigned char m_aec = 0, a_aec = 0;
-int m_hook_speed_index = 0, a_hook_speed_index = 0;
-int m_offhook_pwr_index = 0, a_offhook_pwr_index = 0;
-unsigned char m_dialtone_dis = 0, a_dialtone_dis = 0;
-unsigned char m_reverse_dis = 0, a_reverse_dis = 0;
-int m_dial_plan_index = 0, a_dial_plan_index = 0;
-unsigned char m_led_display = 0, a_led_display = 0;
-unsigned char m_a2dp = 0, a_a2dp = 0;
-int m_mic_vol_index = 0, a_mic_vol_index = 0;
-int m_spk_vol_index = 0, a_spk_vol_index = 0;
-unsigned char m_robocall = 0, a_robocall = 0;
-unsigned char m_dtmfcmd = 0, a_dtmfcmd = 0;
-int m_dtmfth_index = 0, a_dtmfth_index = 0;
-int m_aec_depth_index = 0, a_aec_depth_index = 0;
-
 namespace {
 
 // Firmware gates: a setting exists when the version is greater than its gate.
@@ -55,8 +38,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 1,
      .name = "Caller ID",
      .kind = SettingKind::Flag,
-     .device = m_callerid,
-     .applied = a_callerid,
+     .device = &SettingsValues::m_callerid,
+     .applied = &SettingsValues::a_callerid,
      .reported = {},
      .fallback = 1,
      .written = {},
@@ -75,8 +58,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 2,
      .name = "Strong Ringing",
      .kind = SettingKind::Flag,
-     .device = m_strong_ring,
-     .applied = a_strong_ring,
+     .device = &SettingsValues::m_strong_ring,
+     .applied = &SettingsValues::a_strong_ring,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -95,8 +78,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 3,
      .name = "Echo Cancel",
      .kind = SettingKind::Flag,
-     .device = m_aec,
-     .applied = a_aec,
+     .device = &SettingsValues::m_aec,
+     .applied = &SettingsValues::a_aec,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -115,8 +98,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 4,
      .name = "Hook Speed",
      .kind = SettingKind::Level,
-     .device = m_hook_speed_index,
-     .applied = a_hook_speed_index,
+     .device = &SettingsValues::m_hook_speed_index,
+     .applied = &SettingsValues::a_hook_speed_index,
      .reported = kHookSpeedReported,
      .fallback = 2,
      .written = {},
@@ -135,8 +118,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 5,
      .name = "Off Hook power",
      .kind = SettingKind::Level,
-     .device = m_offhook_pwr_index,
-     .applied = a_offhook_pwr_index,
+     .device = &SettingsValues::m_offhook_pwr_index,
+     .applied = &SettingsValues::a_offhook_pwr_index,
      .reported = kOffHookReported,
      .fallback = 1,
      .written = kOffHookWritten,
@@ -155,8 +138,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 6,
      .name = "Dialtone after Disconnect",
      .kind = SettingKind::Flag,
-     .device = m_dialtone_dis,
-     .applied = a_dialtone_dis,
+     .device = &SettingsValues::m_dialtone_dis,
+     .applied = &SettingsValues::a_dialtone_dis,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -175,8 +158,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 7,
      .name = "Reverse after Disconnect",
      .kind = SettingKind::Flag,
-     .device = m_reverse_dis,
-     .applied = a_reverse_dis,
+     .device = &SettingsValues::m_reverse_dis,
+     .applied = &SettingsValues::a_reverse_dis,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -195,8 +178,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 8,
      .name = "Dial plan",
      .kind = SettingKind::Level,
-     .device = m_dial_plan_index,
-     .applied = a_dial_plan_index,
+     .device = &SettingsValues::m_dial_plan_index,
+     .applied = &SettingsValues::a_dial_plan_index,
      .reported = kThreeLevels,
      .fallback = 0,
      .written = {},
@@ -215,8 +198,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 9,
      .name = "LED Debug",
      .kind = SettingKind::Flag,
-     .device = m_led_display,
-     .applied = a_led_display,
+     .device = &SettingsValues::m_led_display,
+     .applied = &SettingsValues::a_led_display,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -235,8 +218,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 10,
      .name = "Media Audio",
      .kind = SettingKind::Flag,
-     .device = m_a2dp,
-     .applied = a_a2dp,
+     .device = &SettingsValues::m_a2dp,
+     .applied = &SettingsValues::a_a2dp,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -255,8 +238,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 13,
      .name = "MIC volume",
      .kind = SettingKind::Level,
-     .device = m_mic_vol_index,
-     .applied = a_mic_vol_index,
+     .device = &SettingsValues::m_mic_vol_index,
+     .applied = &SettingsValues::a_mic_vol_index,
      .reported = kFiveLevels,
      .fallback = 2,
      .written = {},
@@ -275,8 +258,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 14,
      .name = "SPEAKER",
      .kind = SettingKind::Level,
-     .device = m_spk_vol_index,
-     .applied = a_spk_vol_index,
+     .device = &SettingsValues::m_spk_vol_index,
+     .applied = &SettingsValues::a_spk_vol_index,
      .reported = kFiveLevels,
      .fallback = 2,
      .written = {},
@@ -295,8 +278,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 15,
      .name = "RoboCall Block",
      .kind = SettingKind::Flag,
-     .device = m_robocall,
-     .applied = a_robocall,
+     .device = &SettingsValues::m_robocall,
+     .applied = &SettingsValues::a_robocall,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -315,8 +298,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 16,
      .name = "DTMF Tone Command",
      .kind = SettingKind::Flag,
-     .device = m_dtmfcmd,
-     .applied = a_dtmfcmd,
+     .device = &SettingsValues::m_dtmfcmd,
+     .applied = &SettingsValues::a_dtmfcmd,
      .reported = {},
      .fallback = 0,
      .written = {},
@@ -335,8 +318,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 17,
      .name = "DTMF Threshold",
      .kind = SettingKind::Level,
-     .device = m_dtmfth_index,
-     .applied = a_dtmfth_index,
+     .device = &SettingsValues::m_dtmfth_index,
+     .applied = &SettingsValues::a_dtmfth_index,
      .reported = kThreeLevels,
      .fallback = 0,
      .written = {},
@@ -355,8 +338,8 @@ const SettingDescription kSettings[kSettingCount] = {
     {.option = 18,
      .name = "Echo Depth Control",
      .kind = SettingKind::Level,
-     .device = m_aec_depth_index,
-     .applied = a_aec_depth_index,
+     .device = &SettingsValues::m_aec_depth_index,
+     .applied = &SettingsValues::a_aec_depth_index,
      .reported = kFiveLevels,
      .fallback = 2,
      .written = {},
@@ -439,20 +422,15 @@ const char *LabelFor(const SettingDescription &setting, int applied) {
     return labels[static_cast<std::size_t>(applied)];
 }
 
-void CopyDeviceToApplied() {
-    for (const SettingDescription &setting : kSettings) setting.applied.Set(setting.device.Get());
-}
-
-void GateAppliedValues(int version) {
+void CopyDeviceToApplied(SettingsValues &values) {
     for (const SettingDescription &setting : kSettings) {
-        if (!SettingAvailable(setting, version)) setting.applied.Set(setting.gated_value);
+        setting.applied.Set(values, setting.device.Get(values));
     }
 }
 
-void ResetSettingValues() {
+void GateAppliedValues(SettingsValues &values, int version) {
     for (const SettingDescription &setting : kSettings) {
-        setting.device.Set(0);
-        setting.applied.Set(0);
+        if (!SettingAvailable(setting, version)) setting.applied.Set(values, setting.gated_value);
     }
 }
 

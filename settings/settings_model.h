@@ -10,23 +10,26 @@ namespace tornelvox {
 
 // Device values (m_): what the last reading produced, in the dialog's terms (flag 0/1 or level
 // index), with fallbacks and fixed values already filled in. Applied values (a_): what the dialog
-// left when it closed. Only pairs that differ are written.
-extern unsigned char m_callerid, a_callerid;
-extern unsigned char m_strong_ring, a_strong_ring;
-extern unsigned char m_aec, a_aec;
-extern int m_hook_speed_index, a_hook_speed_index;
-extern int m_offhook_pwr_index, a_offhook_pwr_index;
-extern unsigned char m_dialtone_dis, a_dialtone_dis;
-extern unsigned char m_reverse_dis, a_reverse_dis;
-extern int m_dial_plan_index, a_dial_plan_index;
-extern unsigned char m_led_display, a_led_display;
-extern unsigned char m_a2dp, a_a2dp;
-extern int m_mic_vol_index, a_mic_vol_index;
-extern int m_spk_vol_index, a_spk_vol_index;
-extern unsigned char m_robocall, a_robocall;
-extern unsigned char m_dtmfcmd, a_dtmfcmd;
-extern int m_dtmfth_index, a_dtmfth_index;
-extern int m_aec_depth_index, a_aec_depth_index;
+// left when it closed. Only pairs that differ are written. A fresh SettingsValues{} holds all
+// thirty-two at zero, as at program start.
+struct SettingsValues {
+    unsigned char m_callerid = 0, a_callerid = 0;
+    unsigned char m_strong_ring = 0, a_strong_ring = 0;
+    unsigned char m_aec = 0, a_aec = 0;
+    int m_hook_speed_index = 0, a_hook_speed_index = 0;
+    int m_offhook_pwr_index = 0, a_offhook_pwr_index = 0;
+    unsigned char m_dialtone_dis = 0, a_dialtone_dis = 0;
+    unsigned char m_reverse_dis = 0, a_reverse_dis = 0;
+    int m_dial_plan_index = 0, a_dial_plan_index = 0;
+    unsigned char m_led_display = 0, a_led_display = 0;
+    unsigned char m_a2dp = 0, a_a2dp = 0;
+    int m_mic_vol_index = 0, a_mic_vol_index = 0;
+    int m_spk_vol_index = 0, a_spk_vol_index = 0;
+    unsigned char m_robocall = 0, a_robocall = 0;
+    unsigned char m_dtmfcmd = 0, a_dtmfcmd = 0;
+    int m_dtmfth_index = 0, a_dtmfth_index = 0;
+    int m_aec_depth_index = 0, a_aec_depth_index = 0;
+};
 
 inline constexpr int kSettingCount = 16;
 
@@ -45,24 +48,26 @@ enum class SettingKind {
     Level,  // one of a few numbered levels, held as an int index from 0
 };
 
-// One of the two variables of a setting, whichever type it has.
+// One of the two variables of a setting, whichever type it has: a member of SettingsValues.
 class SettingVariable {
   public:
-    constexpr SettingVariable(unsigned char &flag) : flag_(&flag) {}
-    constexpr SettingVariable(int &level) : level_(&level) {}
-    int Get() const { return flag_ != nullptr ? *flag_ : *level_; }
+    constexpr SettingVariable(unsigned char SettingsValues::*flag) : flag_(flag) {}
+    constexpr SettingVariable(int SettingsValues::*level) : level_(level) {}
+    int Get(const SettingsValues &values) const {
+        return flag_ != nullptr ? values.*flag_ : values.*level_;
+    }
     // A flag keeps the low byte, as a byte-wide variable does.
-    void Set(int value) const {
+    void Set(SettingsValues &values, int value) const {
         if (flag_ != nullptr) {
-            *flag_ = static_cast<unsigned char>(value);
+            values.*flag_ = static_cast<unsigned char>(value);
         } else {
-            *level_ = value;
+            values.*level_ = value;
         }
     }
 
   private:
-    unsigned char *flag_ = nullptr;
-    int *level_ = nullptr;
+    unsigned char SettingsValues::*flag_ = nullptr;
+    int SettingsValues::*level_ = nullptr;
 };
 
 // Everything the utility knows about one setting.
@@ -163,13 +168,10 @@ bool WrittenByteFor(const SettingDescription &setting, int applied, std::uint8_t
 const char *LabelFor(const SettingDescription &setting, int applied);
 
 // Cancel, and any close other than Confirm: every applied value becomes its device value.
-void CopyDeviceToApplied();
+void CopyDeviceToApplied(SettingsValues &values);
 
 // Confirm's last step: settings that firmware version lacks get their gated value as applied
 // value, so they never differ from the device value and are never written.
-void GateAppliedValues(int version);
-
-// Sets all thirty-two values to zero, as at program start (for tests).
-void ResetSettingValues();
+void GateAppliedValues(SettingsValues &values, int version);
 
 }  // namespace tornelvox

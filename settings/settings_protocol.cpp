@@ -4,6 +4,7 @@
 
 #include "serial/command_exchange.h"
 #include "serial/command_frames.h"
+#include "serial/link_session.h"
 #include "serial/serial_port.h"
 
 namespace tornelvox {
@@ -16,8 +17,8 @@ constexpr unsigned char kReplyLength = 7;
 constexpr unsigned char kReplyStatus = 0xEE;
 
 // The id only grows; it wraps instead of overflowing, which keeps its low byte running on.
-void AdvanceTransactionId() {
-    g_tx_id = static_cast<int>(static_cast<unsigned>(g_tx_id) + 1u);
+void AdvanceTransactionId(LinkSession &link) {
+    link.g_tx_id = static_cast<int>(static_cast<unsigned>(link.g_tx_id) + 1u);
 }
 
 }  // namespace
@@ -39,27 +40,27 @@ std::uint32_t ParseSettingReply(const unsigned char *bytes, int count) {
            static_cast<std::uint32_t>(reply[8]) << 16 | static_cast<std::uint32_t>(reply[9]) << 24;
 }
 
-std::uint32_t GetDeviceParameters(std::uint8_t option) {
-    bOptions = option;
-    if (!SendCOMM(kCmdReadSetting)) return ParamFail;
-    AdvanceTransactionId();
-    const int count = RealReadCnt;
+std::uint32_t GetDeviceParameters(LinkSession &link, std::uint8_t option) {
+    link.bOptions = option;
+    if (!SendCOMM(link, kCmdReadSetting)) return ParamFail;
+    AdvanceTransactionId(link);
+    const int count = link.RealReadCnt;
     if (count < kSettingReplySize) {
         // A short reply may leave the rest of it on the line; closing flushes it, and the next
         // exchange reopens the port.
-        ClosePort();
+        ClosePort(link);
         return ParamFail;
     }
     // Only the bytes the read put into the capture window are there to be parsed.
-    const int delivered = std::min({count, CapturedCnt, kCaptureSize});
-    return ParseSettingReply(ReadData, delivered);
+    const int delivered = std::min({count, link.CapturedCnt, kCaptureSize});
+    return ParseSettingReply(link.ReadData, delivered);
 }
 
-std::uint32_t SetDeviceParameters(std::uint8_t option, std::uint8_t value) {
-    bOptions = option;
-    bOptionsValue = value;
-    if (!SendCOMM(kCmdWriteSetting)) return ParamFail;
-    AdvanceTransactionId();
+std::uint32_t SetDeviceParameters(LinkSession &link, std::uint8_t option, std::uint8_t value) {
+    link.bOptions = option;
+    link.bOptionsValue = value;
+    if (!SendCOMM(link, kCmdWriteSetting)) return ParamFail;
+    AdvanceTransactionId(link);
     return 0;
 }
 

@@ -5,16 +5,19 @@
 
 namespace tornelvox {
 
-// Reads every setting that firmware version has into the device values, each read retried once,
-// logging a message for each unreadable setting and each unknown number; settings the firmware
-// lacks get their fixed values. All sixteen device values are set. Returns the settings whose
-// reads failed twice: their device values are fallbacks, not what the adapter holds.
-SettingSet ReadAllSettings(int version);
+class LinkSession;
+
+// Reads every setting that firmware version has over link into values' device values, each read
+// retried once, logging a message for each unreadable setting and each unknown number; settings the
+// firmware lacks get their fixed values. All sixteen device values are set. Returns the settings
+// whose reads failed twice: their device values are fallbacks, not what the adapter holds.
+SettingSet ReadAllSettings(LinkSession &link, SettingsValues &values, int version);
 
 // Writes every setting whose applied value differs from its device value, and every one in
 // write_anyway (a device value that was never read says nothing about the adapter), in writing
-// order, logging a line for each. Settings the firmware lacks are never written. Returns true
-// when no write failed. Does not log the header or the verdict.
-bool ApplyChangedSettings(const SettingSet &write_anyway = {});
+// order, logging a line for each. Settings that firmware version lacks are never written. Returns
+// true when no write failed. Does not log the header or the verdict.
+bool ApplyChangedSettings(LinkSession &link, const SettingsValues &values, int version,
+                          const SettingSet &write_anyway = {});
 
 }  // namespace tornelvox

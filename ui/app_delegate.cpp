@@ -38,12 +38,15 @@ void ApplicationMain(int argc, char **argv) {
         std::fprintf(stderr, "tornelvox-utility: %s\n", demo_options.error.c_str());
         std::quick_exit(kStatusBadOptions);
     }
+    // The one adapter the window drives. Never destroyed: the process ends by quick_exit, and
+    // a detached worker holds it too.
+    auto session = std::make_shared<AdapterSession>();
     // Watched before the demo links its node: a stop signal from here on still removes it.
-    StopSignalWatch stop_signals;
+    StopSignalWatch stop_signals(session);
     DemoMode demo;
     if (demo_options.options.emulated) {
         std::string error;
-        if (!demo.Start(demo_options.options, error)) {
+        if (!demo.Start(session, demo_options.options, error)) {
             std::fprintf(stderr, "tornelvox-utility: %s\n", error.c_str());
             std::quick_exit(kStatusDemoFailed);
         }
@@ -59,7 +62,7 @@ void ApplicationMain(int argc, char **argv) {
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
 
-    ViewController window;
+    ViewController window(session);
     if (demo.Running()) window.SetTitleNote(kEmulatedTitleNote);
     window.show();
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

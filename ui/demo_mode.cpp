@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "firmware/address_backup.h"
 #include "serial/serial_port.h"
 #include "ui/runtime_folder.h"
 
@@ -91,7 +90,8 @@ DemoMode::~DemoMode() {
     Stop();
 }
 
-bool DemoMode::Start(const DemoOptions &options, std::string &error) {
+bool DemoMode::Start(std::shared_ptr<AdapterSession> session, const DemoOptions &options,
+                     std::string &error) {
     Stop();
     folder_ = MakeRuntimeFolder(error);
     if (folder_.empty()) return false;
@@ -109,8 +109,9 @@ bool DemoMode::Start(const DemoOptions &options, std::string &error) {
         return false;
     }
 
-    previous_first_directory_ = FirstDeviceDirectory;
-    previous_backup_subfolder_ = AddressBackupSubfolder;
+    session_ = std::move(session);
+    previous_first_directory_ = session_->FirstDeviceDirectory;
+    previous_backup_subfolder_ = session_->AddressBackupSubfolder;
     emulator::AdapterConfig config;
     config.version = options.version;
     config.line_baud = options.full_speed ? 0 : kDemoLineBaud;
@@ -132,8 +133,8 @@ bool DemoMode::Start(const DemoOptions &options, std::string &error) {
         return false;
     }
 
-    FirstDeviceDirectory = folder_;
-    AddressBackupSubfolder = kDemoBackupSubfolder;
+    session_->FirstDeviceDirectory = folder_;
+    session_->AddressBackupSubfolder = kDemoBackupSubfolder;
     return true;
 }
 
@@ -141,9 +142,10 @@ void DemoMode::Stop() {
     if (adapter_) {
         adapter_->Stop();  // removes its link
         adapter_.reset();
-        FirstDeviceDirectory = previous_first_directory_;
-        AddressBackupSubfolder = previous_backup_subfolder_;
+        session_->FirstDeviceDirectory = previous_first_directory_;
+        session_->AddressBackupSubfolder = previous_backup_subfolder_;
     }
+    session_.reset();
     if (!link_.empty()) unlink(link_.c_str());
     if (lock_fd_ >= 0) {
         unlink(lock_.c_str());

@@ -9,6 +9,7 @@
 
 #include "emulator/emulated_adapter.h"
 #include "ui/demo_options.h"
+#include "workflow/adapter_session.h"
 
 namespace tornelvox {
 
@@ -30,18 +31,20 @@ class DemoMode {
     DemoMode &operator=(const DemoMode &) = delete;
 
     // Starts the emulated adapter at options.version, paced at kDemoLineBaud unless
-    // options.full_speed, links its node as kDemoNodeName in the runtime folder, makes the search
-    // list that folder before any other and moves the address backup into kDemoBackupSubfolder.
+    // options.full_speed, links its node as kDemoNodeName in the runtime folder, makes session's
+    // search list that folder before any other and moves session's address backup into
+    // kDemoBackupSubfolder.
     // The link and the folder's other entries are removed also when the process ends by exit or
     // quick_exit. False, with the reason in words in `error` and nothing left behind, when the
     // adapter or its link cannot be made, or the link's path is too long for a port
     // (kPortPathSize). Run it on the interface thread, while no search or
     // update runs.
-    bool Start(const DemoOptions &options, std::string &error);
+    bool Start(std::shared_ptr<AdapterSession> session, const DemoOptions &options,
+               std::string &error);
 
     // Stops the adapter, removes the link and its lock, removes the runtime folder when it is
-    // empty and gives the search and the address backup their own places back. Safe to call
-    // twice, and when Start failed.
+    // empty and gives the session's search and address backup their own places back. Safe to
+    // call twice, and when Start failed.
     void Stop();
 
     bool Running() const { return adapter_ != nullptr; }
@@ -52,6 +55,7 @@ class DemoMode {
 
   private:
     std::unique_ptr<emulator::EmulatedAdapter> adapter_;
+    std::shared_ptr<AdapterSession> session_;  // the session Start pointed at the adapter
     std::string folder_;
     std::string link_;
     std::string lock_;

@@ -29,16 +29,19 @@ QString LabelNameFor(const QString &box_name) {
 
 // Cancel, and any close other than Confirm: every applied value becomes its device value, in
 // the dialog's cancel order.
-void CopyDeviceToAppliedInCancelOrder() {
+void CopyDeviceToAppliedInCancelOrder(SettingsValues &values) {
     for (const SettingDescription *setting : SettingsInCancelOrder()) {
-        setting->applied.Set(setting->device.Get());
+        setting->applied.Set(values, setting->device.Get(values));
     }
 }
 
 }  // namespace
 
-DeviceSettingViewController::DeviceSettingViewController(QWidget *parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::DeviceSettingViewController>()) {
+DeviceSettingViewController::DeviceSettingViewController(std::shared_ptr<AdapterSession> session,
+                                                         QWidget *parent)
+    : QDialog(parent),
+      session_(std::move(session)),
+      ui_(std::make_unique<Ui::DeviceSettingViewController>()) {
     ui_->setupUi(this);
 
     for (const SettingDescription &setting : AllSettings()) {
@@ -81,14 +84,14 @@ void DeviceSettingViewController::viewDidLoad() {
         for (const char *item : control.setting->items)
             control.box->addItem(QString::fromUtf8(item));
     }
-    for (const Control &control : controls_) Show(control, control.setting->device.Get());
+    for (const Control &control : controls_) Show(control, control.setting->device.Get(*session_));
     for (const Control &control : controls_) {
         if (control.entry->enabled_by != 0) ApplyDependency(control);
     }
 
     // Settings the adapter's firmware lacks are shown off or disabled.
     for (const Control &control : controls_) {
-        if (SettingAvailable(*control.setting, CurVerNum)) continue;
+        if (SettingAvailable(*control.setting, session_->CurVerNum)) continue;
         if (control.check != nullptr) {
             control.check->setChecked(false);
             control.check->setEnabled(false);
@@ -113,23 +116,23 @@ void DeviceSettingViewController::pDefault() {
 void DeviceSettingViewController::pOK() {
     for (const SettingDescription *setting : SettingsInConfirmOrder()) {
         for (const Control &control : controls_) {
-            if (control.setting == setting) setting->applied.Set(ValueOf(control));
+            if (control.setting == setting) setting->applied.Set(*session_, ValueOf(control));
         }
     }
-    GateAppliedValues(CurVerNum);
-    ClearDeviceSettingRunning();
+    GateAppliedValues(*session_, session_->CurVerNum);
+    ClearDeviceSettingRunning(*session_);
     accept();
 }
 
 void DeviceSettingViewController::viewDidDisappear() {
-    if (!bDeviceSettingRunning.load(std::memory_order_acquire)) return;
-    CopyDeviceToAppliedInCancelOrder();
-    ClearDeviceSettingRunning();
+    if (!session_->bDeviceSettingRunning.load(std::memory_order_acquire)) return;
+    CopyDeviceToAppliedInCancelOrder(*session_);
+    ClearDeviceSettingRunning(*session_);
 }
 
 void DeviceSettingViewController::pCancel() {
-    CopyDeviceToAppliedInCancelOrder();
-    ClearDeviceSettingRunning();
+    CopyDeviceToAppliedInCancelOrder(*session_);
+    ClearDeviceSettingRunning(*session_);
     QDialog::reject();
 }
 

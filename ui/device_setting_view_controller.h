@@ -18,6 +18,7 @@ class DeviceSettingViewController;
 
 namespace tornelvox {
 
+struct AdapterSession;
 struct SettingDescription;
 struct SettingControl;
 
@@ -29,7 +30,9 @@ class DeviceSettingViewController : public QDialog {
     static const QColor kEnabledLabel;   // black
     static const QColor kDisabledLabel;  // light grey
 
-    explicit DeviceSettingViewController(QWidget *parent = nullptr);
+    // The dialog of session's settings: it shows its device values and fills its applied values.
+    explicit DeviceSettingViewController(std::shared_ptr<AdapterSession> session,
+                                         QWidget *parent = nullptr);
     ~DeviceSettingViewController() override;
 
     // Fills the boxes, shows the device values, applies the checkbox dependencies and the
@@ -76,6 +79,7 @@ class DeviceSettingViewController : public QDialog {
     void ApplyDependentsOf(const QCheckBox *check);
     static void ColourLabel(QLabel *label, bool enabled);
 
+    std::shared_ptr<AdapterSession> session_;
     std::unique_ptr<Ui::DeviceSettingViewController> ui_;
     std::vector<Control> controls_;  // in the settings table's order
 };

@@ -78,17 +78,18 @@ int main(int argc, char **argv) {
     // The demo mode's adapter, at the real line rate so that the update lasts long enough to be
     // pictured. Only its folder is searched, so that a device plugged into this machine does not
     // show in the pictures.
+    auto session = std::make_shared<tornelvox::AdapterSession>();
     tornelvox::DemoMode demo;
     std::string error;
-    if (!demo.Start({.emulated = true, .version = 0x302, .full_speed = false}, error)) {
+    if (!demo.Start(session, {.emulated = true, .version = 0x302, .full_speed = false}, error)) {
         std::fprintf(stderr, "tornelvox-screenshots: %s\n", error.c_str());
         return 1;
     }
-    tornelvox::DeviceDirectory = tornelvox::FirstDeviceDirectory;
+    session->DeviceDirectory = session->FirstDeviceDirectory;
 
     bool saved = false;
     {
-        tornelvox::ViewController window;
+        tornelvox::ViewController window(session);
         window.SetTitleNote(tornelvox::kEmulatedTitleNote);
         window.resize(760, 470);
         window.show();
@@ -122,7 +123,7 @@ int main(int argc, char **argv) {
         saved = Await([&] { return bar->isVisible() && bar->value() >= 35; }, 120000) &&
                 Save(window, output.filePath("update-progress.png")) && saved;
         window.findChild<QPushButton *>("bCancel")->click();
-        saved = Await([&] { return !tornelvox::UpdateFirmwareRunning.load(); }, 20000) && saved;
+        saved = Await([&] { return !session->UpdateFirmwareRunning.load(); }, 20000) && saved;
     }
     demo.Stop();
     return saved ? 0 : 1;

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <iterator>
 
-#include "firmware/firmware_update.h"
 #include "serial/message_log.h"
 #include "workflow/workflow.h"
 
@@ -38,10 +37,6 @@ extern "C" void NoteStopSignal(int signal_number) {
     errno = saved_errno;
 }
 
-bool UpdateRunning() {
-    return UpdateFirmwareRunning.load() || ThreadRunning.load();
-}
-
 // Rejects the open modal dialogs: an address question then has no answer, and the update that
 // asked it ends without erasing anything; the settings dialog writes nothing.
 void RejectModalDialogs() {
@@ -58,7 +53,8 @@ void RejectModalDialogs() {
 
 }  // namespace
 
-StopSignalWatch::StopSignalWatch(QObject *parent) : QObject(parent) {
+StopSignalWatch::StopSignalWatch(std::shared_ptr<AdapterSession> session, QObject *parent)
+    : QObject(parent), session_(std::move(session)) {
     if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         pipe_[0] = pipe_[1] = -1;
         return;  // the signals keep their default handling: they still end the program
@@ -104,9 +100,9 @@ void StopSignalWatch::OnSignal() {
         Quit();
         return;
     }
-    ShowMsg("\n Stop signal: the update is cancelled, then the program ends.\n");
+    ShowMsg(*session_, "\n Stop signal: the update is cancelled, then the program ends.\n");
     // The Cancel action's request: the worker looks at the flag between its steps.
-    ThreadRunning.store(false);
+    session_->ThreadRunning.store(false);
     RejectModalDialogs();
     cancelled_.start();
     update_end_poll_->start();
@@ -116,6 +112,10 @@ void StopSignalWatch::AwaitUpdateEnd() {
     const auto waited = std::chrono::milliseconds(cancelled_.elapsed());
     if (UpdateRunning() && waited < kCancelLimit) return;
     Quit();
+}
+
+bool StopSignalWatch::UpdateRunning() const {
+    return session_->UpdateFirmwareRunning.load() || session_->ThreadRunning.load();
 }
 
 void StopSignalWatch::Quit() {

@@ -11,6 +11,9 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <chrono>
+#include <memory>
+
+#include "workflow/adapter_session.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -25,8 +28,8 @@ class StopSignalWatch : public QObject {
     static constexpr std::chrono::seconds kCancelLimit{30};
 
     // Installs the handlers of SIGTERM, SIGINT and SIGHUP (unless it is ignored) for the whole
-    // process. One watch at a time.
-    explicit StopSignalWatch(QObject *parent = nullptr);
+    // process. One watch at a time. The update it cancels is session's.
+    explicit StopSignalWatch(std::shared_ptr<AdapterSession> session, QObject *parent = nullptr);
     // Gives the signals the handling back they had before.
     ~StopSignalWatch() override;
     StopSignalWatch(const StopSignalWatch &) = delete;
@@ -38,7 +41,9 @@ class StopSignalWatch : public QObject {
     void Quit();
     // Each tick while a cancelled update has not yet reached its end.
     void AwaitUpdateEnd();
+    bool UpdateRunning() const;
 
+    std::shared_ptr<AdapterSession> session_;
     int pipe_[2] = {-1, -1};
     QSocketNotifier *notifier_ = nullptr;
     QTimer *update_end_poll_ = nullptr;

@@ -26,7 +26,11 @@
 namespace tornelvox {
 
 ViewController::ViewController(QWidget *parent)
+    : ViewController(std::make_shared<AdapterSession>(), parent) {}
+
+ViewController::ViewController(std::shared_ptr<AdapterSession> session, QWidget *parent)
     : QWidget(parent),
+      session_(std::move(session)),
       ui_(std::make_unique<Ui::ViewController>()),
       link_(std::make_shared<ViewControllerLink>(this)) {
     ui_->setupUi(this);
@@ -61,13 +65,14 @@ ViewController::~ViewController() {
 }
 
 int ViewController::tornelvox_main() {
-    return RunUpdateWorker(link_);
+    return RunUpdateWorker(*session_, link_);
 }
 
 void ViewController::viewDidLoad() {
-    // From here on every message, from any thread, reaches this window's log. The sink keeps
-    // the link, not the window: a worker that logs after the window is gone reaches nothing.
-    RouteMessagesTo(link_);
+    // From here on every message of the session, from any thread, reaches this window's log. The
+    // sink keeps the link, not the window: a worker that logs after the window is gone reaches
+    // nothing.
+    RouteMessagesTo(*session_, link_);
     ui_->txMessage->setReadOnly(true);
     // Read-only, the log still takes the keyboard focus, to select, copy and scroll.
     ui_->txMessage->setTextInteractionFlags(Qt::TextSelectableByMouse |
@@ -106,9 +111,9 @@ void ViewController::AppendMessage(const QString &text) {
 }
 
 void ViewController::CheckDevice() {
-    if (ThreadRunning.load() || !BeginBackgroundAction()) return;
-    RunOffInterfaceThread([link = link_] {
-        const CheckResult result = RunCheck();
+    if (session_->ThreadRunning.load() || !BeginBackgroundAction()) return;
+    RunOffInterfaceThread([session = session_, link = link_] {
+        const CheckResult result = RunCheck(*session);
         // Queued behind the Check's log lines.
         link->PostToWindow([result](ViewController &window) {
             // The port stays open for the Update or Setting action that follows.
@@ -120,21 +125,21 @@ void ViewController::CheckDevice() {
 }
 
 void ViewController::PollMessage() {
-    RunSettingsApply(link_);
+    RunSettingsApply(*session_, link_);
 }
 
 void ViewController::UpdateFirmware() {
     // A Cancel still waiting for the last worker would stop the new one too.
     if (BackgroundActionRunning()) return;
-    StartUpdateWorker(link_);
+    StartUpdateWorker(session_, link_);
 }
 
 void ViewController::actDeviceSetting() {
     if (!BeginBackgroundAction()) return;
-    RunOffInterfaceThread([link = link_] {
+    RunOffInterfaceThread([session = session_, link = link_] {
         // Opens the dialog behind the read's log lines and starts the apply worker, which hands
         // the buttons back once the dialog has closed.
-        const bool dialog_opened = StartDeviceSetting(link);
+        const bool dialog_opened = StartDeviceSetting(session, link);
         link->PostToWindow([dialog_opened](ViewController &window) {
             window.EndBackgroundAction(!dialog_opened);
         });
@@ -172,7 +177,7 @@ void ViewController::RunOffInterfaceThread(std::function<void()> work) {
 }
 
 bool ViewController::CloseConfirmed() {
-    if (!UpdateFirmwareRunning.load() && !ThreadRunning.load()) return true;
+    if (!session_->UpdateFirmwareRunning.load() && !session_->ThreadRunning.load()) return true;
     QMessageBox question(QMessageBox::Warning, windowTitle(),
                          "An update is running. Closing now leaves the adapter without working "
                          "firmware until the next update.\n\nClose anyway?",
@@ -186,7 +191,7 @@ bool ViewController::CloseConfirmed() {
 void ViewController::Close() {
     if (!CloseConfirmed()) return;
     // Ends here, without static destructors: a detached worker may still be using the
-    // process-wide state, and nothing waits for it.
+    // session, and nothing waits for it.
     std::quick_exit(0);
 }
 
@@ -211,8 +216,8 @@ void ViewController::Cancel() {
     cancel_pending_ = true;
     // The worker posts its end and the restored buttons itself; the helper only waits for it,
     // so that no Update starts while this Cancel could still stop it.
-    RunOffInterfaceThread([link = link_] {
-        CancelUpdate();
+    RunOffInterfaceThread([session = session_, link = link_] {
+        CancelUpdate(*session);
         link->PostToWindow([](ViewController &window) { window.cancel_pending_ = false; });
     });
 }
@@ -275,7 +280,7 @@ void ViewController::ApplyProgress(const UpdateProgress &progress) {
 }
 
 void ViewController::ShowSettingsDialog() {
-    auto *dialog = new DeviceSettingViewController(this);
+    auto *dialog = new DeviceSettingViewController(session_, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }

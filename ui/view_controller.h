@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "workflow/adapter_session.h"
 #include "workflow/front_end.h"
 
 namespace Ui {
@@ -24,8 +25,16 @@ class ViewController : public QWidget {
     Q_OBJECT
 
   public:
+    // A window on a fresh session of its own.
     explicit ViewController(QWidget *parent = nullptr);
+    // A window that drives session's adapter (the demo mode's, a test's).
+    explicit ViewController(std::shared_ptr<AdapterSession> session, QWidget *parent = nullptr);
     ~ViewController() override;
+
+    // The session of the one adapter this window drives; workers started from the window hold
+    // it too.
+    AdapterSession &Session() const { return *session_; }
+    const std::shared_ptr<AdapterSession> &SharedSession() const { return session_; }
 
     // The update worker's body (the Update action runs it on a detached thread): up to ten
     // attempts, then the restored buttons. Returns 1 after a successful update.
@@ -94,6 +103,7 @@ class ViewController : public QWidget {
     // True when the program may end now: no update runs, or the user confirmed.
     bool CloseConfirmed();
 
+    std::shared_ptr<AdapterSession> session_;
     std::unique_ptr<Ui::ViewController> ui_;
     std::shared_ptr<ViewControllerLink> link_;
     LogViewMenu *log_menu_ = nullptr;  // the log's context menu

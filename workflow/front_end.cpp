@@ -1,15 +1,15 @@
 #include "workflow/front_end.h"
 
-#include "serial/message_log.h"
+#include "workflow/adapter_session.h"
 
 namespace tornelvox {
 
-void RouteMessagesTo(std::shared_ptr<FrontEnd> front_end) {
+void RouteMessagesTo(AdapterSession &session, std::shared_ptr<FrontEnd> front_end) {
     if (!front_end) {
-        SetMessageSink(nullptr);
+        session.SetMessageSink(nullptr);
         return;
     }
-    SetMessageSink([front_end = std::move(front_end)](const std::string &text) {
+    session.SetMessageSink([front_end = std::move(front_end)](const std::string &text) {
         front_end->AddMessage(text);
     });
 }

@@ -14,6 +14,8 @@
 
 namespace tornelvox {
 
+struct AdapterSession;
+
 // One address the user may give the adapter when the update has none it can trust.
 struct AddressCandidate {
     BtAddress address{};
@@ -77,7 +79,7 @@ class FrontEnd {
     virtual ~FrontEnd() = default;
 
     // One text of the message log, as ShowMsg formatted it. Any thread; must not block on the
-    // line. Reached through ShowMsg once RouteMessagesTo names this front end.
+    // line. Reached through ShowMsg once RouteMessagesTo names this front end for a session.
     virtual void AddMessage(const std::string &text) { (void)text; }
 
     // Applies a button state. Workers call it from their own thread: a window queues the change
@@ -86,7 +88,7 @@ class FrontEnd {
 
     // Shows the settings dialog, which fills in the applied values. Called on the thread that
     // started the Setting action. It may return at once or after the dialog has closed; the
-    // dialog clears bDeviceSettingRunning when it closes.
+    // dialog clears the session's bDeviceSettingRunning when it closes.
     virtual void OpenSettingsDialog() = 0;
 
     // Asks the user which address the adapter is to keep. Called on the update worker's thread;
@@ -107,8 +109,9 @@ class FrontEnd {
     virtual ImageVerification UpdateVerification() const { return ImageVerification::kCheckValue; }
 };
 
-// Sends every message the process logs with ShowMsg to front_end's AddMessage, from any thread;
-// nullptr sends them nowhere. The sink holds front_end for as long as it is routed there.
-void RouteMessagesTo(std::shared_ptr<FrontEnd> front_end);
+// Sends every message session logs with ShowMsg to front_end's AddMessage, from any thread;
+// nullptr sends them nowhere. The session's sink holds front_end for as long as it is routed
+// there.
+void RouteMessagesTo(AdapterSession &session, std::shared_ptr<FrontEnd> front_end);
 
 }  // namespace tornelvox

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "workflow/adapter_session.h"
+
 namespace tornelvox {
 
 enum class PortKind {
@@ -23,14 +25,17 @@ struct SurveyedPort {
     std::string open_failure;   // for kCannotOpen: ExplainOpenFailure's lines
 };
 
-// The candidate nodes as the search probes them, in its order (CandidateNodes).
-std::vector<std::string> CandidatePorts();
+// The candidate nodes as the search of link probes them, in its order (CandidateNodes).
+std::vector<std::string> CandidatePorts(const LinkSession &link);
 
 // Surveys one node: opens it, probes it as the search does and, for the adapter, reads its
-// firmware version. The port is closed afterwards. Logs as the Check does. Blocks on the line.
-SurveyedPort SurveyPort(const std::string &path);
+// firmware version. The port is closed afterwards. Logs as the Check does, to settings_from's
+// message sink. Blocks on the line. The probe runs in a fresh session of its own that takes the
+// search folders, the sysfs root and the line's timeouts from settings_from, which it leaves as
+// it is.
+SurveyedPort SurveyPort(const AdapterSession &settings_from, const std::string &path);
 
-// Surveys every candidate node in turn.
-std::vector<SurveyedPort> SurveyPorts();
+// Surveys every candidate node of settings_from's search in turn, each as SurveyPort does.
+std::vector<SurveyedPort> SurveyPorts(const AdapterSession &settings_from);
 
 }  // namespace tornelvox

@@ -18,13 +18,9 @@
 
 namespace tornelvox {
 
-std::atomic<bool> UpdateFirmwareRunning{false};
-
 void SleepBeforeRetry(unsigned seconds) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
 }
-
-std::function<void(unsigned seconds)> RetryPause = SleepBeforeRetry;
 
 namespace {
 
@@ -36,87 +32,75 @@ constexpr std::size_t kBackupRecordsOffered = 8;
 // may be a garbled reply.
 constexpr int kAttemptsBeforeAsking = 2;
 
-// Ends of finished worker threads, for whoever must know that a worker is wholly gone.
-struct WorkerEnds {
-    std::mutex mutex;
-    std::condition_variable changed;
-    unsigned count = 0;
-};
-
-WorkerEnds &Ends() {
-    // Never destroyed: a detached worker may finish while the process exits.
-    static WorkerEnds *ends = new WorkerEnds;
-    return *ends;
-}
-
-void CountWorkerEnd() {
-    WorkerEnds &ends = Ends();
+void CountWorkerEnd(AdapterSession &session) {
     {
-        std::lock_guard lock(ends.mutex);
-        ++ends.count;
+        std::lock_guard lock(session.WorkerEndsMutex);
+        ++session.WorkerEndsCount;
     }
-    ends.changed.notify_all();
+    session.WorkerEndsChanged.notify_all();
 }
 
 // Marks the worker as ended for a waiting Cancel, then hands the buttons back. ThreadRunning is
 // cleared before the buttons are posted, not after: once the Update button is enabled again a
 // new Update may set the flag, and a late clear from this worker would cancel that new update.
 // The posting is asynchronous, so what the user sees is the same either way.
-int EndRun(FrontEnd &front_end, UpdateEnd end) {
-    FlashProgressSink = nullptr;
-    ReopenAfterHangup.store(true);
-    LastUpdateEnd.store(end);
-    UpdateFirmwareRunning.store(false);
-    UpdateFirmwareRunning.notify_all();
-    ThreadRunning.store(false);
+int EndRun(AdapterSession &session, FrontEnd &front_end, UpdateEnd end) {
+    session.FlashProgressSink = nullptr;
+    session.ReopenAfterHangup.store(true);
+    session.LastUpdateEnd.store(end);
+    session.UpdateFirmwareRunning.store(false);
+    session.UpdateFirmwareRunning.notify_all();
+    session.ThreadRunning.store(false);
     front_end.PostButtons(ButtonState::Restored);
     return end == UpdateEnd::kSuccess ? 1 : 0;
 }
 
-int SuccessEnd(FrontEnd &front_end) {
-    ShowMsg(" Reboot MCU \n");
-    ReBootSystem();
-    ClosePort();
-    ShowMsg("\n            Success                           \n\n");
-    CurVerNum = VerNum;
-    QueriedAdapter.version_read = true;
-    return EndRun(front_end, UpdateEnd::kSuccess);
+int SuccessEnd(AdapterSession &session, FrontEnd &front_end) {
+    ShowMsg(session, " Reboot MCU \n");
+    ReBootSystem(session);
+    ClosePort(session);
+    ShowMsg(session, "\n            Success                           \n\n");
+    session.CurVerNum = VerNum;
+    session.QueriedAdapter.version_read = true;
+    return EndRun(session, front_end, UpdateEnd::kSuccess);
 }
 
-int FailureEnd(FrontEnd &front_end) {
-    ShowMsg("\n          WARMING !!! FAILED !!!                      \n");
-    ShowMsg("  Please remove the device then plug-in and try again.  \n\n");
-    CurVerNum = 0;
-    QueriedAdapter.version_read = false;
-    return EndRun(front_end, UpdateEnd::kFailure);
+int FailureEnd(AdapterSession &session, FrontEnd &front_end) {
+    ShowMsg(session, "\n          WARMING !!! FAILED !!!                      \n");
+    ShowMsg(session, "  Please remove the device then plug-in and try again.  \n\n");
+    session.CurVerNum = 0;
+    session.QueriedAdapter.version_read = false;
+    return EndRun(session, front_end, UpdateEnd::kFailure);
 }
 
-int CancelEnd(FrontEnd &front_end, UpdateEnd end = UpdateEnd::kCancelled, bool erased = false) {
+int CancelEnd(AdapterSession &session, FrontEnd &front_end, UpdateEnd end = UpdateEnd::kCancelled,
+              bool erased = false) {
     if (end == UpdateEnd::kCancelled) {
         // The user stopped it: the last line says what that left on the adapter.
         if (erased) {
-            ShowMsg(
-                " The update was cancelled. Erasing had begun: the adapter needs a complete "
-                "update before it works again.\n\n");
+            ShowMsg(session,
+                    " The update was cancelled. Erasing had begun: the adapter needs a complete "
+                    "update before it works again.\n\n");
         } else {
-            ShowMsg(" The update was cancelled before anything was erased.\n\n");
+            ShowMsg(session, " The update was cancelled before anything was erased.\n\n");
         }
     }
-    CurVerNum = 0;
-    QueriedAdapter.version_read = false;
-    return EndRun(front_end, end);
+    session.CurVerNum = 0;
+    session.QueriedAdapter.version_read = false;
+    return EndRun(session, front_end, end);
 }
 
 // A build without the vendor's image never writes it to a real adapter: it refuses before the
 // first frame, or, after the line hung up, before anything more reaches whatever answers now.
 // CurVerNum stays as it is.
-int RefusedEnd(FrontEnd &front_end) {
+int RefusedEnd(AdapterSession &session, FrontEnd &front_end) {
     ShowMsg(
+        session,
         " This build carries no vendor firmware image: it updates only the emulated adapter.\n");
-    ShowMsg(
-        " To update this adapter, build the utility with the vendor's image (see \"The "
-        "firmware image\" in the README).\n\n");
-    return EndRun(front_end, UpdateEnd::kRefused);
+    ShowMsg(session,
+            " To update this adapter, build the utility with the vendor's image (see \"The "
+            "firmware image\" in the README).\n\n");
+    return EndRun(session, front_end, UpdateEnd::kRefused);
 }
 
 // The saved time of a backup record in the user's local time, "2026-12-10 17:34".
@@ -134,6 +118,7 @@ std::string LocalTime(const std::string &utc) {
 
 // One update: what it knows of the adapter's address so far.
 struct UpdateRun {
+    AdapterSession &session;
     FrontEnd &front_end;
     // The address to write back without asking: read from this adapter in an earlier attempt
     // of this update, or chosen by the user in this update.
@@ -161,14 +146,14 @@ enum class AttemptEnd { kSucceeded, kFailed, kNoAddress };
 // Which adapter answers at the port after an unplug, as far as can be told.
 enum class Identity { kSame, kAnother, kUnknown };
 
-BtAddress HeldAddress() {
+BtAddress HeldAddress(const AdapterSession &session) {
     BtAddress held{};
-    std::memcpy(held.data(), BT_ADD, held.size());
+    std::memcpy(held.data(), session.BT_ADD, held.size());
     return held;
 }
 
-void Hold(const BtAddress &address) {
-    std::memcpy(BT_ADD, address.data(), sizeof BT_ADD);
+void Hold(AdapterSession &session, const BtAddress &address) {
+    std::memcpy(session.BT_ADD, address.data(), sizeof session.BT_ADD);
 }
 
 // The addresses the user may pick: those found on the adapter, the one this update or an
@@ -177,10 +162,11 @@ void Hold(const BtAddress &address) {
 // after an unplug nothing is.
 AddressQuestion BuildQuestion(const UpdateRun &run, AddressQuestion::Kind kind,
                               const std::string &reason) {
+    const AdapterSession &session = run.session;
     using Kind = AddressQuestion::Kind;
     AddressQuestion question;
     question.kind = kind;
-    question.port = ComPortName;
+    question.port = session.ComPortName;
     question.reason = reason;
     // A backup record repeats an address already offered from the adapter or from memory.
     auto offered = [&question](const BtAddress &address, const std::string &port) {
@@ -190,7 +176,7 @@ AddressQuestion BuildQuestion(const UpdateRun &run, AddressQuestion::Kind kind,
         }
         return false;
     };
-    for (const StoredNamePage &page : LastNamePageSearch.valid) {
+    for (const StoredNamePage &page : session.LastNamePageSearch.valid) {
         char origin[80];
         std::snprintf(origin, sizeof origin,
                       kind == Kind::kAnotherAdapter
@@ -200,7 +186,7 @@ AddressQuestion BuildQuestion(const UpdateRun &run, AddressQuestion::Kind kind,
         question.candidates.push_back({page.address, origin, "", "", false});
     }
     if (kind == Kind::kAddressNotRead) {
-        const BtAddress held = HeldAddress();
+        const BtAddress held = HeldAddress(session);
         if (held != kBuiltInBtAddress && !offered(held, "")) {
             question.candidates.push_back(
                 {held, "held from an earlier update in this run (may be another adapter's)", "", "",
@@ -216,8 +202,8 @@ AddressQuestion BuildQuestion(const UpdateRun &run, AddressQuestion::Kind kind,
                                         "in this update");
         question.candidates.push_back({*run.trusted, origin, "", "", false});
     }
-    const std::string serial = UsbSerialNumber(ComPortName);
-    for (const AddressRecord &record : ReadAddressRecords(64)) {
+    const std::string serial = UsbSerialNumber(session.SysfsRoot, session.ComPortName);
+    for (const AddressRecord &record : ReadAddressRecords(session.AddressBackupSubfolder, 64)) {
         if (question.candidates.size() >= kBackupRecordsOffered + 3) break;
         if (offered(record.address, record.port)) continue;
         question.candidates.push_back(
@@ -231,36 +217,37 @@ AddressQuestion BuildQuestion(const UpdateRun &run, AddressQuestion::Kind kind,
 // it); false when nobody answered or the user refused.
 bool AskForAddress(UpdateRun &run, const std::string &reason,
                    AddressQuestion::Kind kind = AddressQuestion::Kind::kAddressNotRead) {
+    AdapterSession &session = run.session;
     const AddressQuestion question = BuildQuestion(run, kind, reason);
     const AddressAnswer answer = run.front_end.AskForAddress(question);
     switch (answer.kind) {
         case AddressAnswer::Kind::kCandidate:
             if (answer.index < question.candidates.size()) {
                 const AddressCandidate &chosen = question.candidates[answer.index];
-                Hold(chosen.address);
-                ShowMsg(" Using the BT address %s (%s).\n", FormatBtAddress(chosen.address).c_str(),
-                        chosen.origin.c_str());
+                Hold(session, chosen.address);
+                ShowMsg(session, " Using the BT address %s (%s).\n",
+                        FormatBtAddress(chosen.address).c_str(), chosen.origin.c_str());
                 break;
             }
             [[fallthrough]];
         case AddressAnswer::Kind::kNoAnswer:
         case AddressAnswer::Kind::kRefused:
-            ShowMsg(" No BT address was chosen: nothing was erased.\n");
+            ShowMsg(session, " No BT address was chosen: nothing was erased.\n");
             return false;
         case AddressAnswer::Kind::kBuiltInAddress:
-            Hold(kBuiltInBtAddress);
-            ShowMsg(
-                " Using the built-in BT address %s: the adapter gets a new address, and "
-                "phones paired with it must pair again.\n",
-                FormatBtAddress(kBuiltInBtAddress).c_str());
+            Hold(session, kBuiltInBtAddress);
+            ShowMsg(session,
+                    " Using the built-in BT address %s: the adapter gets a new address, and "
+                    "phones paired with it must pair again.\n",
+                    FormatBtAddress(kBuiltInBtAddress).c_str());
             break;
         case AddressAnswer::Kind::kGivenAddress:
-            Hold(answer.address);
-            ShowMsg(" Using the BT address %s, given on the command line.\n",
+            Hold(session, answer.address);
+            ShowMsg(session, " Using the BT address %s, given on the command line.\n",
                     FormatBtAddress(answer.address).c_str());
             break;
     }
-    run.trusted = HeldAddress();
+    run.trusted = HeldAddress(session);
     run.trusted_name.clear();
     run.trusted_chosen = true;
     return true;
@@ -268,18 +255,20 @@ bool AskForAddress(UpdateRun &run, const std::string &reason,
 
 // Takes what GetID found. False when the attempt cannot go on by itself.
 void TrustReadAddress(UpdateRun &run) {
-    const BtAddress read = HeldAddress();
+    AdapterSession &session = run.session;
+    const BtAddress read = HeldAddress(session);
     if (run.trusted && *run.trusted != read) {
         // What an earlier attempt of this update read (or the user chose) is the adapter's
         // own; a page read now may be one this update wrote wrongly.
-        Hold(*run.trusted);
-        ShowMsg(" Keeping the BT address %s of this update's first read.\n",
+        Hold(session, *run.trusted);
+        ShowMsg(session, " Keeping the BT address %s of this update's first read.\n",
                 FormatBtAddress(*run.trusted).c_str());
         return;
     }
     if (run.trusted) return;
     run.trusted = read;
-    run.trusted_name = LastNamePageSearch.valid.empty() ? "" : LastNamePageSearch.valid[0].name;
+    run.trusted_name =
+        session.LastNamePageSearch.valid.empty() ? "" : session.LastNamePageSearch.valid[0].name;
     run.trusted_chosen = false;
 }
 
@@ -287,7 +276,8 @@ void TrustReadAddress(UpdateRun &run) {
 // USB device. A failure is told once; the update goes on.
 void SaveAddress(UpdateRun &run, const BtAddress &address, const std::string &name,
                  const char *source) {
-    const std::string serial = UsbSerialNumber(ComPortName);
+    AdapterSession &session = run.session;
+    const std::string serial = UsbSerialNumber(session.SysfsRoot, session.ComPortName);
     for (const auto &[saved, saved_serial] : run.saved) {
         if (saved == address && saved_serial == serial) return;
     }
@@ -295,33 +285,36 @@ void SaveAddress(UpdateRun &run, const BtAddress &address, const std::string &na
     record.time = UtcTimestamp();
     record.address = address;
     record.name = name;
-    record.port = ComPortName;
+    record.port = session.ComPortName;
     record.usb_serial = serial;
     record.source = source;
     std::string error;
-    if (AppendAddressRecord(record, error)) {
+    if (AppendAddressRecord(session.AddressBackupSubfolder, record, error)) {
         run.saved.emplace_back(address, serial);
         return;
     }
     if (run.backup_failure_told) return;
     run.backup_failure_told = true;
-    ShowMsg(
-        " Could not save the BT address backup (%s). The update goes on with the address in "
-        "memory.\n",
-        error.c_str());
+    ShowMsg(session,
+            " Could not save the BT address backup (%s). The update goes on with the address in "
+            "memory.\n",
+            error.c_str());
 }
 
 // Every address the last name page read found goes to the backup at once, whatever this
 // update later makes of it: it may be another adapter's, whose own is then in no other place.
 void SaveReadAddresses(UpdateRun &run) {
-    for (const StoredNamePage &page : LastNamePageSearch.valid) {
+    AdapterSession &session = run.session;
+    for (const StoredNamePage &page : session.LastNamePageSearch.valid) {
         SaveAddress(run, page.address, page.name, "read");
     }
 }
 
 // Appends the address about to be written to the backup before anything is erased.
 void BackUpAddress(UpdateRun &run) {
-    SaveAddress(run, HeldAddress(), run.trusted_name, run.trusted_chosen ? "chosen" : "read");
+    AdapterSession &session = run.session;
+    SaveAddress(run, HeldAddress(session), run.trusted_name,
+                run.trusted_chosen ? "chosen" : "read");
 }
 
 // After an unplug: is the adapter at the port now the one this update began with? Its USB serial
@@ -329,12 +322,13 @@ void BackUpAddress(UpdateRun &run) {
 // another address than this update's, on an adapter this update has not written a name page
 // to, is another adapter's, and one with this update's address is the same adapter's.
 Identity AdapterAtPort(const UpdateRun &run, bool page_found, const std::string &serial_now) {
+    const AdapterSession &session = run.session;
     if (!run.usb_serial.empty() || !serial_now.empty()) {
         return serial_now == run.usb_serial ? Identity::kSame : Identity::kAnother;
     }
     if (!run.trusted) return Identity::kSame;  // nothing of an earlier adapter to mix up
     if (!page_found) return Identity::kUnknown;
-    if (LastNamePageSearch.valid[0].address == *run.trusted) return Identity::kSame;
+    if (session.LastNamePageSearch.valid[0].address == *run.trusted) return Identity::kSame;
     return run.name_page_written ? Identity::kUnknown : Identity::kAnother;
 }
 
@@ -342,10 +336,11 @@ Identity AdapterAtPort(const UpdateRun &run, bool page_found, const std::string 
 // update's, which goes on as ever; otherwise how the attempt ends. Another adapter, or one that
 // cannot be told apart, is asked about before anything is erased.
 std::optional<AttemptEnd> EstablishAdapter(UpdateRun &run, bool page_found) {
+    AdapterSession &session = run.session;
     using Kind = AddressQuestion::Kind;
     // Nothing read: the next attempt reads again before it may erase.
-    if (!LastNamePageSearch.read) return AttemptEnd::kFailed;
-    const std::string serial_now = UsbSerialNumber(ComPortName);
+    if (!session.LastNamePageSearch.read) return AttemptEnd::kFailed;
+    const std::string serial_now = UsbSerialNumber(session.SysfsRoot, session.ComPortName);
     const Identity identity = AdapterAtPort(run, page_found, serial_now);
     if (identity == Identity::kSame) {
         run.identity_in_doubt = false;
@@ -354,15 +349,16 @@ std::optional<AttemptEnd> EstablishAdapter(UpdateRun &run, bool page_found) {
     bool chosen = false;
     if (identity == Identity::kAnother) {
         const std::string now =
-            LastNamePageSearch.valid.empty()
+            session.LastNamePageSearch.valid.empty()
                 ? std::string("it has no stored BT address")
-                : "its BT address is " + FormatBtAddress(LastNamePageSearch.valid[0].address);
+                : "its BT address is " +
+                      FormatBtAddress(session.LastNamePageSearch.valid[0].address);
         const std::string first = run.trusted ? "has " + FormatBtAddress(*run.trusted)
                                               : std::string("had no address read");
-        ShowMsg(
-            " Another adapter is at %s now: %s; the adapter this update began with %s. Nothing "
-            "is erased unless you say which address this adapter is to keep.\n",
-            ComPortName, now.c_str(), first.c_str());
+        ShowMsg(session,
+                " Another adapter is at %s now: %s; the adapter this update began with %s. Nothing "
+                "is erased unless you say which address this adapter is to keep.\n",
+                session.ComPortName, now.c_str(), first.c_str());
         chosen = AskForAddress(run,
                                "Another adapter is at the port now, not the one this update "
                                "began with. Choose the address this adapter is to keep: its own "
@@ -376,10 +372,10 @@ std::optional<AttemptEnd> EstablishAdapter(UpdateRun &run, bool page_found) {
             run.attempts_without_page = 0;
         }
     } else {
-        ShowMsg(
-            " Cannot tell whether the adapter at %s is the one this update began with: neither "
-            "a USB serial number nor its name page tells.\n",
-            ComPortName);
+        ShowMsg(session,
+                " Cannot tell whether the adapter at %s is the one this update began with: neither "
+                "a USB serial number nor its name page tells.\n",
+                session.ComPortName);
         chosen = AskForAddress(run,
                                "The adapter was unplugged during the update, and nothing tells "
                                "whether the adapter at the port now is the same one.",
@@ -393,7 +389,8 @@ std::optional<AttemptEnd> EstablishAdapter(UpdateRun &run, bool page_found) {
 // The address of an attempt that reads the name page: kSucceeded when BT_ADD holds the address
 // to write back.
 AttemptEnd AddressFromNamePage(UpdateRun &run) {
-    const bool page_found = GetID(1) != 0;
+    AdapterSession &session = run.session;
+    const bool page_found = GetID(session, 1) != 0;
     SaveReadAddresses(run);
     if (run.identity_in_doubt) {
         const std::optional<AttemptEnd> end = EstablishAdapter(run, page_found);
@@ -403,10 +400,10 @@ AttemptEnd AddressFromNamePage(UpdateRun &run) {
         TrustReadAddress(run);
         return AttemptEnd::kSucceeded;
     }
-    if (LastNamePageSearch.Conflict()) {
-        for (const StoredNamePage &page : LastNamePageSearch.valid) {
+    if (session.LastNamePageSearch.Conflict()) {
+        for (const StoredNamePage &page : session.LastNamePageSearch.valid) {
             if (!run.trusted || page.address != *run.trusted) continue;
-            Hold(*run.trusted);  // one of them is what this update read before
+            Hold(session, *run.trusted);  // one of them is what this update read before
             return AttemptEnd::kSucceeded;
         }
         return AskForAddress(run, "The adapter holds two different stored BT addresses.")
@@ -417,7 +414,7 @@ AttemptEnd AddressFromNamePage(UpdateRun &run) {
     // it erased, the attempt fails as ever and a later one writes that address back; a first
     // empty read may have been garbled on the line, and the next attempt reads again. Only
     // when two attempts in a row found no page and nothing is held is the user asked.
-    const bool ask = LastNamePageSearch.read && !run.trusted &&
+    const bool ask = session.LastNamePageSearch.read && !run.trusted &&
                      ++run.attempts_without_page >= kAttemptsBeforeAsking;
     if (!ask) return AttemptEnd::kFailed;
     return AskForAddress(run,
@@ -429,8 +426,9 @@ AttemptEnd AddressFromNamePage(UpdateRun &run) {
 
 // The address of a later attempt, which does not read the name page.
 AttemptEnd AddressHeldForLaterAttempt(UpdateRun &run) {
+    AdapterSession &session = run.session;
     if (run.trusted) {
-        Hold(*run.trusted);
+        Hold(session, *run.trusted);
         return AttemptEnd::kSucceeded;
     }
     return AskForAddress(run, "No BT address was read from this adapter in this update.")
@@ -439,7 +437,8 @@ AttemptEnd AddressHeldForLaterAttempt(UpdateRun &run) {
 }
 
 AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
-    if (!Set2Boot()) return AttemptEnd::kFailed;
+    AdapterSession &session = run.session;
+    if (!Set2Boot(session)) return AttemptEnd::kFailed;
     // Later attempts write the address held without reading, unless the adapter was unplugged
     // since the last read: then it is read again, and which adapter answers is established.
     const AttemptEnd address = failed_attempts < kAttemptsWithNameRead || run.identity_in_doubt
@@ -449,33 +448,32 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     BackUpAddress(run);
     // Whether this attempt's programming failed on an erase step, which may have erased before
     // it failed. FailCode keeps the last failure's reason until another replaces it.
-    const int fail_code_before = FailCode;
-    FailCode = kFailNone;
-    const bool programmed = ProgramDevice(run.front_end.UpdateVerification()) != 0;
-    if (!programmed && FailCode == kFailEraseStep) run.erasing_begun = true;
+    const int fail_code_before = session.FailCode;
+    session.FailCode = kFailNone;
+    const bool programmed = ProgramDevice(session, run.front_end.UpdateVerification()) != 0;
+    if (!programmed && session.FailCode == kFailEraseStep) run.erasing_begun = true;
     // A name page write that got no good reply may still have been written.
-    if (!programmed && FailCode == kFailNamePage) run.name_page_written = true;
-    if (FailCode == kFailNone) FailCode = fail_code_before;
+    if (!programmed && session.FailCode == kFailNamePage) run.name_page_written = true;
+    if (session.FailCode == kFailNone) session.FailCode = fail_code_before;
     return programmed ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
 }
 
 }  // namespace
 
 const BtAddress kBuiltInBtAddress = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
-std::atomic<UpdateEnd> LastUpdateEnd{UpdateEnd::kNone};
 
-int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
-    UpdateFirmwareRunning.store(true);
-    if (!ImageMayUpdateAdapter()) return RefusedEnd(*front_end);
-    CheckValueMismatchStood = false;
+int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &front_end) {
+    session.UpdateFirmwareRunning.store(true);
+    if (!ImageMayUpdateAdapter(session)) return RefusedEnd(session, *front_end);
+    session.CheckValueMismatchStood = false;
     // An adapter that hangs up in the middle of an attempt may have restarted: its page writes
     // are never resumed on a reopened port. The attempt fails, and the next one starts over.
-    ReopenAfterHangup.store(false);
-    ShowMsg("\n Start the programming: \n");
-    UpdateRun run{*front_end};
-    run.usb_serial = UsbSerialNumber(ComPortName);
+    session.ReopenAfterHangup.store(false);
+    ShowMsg(session, "\n Start the programming: \n");
+    UpdateRun run{session, *front_end};
+    run.usb_serial = UsbSerialNumber(session.SysfsRoot, session.ComPortName);
     // Each step of programming reaches the front end with the attempt it belongs to.
-    FlashProgressSink = [&run](const FlashProgress &step) {
+    session.FlashProgressSink = [&run](const FlashProgress &step) {
         // A step done, or a later stage: the flash has been erased, in part or in whole.
         if (step.stage != UpdateStage::kErasing || step.done > 0) run.erasing_begun = true;
         // Writing reports the name page as its last step but one (page 0 comes last).
@@ -489,80 +487,84 @@ int RunUpdateWorker(const std::shared_ptr<FrontEnd> &front_end) {
     int failed_attempts = 0;
     bool disconnection_told = false;
     for (;;) {
-        const unsigned hangups_before = HangupsSeen.load();
+        const unsigned hangups_before = session.HangupsSeen.load();
         AttemptEnd attempt = AttemptEnd::kFailed;
-        if (ImageMayUpdateAdapter()) {
+        if (ImageMayUpdateAdapter(session)) {
             attempt = RunAttempt(run, failed_attempts);
-        } else if (IdentifyAdapterQuietly()) {
+        } else if (IdentifyAdapterQuietly(session)) {
             // The line hung up since the adapter was last known, and something answers now: it
             // gets a frame more only if it says again that it is the emulated adapter.
-            if (!ImageMayUpdateAdapter()) return RefusedEnd(*front_end);
+            if (!ImageMayUpdateAdapter(session)) return RefusedEnd(session, *front_end);
             attempt = RunAttempt(run, failed_attempts);
         }  // else nothing answers: the attempt fails as any attempt on a missing adapter
-        if (attempt == AttemptEnd::kSucceeded) return SuccessEnd(*front_end);
-        if (attempt == AttemptEnd::kNoAddress) return CancelEnd(*front_end, UpdateEnd::kRefused);
+        if (attempt == AttemptEnd::kSucceeded) return SuccessEnd(session, *front_end);
+        if (attempt == AttemptEnd::kNoAddress)
+            return CancelEnd(session, *front_end, UpdateEnd::kRefused);
 
         // A fresh port for the next attempt: whatever the adapter sent late is discarded.
-        ClosePort();
+        ClosePort(session);
         ++failed_attempts;
-        const bool reopened = InitPort();
-        const bool disconnected =
-            HangupsSeen.load() != hangups_before || (!reopened && OpenError == ENOENT);
+        const bool reopened = InitPort(session);
+        const bool disconnected = session.HangupsSeen.load() != hangups_before ||
+                                  (!reopened && session.OpenError == ENOENT);
         // Whoever answers at the port next may be another adapter.
         if (disconnected) run.identity_in_doubt = true;
         if (disconnected && !disconnection_told) {
             disconnection_told = true;
-            ShowMsg(
-                " The adapter was disconnected. Plug it back in at %s, and the next attempt "
-                "goes on.\n",
-                ComPortName);
+            ShowMsg(session,
+                    " The adapter was disconnected. Plug it back in at %s, and the next attempt "
+                    "goes on.\n",
+                    session.ComPortName);
         }
         // Only this update's own check value errors end it at once: a kFailCheckValueMismatch left
         // by an earlier update, or by a first check that the second cleared, does not.
-        if (failed_attempts >= kMaxAttempts || CheckValueMismatchStood) {
-            return FailureEnd(*front_end);
+        if (failed_attempts >= kMaxAttempts || session.CheckValueMismatchStood) {
+            return FailureEnd(session, *front_end);
         }
-        ShowMsg(" Try again. Try count = %d\n", failed_attempts);
+        ShowMsg(session, " Try again. Try count = %d\n", failed_attempts);
         run.attempt = failed_attempts + 1;
-        RetryPause(kPauseSeconds);
-        if (!ThreadRunning.load()) {
-            return CancelEnd(*front_end, UpdateEnd::kCancelled, run.erasing_begun);
+        session.RetryPause(kPauseSeconds);
+        if (!session.ThreadRunning.load()) {
+            return CancelEnd(session, *front_end, UpdateEnd::kCancelled, run.erasing_begun);
         }
     }
 }
 
-void StartUpdateWorker(std::shared_ptr<FrontEnd> front_end) {
-    ThreadRunning.store(true);
+void StartUpdateWorker(std::shared_ptr<AdapterSession> session,
+                       std::shared_ptr<FrontEnd> front_end) {
+    session->ThreadRunning.store(true);
     front_end->PostButtons(ButtonState::LockedForUpdate);
     try {
-        // The thread holds its own reference to the front end, so the front end outlives the
-        // worker's last posted change even if its owner lets go first.
-        std::thread([front_end]() mutable {
-            RunUpdateWorker(front_end);
+        // The thread holds its own references to the session and the front end, so both
+        // outlive the worker's last posted change even if their owner lets go first.
+        std::thread([session, front_end]() mutable {
+            RunUpdateWorker(*session, front_end);
             front_end.reset();
-            CountWorkerEnd();
+            CountWorkerEnd(*session);
         }).detach();
     } catch (const std::system_error &) {
         // No thread could be started: nothing runs, so the buttons go back at once.
-        ThreadRunning.store(false);
+        session->ThreadRunning.store(false);
         front_end->PostButtons(ButtonState::Restored);
     }
 }
 
-void CancelUpdate() {
-    ThreadRunning.store(false);
+void CancelUpdate(AdapterSession &session) {
+    session.ThreadRunning.store(false);
     // Sleeps until the worker clears the flag and wakes it; no polling.
-    while (UpdateFirmwareRunning.load()) UpdateFirmwareRunning.wait(true);
+    while (session.UpdateFirmwareRunning.load()) session.UpdateFirmwareRunning.wait(true);
 }
 
-unsigned UpdateWorkersEnded() {
-    std::lock_guard lock(Ends().mutex);
-    return Ends().count;
+unsigned UpdateWorkersEnded(const AdapterSession &session) {
+    std::lock_guard lock(session.WorkerEndsMutex);
+    return session.WorkerEndsCount;
 }
 
-bool WaitForUpdateWorkersEnded(unsigned count, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(Ends().mutex);
-    return Ends().changed.wait_for(lock, timeout, [&] { return Ends().count >= count; });
+bool WaitForUpdateWorkersEnded(AdapterSession &session, unsigned count,
+                               std::chrono::milliseconds timeout) {
+    std::unique_lock lock(session.WorkerEndsMutex);
+    return session.WorkerEndsChanged.wait_for(lock, timeout,
+                                              [&] { return session.WorkerEndsCount >= count; });
 }
 
 }  // namespace tornelvox

@@ -182,7 +182,7 @@ TEST_F(CliTest, CheckLogsAsTheWindowDoes) {
 TEST_F(CliTest, VerifyAllFindsAPageTheAdapterDidNotWrite) {
     const int page = testing::PageUnlikeErasedFrom(200);
     if (page < 0) GTEST_SKIP() << "the image is erased from page 200 on";
-    char page_hex[8];
+    char page_hex[16];
     std::snprintf(page_hex, sizeof page_hex, "%x", page);
     const std::string failed =
         std::string(" Fail to verify flash add ") + page_hex + ": it does not read back as written";

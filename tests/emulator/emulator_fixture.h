@@ -8,7 +8,6 @@
 #include "emulator/emulated_adapter.h"
 #include "emulator/frame_catalogue.h"
 #include "tests/emulator/slave_port.h"
-#include "tests/support/process_state.h"
 #include "tests/support/test_constants.h"
 
 namespace tornelvox::emulator::testing {
@@ -20,8 +19,6 @@ inline constexpr std::chrono::milliseconds kHandled{2000};
 
 class EmulatorTest : public ::testing::Test {
   protected:
-    void SetUp() override { tornelvox::testing::ResetProcessState(); }
-
     void Begin(AdapterConfig config = {}) {
         adapter = std::make_unique<EmulatedAdapter>(config);
         ASSERT_TRUE(adapter->Start());

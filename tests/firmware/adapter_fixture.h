@@ -1,5 +1,5 @@
-// A fixture that puts an emulated adapter behind the utility's port and resets the process-wide
-// state of the serial link and the update between tests.
+// A fixture that puts an emulated adapter behind the port of a fresh adapter session for each
+// test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@
 #include "emulator/emulated_adapter.h"
 #include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/test_constants.h"
 #include "workflow/workflow.h"
@@ -29,13 +28,12 @@ namespace emu = tornelvox::emulator;
 class AdapterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetProcessState();
-        CurVerNum = kOlderVersion;
+        session.CurVerNum = kOlderVersion;
         // Short read calls keep the silent exchanges of the fault cases cheap; every reply of
         // the unpaced emulator arrives far within them.
-        ReadCallTimeoutMs.store(kShortReadCallMs);
-        RetryPause = [this](unsigned seconds) { pauses_.push_back(seconds); };
-        window_ = std::make_shared<RecordingWindow>();
+        session.ReadCallTimeoutMs.store(kShortReadCallMs);
+        session.RetryPause = [this](unsigned seconds) { pauses_.push_back(seconds); };
+        window_ = std::make_shared<RecordingWindow>(session);
         // Every test keeps its address backups in a folder of its own.
         state_home_ = std::filesystem::temp_directory_path() /
                       ("tornelvox-state-" + std::to_string(getpid()) + "-" +
@@ -46,7 +44,7 @@ class AdapterTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        ResetProcessState();
+        ClosePort(session);
         if (adapter_) adapter_->Stop();
         std::error_code ignored;
         std::filesystem::remove_all(state_home_, ignored);
@@ -58,11 +56,12 @@ class AdapterTest : public ::testing::Test {
     emu::EmulatedAdapter &StartAdapter(emu::AdapterConfig config = {}, bool query_version = true) {
         adapter_ = std::make_unique<emu::EmulatedAdapter>(config);
         EXPECT_TRUE(adapter_->Start());
-        std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter_->DevicePath().c_str());
-        EXPECT_TRUE(InitPort());
-        QueriedAdapter = {};
+        std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s",
+                      adapter_->DevicePath().c_str());
+        EXPECT_TRUE(InitPort(session));
+        session.QueriedAdapter = {};
         if (query_version) {
-            CheckFMVersion();
+            CheckFMVersion(session);
             adapter_->ClearRecords();
             window_->Clear();
         }
@@ -70,14 +69,16 @@ class AdapterTest : public ::testing::Test {
     }
 
     // The address backup records, newest first.
-    std::vector<AddressRecord> Backup() const { return ReadAddressRecords(100); }
+    std::vector<AddressRecord> Backup() const {
+        return ReadAddressRecords(session.AddressBackupSubfolder, 100);
+    }
 
     // The Update action, then a wait until its worker thread is wholly gone. Returns false if
     // it did not end within the timeout.
     bool RunUpdate(std::chrono::seconds timeout = std::chrono::seconds(60)) {
-        const unsigned ended = UpdateWorkersEnded();
-        StartUpdateWorker(window_);
-        return WaitForUpdateWorkersEnded(ended + 1, timeout);
+        const unsigned ended = UpdateWorkersEnded(session);
+        StartUpdateWorker(session_, window_);
+        return WaitForUpdateWorkersEnded(session, ended + 1, timeout);
     }
 
     // The codes of the frames the adapter received, in order.
@@ -87,6 +88,9 @@ class AdapterTest : public ::testing::Test {
 
     emu::EmulatedAdapter &Adapter() { return *adapter_; }
 
+    // The adapter's session, fresh for each test; an update worker holds it too while it runs.
+    std::shared_ptr<AdapterSession> session_ = std::make_shared<AdapterSession>();
+    AdapterSession &session = *session_;
     std::shared_ptr<RecordingWindow> window_;
     std::vector<unsigned> pauses_;  // the pauses the worker asked for, in seconds
     std::filesystem::path state_home_;

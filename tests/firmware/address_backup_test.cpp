@@ -63,13 +63,13 @@ class AddressBackupFile : public ::testing::Test {
 // its last line end: the records after it still start on lines of their own and read back.
 TEST_F(AddressBackupFile, RecordsAfterATornLineReadBack) {
     std::string error;
-    ASSERT_TRUE(AppendAddressRecord(Record(0x01), error)) << error;
+    ASSERT_TRUE(AppendAddressRecord("", Record(0x01), error)) << error;
     std::ofstream(File(), std::ios::app) << R"({"time":"2026-12-01T09:31:00Z","address":"66:55)";
 
-    ASSERT_TRUE(AppendAddressRecord(Record(0x02), error)) << error;
-    ASSERT_TRUE(AppendAddressRecord(Record(0x03), error)) << error;
+    ASSERT_TRUE(AppendAddressRecord("", Record(0x02), error)) << error;
+    ASSERT_TRUE(AppendAddressRecord("", Record(0x03), error)) << error;
 
-    const std::vector<AddressRecord> records = ReadAddressRecords(10);
+    const std::vector<AddressRecord> records = ReadAddressRecords("", 10);
     ASSERT_EQ(records.size(), 3u) << FileText(File());
     EXPECT_EQ(records[0].address, Record(0x03).address);
     EXPECT_EQ(records[1].address, Record(0x02).address);
@@ -86,7 +86,7 @@ TEST_F(AddressBackupFile, FoldersAndFileAreTheUsersAlone) {
     ASSERT_EQ(mkdir((root_ + "/home").c_str(), 0755), 0);
 
     std::string error;
-    const bool appended = AppendAddressRecord(Record(0x01), error);
+    const bool appended = AppendAddressRecord("", Record(0x01), error);
     const std::string state = root_ + "/home/.local/state";
     EXPECT_TRUE(appended) << error;
     EXPECT_EQ(Mode(root_ + "/home/.local"), 0700u);
@@ -96,10 +96,10 @@ TEST_F(AddressBackupFile, FoldersAndFileAreTheUsersAlone) {
 
     chmod((state + "/tornelvox-utility").c_str(), 0755);
     chmod((state + "/tornelvox-utility/bt-address-backup.jsonl").c_str(), 0644);
-    EXPECT_TRUE(AppendAddressRecord(Record(0x02), error)) << error;
+    EXPECT_TRUE(AppendAddressRecord("", Record(0x02), error)) << error;
     EXPECT_EQ(Mode(state + "/tornelvox-utility"), 0700u);
     EXPECT_EQ(Mode(state + "/tornelvox-utility/bt-address-backup.jsonl"), 0600u);
-    EXPECT_EQ(ReadAddressRecords(10).size(), 2u);
+    EXPECT_EQ(ReadAddressRecords("", 10).size(), 2u);
 
     if (home != nullptr) {
         setenv("HOME", saved_home.c_str(), 1);
@@ -141,10 +141,10 @@ TEST_P(PlantedBackup, IsRefusedAndWritesNothingThroughIt) {
     GetParam().plant(root_, nobody->pw_uid, victim);
 
     std::string error;
-    EXPECT_FALSE(AppendAddressRecord(Record(0x01), error));
+    EXPECT_FALSE(AppendAddressRecord("", Record(0x01), error));
     EXPECT_NE(error.find(GetParam().said), std::string::npos) << error;
     EXPECT_EQ(FileText(victim), victim_text);
-    EXPECT_TRUE(ReadAddressRecords(10).empty());
+    EXPECT_TRUE(ReadAddressRecords("", 10).empty());
 }
 
 void Own(const std::string &path, uid_t uid) {

@@ -24,9 +24,10 @@ const Address kOwn = emu::AdapterConfig{}.bt_address;             // 40:9E:21:5C
 constexpr Address kOther = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};  // 66:55:44:33:22:11
 constexpr Address kSaved = {0x5A, 0x04, 0x33, 0x22, 0x11, 0xC0};  // C0:11:22:33:04:5A
 
-BtAddress Held() {
+// The address the session holds for the name page.
+BtAddress Held(const LinkSession &session) {
     BtAddress held;
-    std::memcpy(held.data(), BT_ADD, held.size());
+    std::memcpy(held.data(), session.BT_ADD, held.size());
     return held;
 }
 
@@ -72,16 +73,16 @@ TEST_P(NamePageSearchTest, FindsThePageWhereverTheAdapterKeepsIt) {
                                   .name_page_stored = c.page_stored,
                                   .other_place_address = c.other_place},
                                  c.version == Version::kQueried);
-    if (c.version != Version::kQueried) CurVerNum = c.cur_ver_num;
+    if (c.version != Version::kQueried) session.CurVerNum = c.cur_ver_num;
     if (c.version == Version::kStaleFromAnotherPort) {
-        QueriedAdapter = {"/dev/ttyUSB7", true, true};
+        session.QueriedAdapter = {"/dev/ttyUSB7", true, true};
     }
-    ASSERT_EQ(Set2Boot(), 1);
+    ASSERT_EQ(Set2Boot(session), 1);
 
-    EXPECT_EQ(GetID(1), c.found ? 1 : 0) << Log();
+    EXPECT_EQ(GetID(session, 1), c.found ? 1 : 0) << Log();
     EXPECT_EQ(PageReads(adapter), c.reads);
-    EXPECT_EQ(LastNamePageSearch.Conflict(), c.conflict);
-    EXPECT_EQ(Held(), c.found ? *c.found : kDefaultAddress);
+    EXPECT_EQ(session.LastNamePageSearch.Conflict(), c.conflict);
+    EXPECT_EQ(Held(session), c.found ? *c.found : kDefaultAddress);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,6 +166,7 @@ class AddressSafety : public AdapterTest {
     void SaveBackup(const Address &address, const std::string &port) {
         std::string error;
         ASSERT_TRUE(AppendAddressRecord(
+            session.AddressBackupSubfolder,
             {"2026-12-01T09:30:00Z", address, "Tornelvox(45A)", port, "", "read"}, error))
             << error;
     }
@@ -197,7 +199,7 @@ class AddressQuestionTest : public AddressSafety,
 TEST_P(AddressQuestionTest, NoStoredAddressIsAskedForAndTheAnswerIsKept) {
     const AnswerCase &c = GetParam();
     auto &adapter = StartAdapter({.name_page_stored = false});
-    SaveBackup(kSaved, ComPortName);
+    SaveBackup(kSaved, session.ComPortName);
     Answer(c.answer, 0);
 
     ASSERT_TRUE(RunUpdate());
@@ -206,16 +208,16 @@ TEST_P(AddressQuestionTest, NoStoredAddressIsAskedForAndTheAnswerIsKept) {
     ASSERT_EQ(questions.size(), 1u) << Log();
     ASSERT_EQ(questions[0].candidates.size(), 1u);
     EXPECT_EQ(questions[0].candidates[0].address, kSaved);
-    EXPECT_EQ(questions[0].candidates[0].port, ComPortName);
+    EXPECT_EQ(questions[0].candidates[0].port, session.ComPortName);
     EXPECT_TRUE(Contains(Log(), " Try again. Try count = 1\n")) << Log();
     EXPECT_TRUE(Contains(Log(), c.line)) << Log();
     if (c.written) {
         EXPECT_EQ(NamePageAddress(),
                   std::vector<std::uint8_t>(c.written->begin(), c.written->end()));
-        EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess);
+        EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kSuccess);
     } else {
         EXPECT_EQ(adapter.CountOf(kCmdEraseStep), 0) << "nothing may be erased";
-        EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused);
+        EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kRefused);
         EXPECT_EQ(window_->ButtonStates().back(), ButtonState::Restored);
     }
 }
@@ -239,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AddressSafety, AnEarlierUpdatesAddressIsOfferedNeverWrittenSilently) {
     StartAdapter({.bt_address = kOther});
     ASSERT_TRUE(RunUpdate());
-    ASSERT_EQ(Held(), kOther);
+    ASSERT_EQ(Held(session), kOther);
 
     auto &second = StartAdapter({.name_page_stored = false});
     ASSERT_TRUE(RunUpdate());
@@ -270,8 +272,9 @@ TEST_F(AddressSafety, LaterAttemptsWithoutAnAddressReadAsk) {
 // Valid pages at both places with different addresses: the user picks.
 TEST_F(AddressSafety, TwoStoredAddressesAreBothOffered) {
     StartAdapter({.other_place_address = kOther});
-    QueriedAdapter.version_read = false;  // as after a Check that could not read the version
-    CurVerNum = 0;
+    session.QueriedAdapter.version_read =
+        false;  // as after a Check that could not read the version
+    session.CurVerNum = 0;
     Answer(AddressAnswer::Kind::kCandidate, 1);
 
     ASSERT_TRUE(RunUpdate());
@@ -298,7 +301,7 @@ TEST_F(AddressSafety, BackupIsOnDiskBeforeTheFirstErase) {
     ASSERT_FALSE(backup.empty());
     EXPECT_EQ(backup[0].address, kOwn);
     EXPECT_EQ(backup[0].name, "Tornelvox(3A7)");
-    EXPECT_EQ(backup[0].port, ComPortName);
+    EXPECT_EQ(backup[0].port, session.ComPortName);
     EXPECT_EQ(backup[0].source, "read");
     EXPECT_EQ(backup[0].time.size(), 20u) << backup[0].time;
 }
@@ -347,7 +350,7 @@ TEST_P(NamePageReadBack, MustHoldWhatWasWritten) {
         << log;
     EXPECT_EQ(Contains(log, " Fail to verify BT info\n Try again. Try count = 1\n"), c.retried)
         << log;
-    EXPECT_EQ(FailCode == kFailNamePageReadBack, c.retried);
+    EXPECT_EQ(session.FailCode == kFailNamePageReadBack, c.retried);
     EXPECT_TRUE(Contains(log, "Success")) << log;
     EXPECT_EQ(NamePageAddress(), std::vector<std::uint8_t>(kOwn.begin(), kOwn.end()));
 }
@@ -362,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(Reads, NamePageReadBack,
 TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterBeforeTheFirstFrame) {
     if (kVendorImage) GTEST_SKIP() << "built with the vendor's image, which updates any adapter";
     auto &adapter = StartAdapter({.identifies_as_emulator = false});
-    ASSERT_EQ(CurVerNum, kOlderVersion);
+    ASSERT_EQ(session.CurVerNum, kOlderVersion);
 
     ASSERT_TRUE(RunUpdate());
 
@@ -371,10 +374,10 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterBeforeTheFirstFrame) {
               " This build carries no vendor firmware image: it updates only the emulated "
               "adapter.\n To update this adapter, build the utility with the vendor's image (see "
               "\"The firmware image\" in the README).\n\n");
-    EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused);
+    EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kRefused);
     EXPECT_EQ(window_->ButtonStates(),
               (std::vector<ButtonState>{ButtonState::LockedForUpdate, ButtonState::Restored}));
-    EXPECT_EQ(CurVerNum, kOlderVersion);
+    EXPECT_EQ(session.CurVerNum, kOlderVersion);
 }
 
 // The vendor's image updates an adapter that does not name itself as the emulated one, and keeps
@@ -388,7 +391,7 @@ TEST_F(AddressSafety, VendorBuildUpdatesARealAdapter) {
     ASSERT_TRUE(RunUpdate());
 
     EXPECT_TRUE(Contains(Log(), "Success")) << Log();
-    EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess);
+    EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kSuccess);
     const auto image = adapter.ReadFlash(0, kImageSize);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), rawData)) << "image pages differ";
     EXPECT_EQ(NamePageAddress(), std::vector<std::uint8_t>(kOwn.begin(), kOwn.end()));
@@ -404,10 +407,10 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterPluggedInSinceTheCheck)
     emu::EmulatedAdapter emulated;
     ASSERT_TRUE(emulated.Start());
     ASSERT_TRUE(emulated.LinkAt(link));
-    std::snprintf(ComPortName, sizeof ComPortName, "%s", link.c_str());
-    ASSERT_TRUE(InitPort());
-    ASSERT_EQ(CheckFMVersion(), 1);
-    ASSERT_TRUE(ImageMayUpdateAdapter());
+    std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s", link.c_str());
+    ASSERT_TRUE(InitPort(session));
+    ASSERT_EQ(CheckFMVersion(session), 1);
+    ASSERT_TRUE(ImageMayUpdateAdapter(session));
 
     emulated.Unplug();
     emu::EmulatedAdapter real({.identifies_as_emulator = false});
@@ -417,7 +420,7 @@ TEST_F(AddressSafety, PlaceholderBuildRefusesARealAdapterPluggedInSinceTheCheck)
     ASSERT_TRUE(RunUpdate());
 
     EXPECT_EQ(real.ReceivedCodes(), std::vector<int>{kCmdQueryVersion}) << real.Transcript();
-    EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused);
+    EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kRefused);
     EXPECT_TRUE(Contains(Log(), " This build carries no vendor firmware image")) << Log();
     real.Stop();
     emulated.Stop();
@@ -430,8 +433,8 @@ TEST_F(AddressSafety, AnEarlierUpdatesCheckValueErrorDoesNotEndALaterOne) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = kCmdReadCheckValue, .kind = FaultKind::kWrongCheckValue, .times = 2});
     ASSERT_TRUE(RunUpdate());
-    ASSERT_EQ(FailCode, kFailCheckValueMismatch);
-    ASSERT_EQ(LastUpdateEnd.load(), UpdateEnd::kFailure);
+    ASSERT_EQ(session.FailCode, kFailCheckValueMismatch);
+    ASSERT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kFailure);
 
     adapter.ClearFaults();
     adapter.AddFault({.code = kCmdReadPage, .kind = FaultKind::kShortReply, .bytes = 100});
@@ -439,7 +442,7 @@ TEST_F(AddressSafety, AnEarlierUpdatesCheckValueErrorDoesNotEndALaterOne) {
     ASSERT_TRUE(RunUpdate());
 
     EXPECT_TRUE(Contains(Log(), " Try again. Try count = 1\n")) << Log();
-    EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess) << Log();
+    EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kSuccess) << Log();
     EXPECT_EQ(NamePageAddress(), std::vector<std::uint8_t>(kOwn.begin(), kOwn.end()));
 }
 

@@ -36,18 +36,18 @@ class CancelUpdateTest : public AdapterTest {
   protected:
     // What every cancel end leaves: no version, buttons back, both flags clear.
     void ExpectCancelEnd() {
-        ASSERT_TRUE(WaitForUpdateWorkersEnded(ended_before_ + 1, seconds(10)));
-        EXPECT_EQ(CurVerNum, 0);
+        ASSERT_TRUE(WaitForUpdateWorkersEnded(session, ended_before_ + 1, seconds(10)));
+        EXPECT_EQ(session.CurVerNum, 0);
         EXPECT_EQ(window_->ButtonStates(),
                   (std::vector<ButtonState>{ButtonState::LockedForUpdate, ButtonState::Restored}));
         EXPECT_EQ(window_->LogSinceLastButtons(), "");
-        EXPECT_FALSE(ThreadRunning.load());
-        EXPECT_FALSE(UpdateFirmwareRunning.load());
+        EXPECT_FALSE(session.ThreadRunning.load());
+        EXPECT_FALSE(session.UpdateFirmwareRunning.load());
     }
 
     void Start() {
-        ended_before_ = UpdateWorkersEnded();
-        StartUpdateWorker(window_);
+        ended_before_ = UpdateWorkersEnded(session);
+        StartUpdateWorker(session_, window_);
     }
 
     unsigned ended_before_ = 0;
@@ -63,29 +63,29 @@ TEST_F(CancelUpdateTest, DuringErasingStopsBeforeTheNextStep) {
     const std::string ten_dots = " Erase flash " + Repeat('.', 10);
     ASSERT_TRUE(window_->WaitForLog(ten_dots, seconds(10))) << Log();
 
-    CancelUpdate();
+    CancelUpdate(session);
 
-    EXPECT_FALSE(UpdateFirmwareRunning.load());
+    EXPECT_FALSE(session.UpdateFirmwareRunning.load());
     ExpectCancelEnd();
     EXPECT_EQ(Log(), kStart + kAddressRead + ten_dots + kForceStop + " Try again. Try count = 1\n" +
                          kCancelledAfterErasing);
     EXPECT_EQ(adapter.CountOf(kCmdEraseStep), 10);
     EXPECT_EQ(adapter.CountOf(kCmdWriteImagePage), 0);
     EXPECT_EQ(pauses_, std::vector<unsigned>{3});
-    EXPECT_EQ(FailCode, kFailNone);
+    EXPECT_EQ(session.FailCode, kFailNone);
 }
 
 // The pause runs at its real length; Cancel waits it out asleep, and no attempt follows.
 TEST_F(CancelUpdateTest, DuringThePauseEndsAfterItWithoutAnotherAttempt) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = kCmdWriteEnableFirst, .kind = FaultKind::kOneByteReply});
-    RetryPause = [](unsigned pause) { std::this_thread::sleep_for(seconds(pause)); };
+    session.RetryPause = [](unsigned pause) { std::this_thread::sleep_for(seconds(pause)); };
     Start();
     ASSERT_TRUE(window_->WaitForLog(" Try again. Try count = 1\n", seconds(10))) << Log();
 
     const auto wall_before = std::chrono::steady_clock::now();
     const auto cpu_before = ThreadCpuTime();
-    CancelUpdate();
+    CancelUpdate(session);
     const auto waited = std::chrono::steady_clock::now() - wall_before;
     const auto cpu = ThreadCpuTime() - cpu_before;
 
@@ -103,7 +103,7 @@ TEST_F(CancelUpdateTest, DuringThePauseEndsAfterItWithoutAnotherAttempt) {
 TEST_F(CancelUpdateTest, AfterAnUnansweredEraseStepSaysErasingHadBegun) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = kCmdEraseStep, .kind = FaultKind::kSilence, .times = emu::kAlways});
-    RetryPause = [](unsigned) { ThreadRunning.store(false); };
+    session.RetryPause = [this](unsigned) { session.ThreadRunning.store(false); };
     Start();
 
     ExpectCancelEnd();
@@ -118,20 +118,25 @@ TEST_F(CancelUpdateTest, AfterAnUnansweredEraseStepSaysErasingHadBegun) {
 // has begun.
 class CancelAtOnceWindow : public RecordingWindow {
   public:
+    explicit CancelAtOnceWindow(AdapterSession &session)
+        : RecordingWindow(session), session_(session) {}
     void PostButtons(ButtonState state) override {
         RecordingWindow::PostButtons(state);
         if (state != ButtonState::LockedForUpdate) return;
         const auto before = std::chrono::steady_clock::now();
-        CancelUpdate();
+        CancelUpdate(session_);
         cancel_time = std::chrono::steady_clock::now() - before;
     }
     std::chrono::steady_clock::duration cancel_time{};
+
+  private:
+    AdapterSession &session_;
 };
 
 TEST_F(CancelUpdateTest, BeforeTheWorkerBeginsReturnsAtOnce) {
     StartAdapter();
     window_.reset();  // one message sink at a time
-    auto window = std::make_shared<CancelAtOnceWindow>();
+    auto window = std::make_shared<CancelAtOnceWindow>(session);
     window_ = window;
     Start();
 

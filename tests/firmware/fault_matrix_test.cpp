@@ -393,13 +393,13 @@ class FaultMatrix : public AdapterTest, public ::testing::WithParamInterface<Row
   protected:
     void SetUp() override {
         AdapterTest::SetUp();
-        ReadCallTimeoutMs.store(kReadCallMs);
+        session.ReadCallTimeoutMs.store(kReadCallMs);
         const bool cancel = GetParam().cancel;
-        RetryPause = [this, cancel](unsigned seconds) {
+        session.RetryPause = [this, cancel](unsigned seconds) {
             pauses_.push_back(seconds);
             if (cancel && pauses_.size() == 1) {
                 // The Cancel click lands in this pause: its first step clears the run flag.
-                ThreadRunning.store(false);
+                session.ThreadRunning.store(false);
                 in_pause_.release();
             }
         };
@@ -415,10 +415,10 @@ class FaultMatrix : public AdapterTest, public ::testing::WithParamInterface<Row
     // other process's new terminal can take that number meanwhile.
     emu::EmulatedAdapter &StartGuardedAdapter() {
         emu::EmulatedAdapter &adapter = StartAdapter();
-        ClosePort();
+        ClosePort(session);
         guard_ = open(adapter.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         EXPECT_GE(guard_, 0);
-        EXPECT_TRUE(InitPort());
+        EXPECT_TRUE(InitPort(session));
         return adapter;
     }
 
@@ -434,17 +434,18 @@ TEST_P(FaultMatrix, EndsAsExpectedAndKeepsTheInvariants) {
     adapter.AddFault(RuleFor(row));
     const emu::AdapterConfig config;
 
-    const unsigned ended = UpdateWorkersEnded();
+    const unsigned ended = UpdateWorkersEnded(session);
     const auto started = std::chrono::steady_clock::now();
-    StartUpdateWorker(window_);
+    StartUpdateWorker(session_, window_);
     if (row.cancel) {
         ASSERT_TRUE(in_pause_.try_acquire_for(kRowBound)) << "no pause came\n"
                                                           << Log() << adapter.Transcript();
-        CancelUpdate();
-        EXPECT_FALSE(UpdateFirmwareRunning.load());
+        CancelUpdate(session);
+        EXPECT_FALSE(session.UpdateFirmwareRunning.load());
     }
-    ASSERT_TRUE(WaitForUpdateWorkersEnded(ended + 1, kRowBound)) << "the worker hangs\n"
-                                                                 << Log() << adapter.Transcript();
+    ASSERT_TRUE(WaitForUpdateWorkersEnded(session, ended + 1, kRowBound))
+        << "the worker hangs\n"
+        << Log() << adapter.Transcript();
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LT(took, kRowBound);
 
@@ -454,11 +455,11 @@ TEST_P(FaultMatrix, EndsAsExpectedAndKeepsTheInvariants) {
     const bool reported_failure = log.find(kFailureLines) != std::string::npos;
     EXPECT_EQ(reported_success, row.end == End::kSuccess);
     EXPECT_EQ(reported_failure, row.end == End::kFailure);
-    EXPECT_EQ(CurVerNum, row.end == End::kSuccess ? VerNum : 0);
+    EXPECT_EQ(session.CurVerNum, row.end == End::kSuccess ? VerNum : 0);
     EXPECT_GE(pauses_.size(), static_cast<std::size_t>(row.failed_attempts));
     EXPECT_LE(pauses_.size(), static_cast<std::size_t>(row.failed_attempts + row.may_need_more));
-    EXPECT_FALSE(ThreadRunning.load());
-    EXPECT_FALSE(UpdateFirmwareRunning.load());
+    EXPECT_FALSE(session.ThreadRunning.load());
+    EXPECT_FALSE(session.UpdateFirmwareRunning.load());
 
     // Success only with the image and its check value in the flash.
     if (reported_success) {
@@ -507,9 +508,9 @@ TEST_P(FaultMatrix, EndsAsExpectedAndKeepsTheInvariants) {
     const auto on_line = std::count_if(open_now.begin(), open_now.end(), [&](const auto &target) {
         return target.rfind(device, 0) == 0;
     });
-    EXPECT_EQ(on_line, (hComm > 0 ? 1 : 0) + 1 + (adapter.Plugged() ? 1 : 0))
+    EXPECT_EQ(on_line, (session.hComm > 0 ? 1 : 0) + 1 + (adapter.Plugged() ? 1 : 0))
         << "descriptors on " << device;
-    ClosePort();
+    ClosePort(session);
     close(guard_);
     guard_ = -1;
     adapter.Stop();

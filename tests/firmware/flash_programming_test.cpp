@@ -137,13 +137,13 @@ TEST_P(ProgrammingFailure, SetsItsFailCodeAndLogsItsLine) {
     const FailureCase &c = GetParam();
     auto &adapter = StartAdapter({.boot_loader_never_answers = c.boot_loader_never_answers});
     for (const FaultRule &rule : c.faults) adapter.AddFault(rule);
-    ReadCallTimeoutMs.store(c.read_call_ms);
-    ThreadRunning.store(true);
+    session.ReadCallTimeoutMs.store(c.read_call_ms);
+    session.ThreadRunning.store(true);
 
-    const bool programmed = Set2Boot() && GetID(1) && ProgramDevice();
+    const bool programmed = Set2Boot(session) && GetID(session, 1) && ProgramDevice(session);
 
     EXPECT_FALSE(programmed);
-    EXPECT_EQ(FailCode, c.fail_code);
+    EXPECT_EQ(session.FailCode, c.fail_code);
     const std::string log = Log();
     if (c.log_tail.empty()) {
         EXPECT_EQ(log, "");
@@ -161,11 +161,11 @@ INSTANTIATE_TEST_SUITE_P(Steps, ProgrammingFailure, ::testing::ValuesIn(FailureC
 TEST_F(AdapterTest, CheckValueMismatchThenMatchSucceedsWithFailCodeKept) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = kCmdReadCheckValue, .kind = FaultKind::kWrongCheckValue});
-    ThreadRunning.store(true);
+    session.ThreadRunning.store(true);
 
-    ASSERT_TRUE(Set2Boot() && GetID(1));
-    EXPECT_EQ(ProgramDevice(), 1);
-    EXPECT_EQ(FailCode, kFailCheckValueMismatch);
+    ASSERT_TRUE(Set2Boot(session) && GetID(session, 1));
+    EXPECT_EQ(ProgramDevice(session), 1);
+    EXPECT_EQ(session.FailCode, kFailCheckValueMismatch);
     const std::string log = Log();
     const std::string tail =
         " Verify flash ... Done\n" + DumpLines(" !!!!! CRC error !!!!! \n", CorruptedCheckValue());
@@ -186,13 +186,13 @@ class NamePageLocation : public AdapterTest, public ::testing::WithParamInterfac
 
 TEST_P(NamePageLocation, FollowsTheFirmwareVersion) {
     auto &adapter = StartAdapter({.version = static_cast<std::uint32_t>(GetParam().version)});
-    CurVerNum = GetParam().version;
-    ASSERT_EQ(Set2Boot(), 1);
+    session.CurVerNum = GetParam().version;
+    ASSERT_EQ(Set2Boot(session), 1);
 
-    ASSERT_EQ(GetID(1), 1) << Log();
-    EXPECT_EQ(dwReadAdd, GetParam().read_address);
+    ASSERT_EQ(GetID(session, 1), 1) << Log();
+    EXPECT_EQ(session.dwReadAdd, GetParam().read_address);
     const emu::AdapterConfig defaults;
-    EXPECT_TRUE(std::equal(defaults.bt_address.begin(), defaults.bt_address.end(), BT_ADD));
+    EXPECT_TRUE(std::equal(defaults.bt_address.begin(), defaults.bt_address.end(), session.BT_ADD));
     EXPECT_EQ(Log(), " Check Device ...\n\t Device BT address : 3A7\n");
 
     // The read frame carries the address little-endian after its sub-command.
@@ -211,18 +211,18 @@ INSTANTIATE_TEST_SUITE_P(Versions, NamePageLocation,
 
 TEST_F(AdapterTest, AddressLineShowsTheNamePageDigits) {
     StartAdapter({.bt_address = {0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44}});
-    ASSERT_EQ(Set2Boot(), 1);
-    ASSERT_EQ(GetID(1), 1);
+    ASSERT_EQ(Set2Boot(session), 1);
+    ASSERT_EQ(GetID(session, 1), 1);
     EXPECT_EQ(Log(), " Check Device ...\n\t Device BT address : DAB\n");
     const unsigned char expected[6] = {0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44};
-    EXPECT_EQ(std::memcmp(BT_ADD, expected, 6), 0);
+    EXPECT_EQ(std::memcmp(session.BT_ADD, expected, 6), 0);
 }
 
 TEST_F(AdapterTest, OnlyCopyFlagOneTakesTheAddress) {
     StartAdapter({.bt_address = {0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44}});
-    ASSERT_EQ(Set2Boot(), 1);
-    ASSERT_EQ(GetID(0), 1);
-    EXPECT_EQ(std::memcmp(BT_ADD, kDefaultAddress.data(), 6), 0);
+    ASSERT_EQ(Set2Boot(session), 1);
+    ASSERT_EQ(GetID(session, 0), 1);
+    EXPECT_EQ(std::memcmp(session.BT_ADD, kDefaultAddress.data(), 6), 0);
     // The line shows the address held, which the new name page would carry.
     EXPECT_EQ(Log(), " Check Device ...\n\t Device BT address : 100\n");
 }
@@ -230,24 +230,24 @@ TEST_F(AdapterTest, OnlyCopyFlagOneTakesTheAddress) {
 TEST_F(AdapterTest, ErasedNameMeansNoStoredAddress) {
     auto &adapter = StartAdapter();
     ASSERT_TRUE(adapter.WriteFlash(0xFD006, {0xFF, 0xFF}));
-    ASSERT_EQ(Set2Boot(), 1);
-    EXPECT_EQ(GetID(1), 0);
+    ASSERT_EQ(Set2Boot(session), 1);
+    EXPECT_EQ(GetID(session, 1), 0);
     EXPECT_EQ(Log(), " Check Device ...\n\t Device has NO stored BT address. \n");
-    EXPECT_EQ(std::memcmp(BT_ADD, kDefaultAddress.data(), 6), 0);
+    EXPECT_EQ(std::memcmp(session.BT_ADD, kDefaultAddress.data(), 6), 0);
 }
 
 TEST_F(AdapterTest, FailedPageReadLogsNothingMore) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = kCmdReadPage, .kind = FaultKind::kShortReply, .bytes = 20});
-    ASSERT_EQ(Set2Boot(), 1);
-    EXPECT_EQ(GetID(1), 0);
+    ASSERT_EQ(Set2Boot(session), 1);
+    EXPECT_EQ(GetID(session, 1), 0);
     EXPECT_EQ(Log(), " Check Device ...\n");
-    EXPECT_EQ(std::memcmp(BT_ADD, kDefaultAddress.data(), 6), 0);
+    EXPECT_EQ(std::memcmp(session.BT_ADD, kDefaultAddress.data(), 6), 0);
 }
 
 TEST_F(AdapterTest, HandshakeRecoveredByBursts) {
     auto &adapter = StartAdapter({.handshake_only_after_recovery = true});
-    EXPECT_EQ(Set2Boot(), 1);
+    EXPECT_EQ(Set2Boot(session), 1);
     EXPECT_TRUE(adapter.InBootLoader());
     const std::vector<int> codes = Received();
     // 1, 2 unanswered twice, the bursts (3 x 200, 5, 4 x 100), 2 answered, 6.
@@ -276,13 +276,13 @@ TEST_P(ParameterRecord, IsFoundAtEitherStart) {
     if (GetParam().record_offset >= 0) {
         ASSERT_TRUE(adapter.WriteFlash(0x7E000 + GetParam().record_offset, record));
     }
-    ASSERT_EQ(Set2Boot(), 1);
-    std::memset(Params, 0, sizeof Params);
+    ASSERT_EQ(Set2Boot(session), 1);
+    std::memset(session.Params, 0, sizeof session.Params);
 
-    EXPECT_EQ(tornelvox::GetParam(), 1);
-    EXPECT_EQ(dwReadAdd, 0x7E000u);
-    EXPECT_EQ(bParam, GetParam().found ? 1 : 0);
-    const std::vector<std::uint8_t> held(Params, Params + sizeof Params);
+    EXPECT_EQ(tornelvox::GetParam(session), 1);
+    EXPECT_EQ(session.dwReadAdd, 0x7E000u);
+    EXPECT_EQ(session.bParam, GetParam().found ? 1 : 0);
+    const std::vector<std::uint8_t> held(session.Params, session.Params + sizeof session.Params);
     EXPECT_EQ(held, GetParam().found ? record : std::vector<std::uint8_t>(10, 0xFF));
 }
 
@@ -297,11 +297,12 @@ TEST_F(AdapterTest, ParameterPageReadCutShortFails) {
     // The parameter page read goes out in the same bytes as any page read, which the adapter
     // knows as kCmdReadPage.
     adapter.AddFault({.code = kCmdReadPage, .kind = FaultKind::kShortReply, .bytes = 600});
-    ASSERT_EQ(Set2Boot(), 1);
-    bParam = 1;
-    EXPECT_EQ(tornelvox::GetParam(), 0);
-    EXPECT_EQ(bParam, 0);
-    EXPECT_EQ(std::vector<std::uint8_t>(Params, Params + 10), std::vector<std::uint8_t>(10, 0xFF));
+    ASSERT_EQ(Set2Boot(session), 1);
+    session.bParam = 1;
+    EXPECT_EQ(tornelvox::GetParam(session), 0);
+    EXPECT_EQ(session.bParam, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(session.Params, session.Params + 10),
+              std::vector<std::uint8_t>(10, 0xFF));
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ class FlashProgressReports : public AdapterTest,
                              public ::testing::WithParamInterface<ProgressCase> {
   protected:
     void TearDown() override {
-        FlashProgressSink = nullptr;
+        session.FlashProgressSink = nullptr;
         AdapterTest::TearDown();
     }
 };
@@ -181,15 +181,15 @@ TEST_P(FlashProgressReports, TellEveryStepUpToWhereProgrammingEnds) {
     }
     auto &adapter = StartAdapter();
     for (const FaultRule &rule : c.faults) adapter.AddFault(rule);
-    ThreadRunning.store(true);
-    ASSERT_TRUE(Set2Boot() && GetID(1)) << Log();
+    session.ThreadRunning.store(true);
+    ASSERT_TRUE(Set2Boot(session) && GetID(session, 1)) << Log();
 
     std::vector<FlashProgress> told;
-    FlashProgressSink = [&](const FlashProgress &progress) {
+    session.FlashProgressSink = [&](const FlashProgress &progress) {
         told.push_back(progress);
-        if (c.cancel_at && progress == *c.cancel_at) ThreadRunning.store(false);
+        if (c.cancel_at && progress == *c.cancel_at) session.ThreadRunning.store(false);
     };
-    EXPECT_EQ(ProgramDevice(c.verification), c.programmed ? 1 : 0) << Log();
+    EXPECT_EQ(ProgramDevice(session, c.verification), c.programmed ? 1 : 0) << Log();
 
     const bool whole = c.verification == ImageVerification::kWholeImage;
     EXPECT_EQ(told, Reports(c.runs, whole ? kWholeImageSteps : kVerifySteps));

@@ -29,7 +29,6 @@
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
 #include "tests/firmware/adapter_fixture.h"
-#include "tests/support/process_state.h"
 #include "workflow/workflow.h"
 
 extern char **environ;
@@ -109,7 +108,6 @@ std::string ReadFile(const std::string &path) {
 class InterruptedUpdate : public ::testing::TestWithParam<InterruptCase> {
   protected:
     void SetUp() override {
-        ResetProcessState();
         folder_ = std::filesystem::temp_directory_path() /
                   ("tornelvox-interrupted-" + std::to_string(getpid()));
         std::filesystem::remove_all(folder_);
@@ -119,7 +117,6 @@ class InterruptedUpdate : public ::testing::TestWithParam<InterruptCase> {
     }
     void TearDown() override {
         if (adapter_) adapter_->Stop();
-        ResetProcessState();
         std::filesystem::remove_all(folder_);
     }
 
@@ -291,7 +288,7 @@ class ReplugDuringUpdate : public AdapterTest, public ::testing::WithParamInterf
         char folder[] = "/tmp/tvx-XXXXXX";  // short: the link's path must fit the port name
         ASSERT_NE(mkdtemp(folder), nullptr);
         folder_ = folder;
-        SysfsRoot = (folder_ / "sys").string();
+        session.SysfsRoot = (folder_ / "sys").string();
     }
     void TearDown() override {
         if (second_) second_->Stop();
@@ -315,11 +312,11 @@ TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
                            .name_page_stored = c.second_has_page,
                            .usb_serial = c.second_serial});
     ASSERT_TRUE(first_->Start());
-    ASSERT_TRUE(first_->ListInDeviceTree(SysfsRoot));
+    ASSERT_TRUE(first_->ListInDeviceTree(session.SysfsRoot));
     ASSERT_TRUE(first_->LinkAt(link));
-    std::snprintf(ComPortName, sizeof ComPortName, "%s", link.c_str());
-    ASSERT_TRUE(InitPort());
-    ASSERT_EQ(CheckFMVersion(), 1);
+    std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s", link.c_str());
+    ASSERT_TRUE(InitPort(session));
+    ASSERT_EQ(CheckFMVersion(session), 1);
     window_->Clear();
     if (c.early_failures > 0) {
         first_->AddFault({.code = kCmdEraseStep,
@@ -331,12 +328,12 @@ TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
                       .skip = c.early_failures + (c.when == Unplugged::kAtFirstErase ? 0 : 29)});
     if (c.next == Next::kAnotherAdapter) {
         ASSERT_TRUE(second_->Start());
-        ASSERT_TRUE(second_->ListInDeviceTree(SysfsRoot));
+        ASSERT_TRUE(second_->ListInDeviceTree(session.SysfsRoot));
         first_->PlugInAfterUnplug(*second_);
     }
     // The first adapter comes back during the pause after the attempt it was unplugged in.
     bool replugged = false;
-    RetryPause = [&](unsigned) {
+    session.RetryPause = [&](unsigned) {
         if (c.next == Next::kAnotherAdapter || replugged) return;
         replugged = true;
         first_->ClearRecords();
@@ -367,7 +364,7 @@ TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
     const auto page = now.ReadFlash(kNamePageAddress, 6);
     switch (c.ends) {
         case Ends::kNothingErased:
-            EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kRefused) << log;
+            EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kRefused) << log;
             EXPECT_EQ(now.CountOf(kCmdEraseStep), 0) << log;
             EXPECT_TRUE(Contains(log, " No BT address was chosen: nothing was erased.\n")) << log;
             if (c.second_has_page) {
@@ -375,11 +372,11 @@ TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
             }
             break;
         case Ends::kOwnAddress:
-            EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess) << log;
+            EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kSuccess) << log;
             EXPECT_EQ(page, std::vector<std::uint8_t>(own.begin(), own.end())) << log;
             break;
         case Ends::kNotFollowed:
-            EXPECT_NE(LastUpdateEnd.load(), UpdateEnd::kSuccess) << log;
+            EXPECT_NE(session.LastUpdateEnd.load(), UpdateEnd::kSuccess) << log;
             EXPECT_TRUE(first_->ReceivedCodes().empty()) << first_->Transcript();
             break;
     }

@@ -25,7 +25,7 @@ TEST_F(AdapterTest, UpdateOverAStrangeLineProgramsTheImageAndKeepsTheAddress) {
     ASSERT_TRUE(RunUpdate());
 
     EXPECT_NE(Log().find("Success"), std::string::npos) << Log();
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session.CurVerNum, kCurrentVersion);
     const auto image = adapter.ReadFlash(0, kImageSize);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), rawData)) << "image pages differ";
     std::array<unsigned char, 6> address;

@@ -12,15 +12,20 @@ namespace {
 // Records, at each posted button change, whether the run flags were still set.
 class FlagWatchingWindow : public RecordingWindow {
   public:
+    explicit FlagWatchingWindow(AdapterSession &session)
+        : RecordingWindow(session), session_(session) {}
     void PostButtons(ButtonState state) override {
         if (state == ButtonState::Restored) {
-            thread_running_at_restore = ThreadRunning.load();
-            update_running_at_restore = UpdateFirmwareRunning.load();
+            thread_running_at_restore = session_.ThreadRunning.load();
+            update_running_at_restore = session_.UpdateFirmwareRunning.load();
         }
         RecordingWindow::PostButtons(state);
     }
     std::atomic<bool> thread_running_at_restore{true};
     std::atomic<bool> update_running_at_restore{true};
+
+  private:
+    const AdapterSession &session_;
 };
 
 class RunFlags : public AdapterTest {};
@@ -33,7 +38,7 @@ TEST_F(RunFlags, AreClearWhenTheButtonsComeBackAtEveryEnd) {
     for (const Case c : {Case{"success", false}, Case{"failure", true}}) {
         SCOPED_TRACE(c.end);
         StartAdapter({.boot_loader_never_answers = c.boot_loader_never_answers});
-        auto window = std::make_shared<FlagWatchingWindow>();
+        auto window = std::make_shared<FlagWatchingWindow>(session);
         window_ = window;
         ASSERT_TRUE(RunUpdate());
         EXPECT_FALSE(window->thread_running_at_restore.load());

@@ -49,11 +49,12 @@ class ConsoleLink : public FrontEnd {
 }  // namespace
 
 int main(int argc, char **argv) {
+    AdapterSession session;
     std::string answer = "refuse";
     int read_ms = 20;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--device-dir") == 0) {
-            DeviceDirectory = argv[i + 1];
+            session.DeviceDirectory = argv[i + 1];
         } else if (std::strcmp(argv[i], "--answer") == 0) {
             answer = argv[i + 1];
         } else if (std::strcmp(argv[i], "--read-ms") == 0) {
@@ -75,18 +76,18 @@ int main(int argc, char **argv) {
         std::quick_exit(0);
     }).detach();
 
-    ReadCallTimeoutMs = read_ms;
-    RetryPause = [](unsigned) {};
-    SetMessageSink([](const std::string &text) { std::fputs(text.c_str(), stdout); });
+    session.ReadCallTimeoutMs = read_ms;
+    session.RetryPause = [](unsigned) {};
+    session.SetMessageSink([](const std::string &text) { std::fputs(text.c_str(), stdout); });
 
-    if (!SearchCOMM()) return 4;
-    for (int attempt = 0; attempt < 10 && !InitPort(); ++attempt) {
+    if (!SearchCOMM(session)) return 4;
+    for (int attempt = 0; attempt < 10 && !InitPort(session); ++attempt) {
     }
-    if (!CheckFMVersion()) CheckFMVersion();
+    if (!CheckFMVersion(session)) CheckFMVersion(session);
 
-    ThreadRunning = true;
-    RunUpdateWorker(std::make_shared<ConsoleLink>(answer));
-    switch (LastUpdateEnd.load()) {
+    session.ThreadRunning = true;
+    RunUpdateWorker(session, std::make_shared<ConsoleLink>(answer));
+    switch (session.LastUpdateEnd.load()) {
         case UpdateEnd::kSuccess:
             return 0;
         case UpdateEnd::kCancelled:

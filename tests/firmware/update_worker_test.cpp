@@ -80,8 +80,8 @@ class UpdateWorker : public AdapterTest {
         EXPECT_TRUE(events.back().is_buttons);
         EXPECT_EQ(events.back().buttons, ButtonState::Restored);
         EXPECT_EQ(window_->ButtonStates().size(), 2u);
-        EXPECT_FALSE(ThreadRunning.load());
-        EXPECT_FALSE(UpdateFirmwareRunning.load());
+        EXPECT_FALSE(session.ThreadRunning.load());
+        EXPECT_FALSE(session.UpdateFirmwareRunning.load());
     }
 };
 
@@ -112,8 +112,8 @@ TEST_F(UpdateWorker, CleanUpdateProgramsKeepsTheAddressAndReboots) {
     EXPECT_EQ(adapter.CheckValue(), check);
     EXPECT_NE(before, check);
 
-    EXPECT_EQ(hComm, 0);
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session.hComm, 0);
+    EXPECT_EQ(session.CurVerNum, kCurrentVersion);
     EXPECT_EQ(adapter.Version(), 0x603u);
     EXPECT_TRUE(pauses_.empty());
 }
@@ -165,7 +165,7 @@ TEST_F(UpdateWorker, FailedAttemptIsRetriedAfterThePause) {
     EXPECT_EQ(Log(), kStart + kAddressRead + " Fail on EN_FLASH_WR_1\n" +
                          " Try again. Try count = 1\n" + kAddressRead + kProgrammed + kSuccess);
     EXPECT_EQ(pauses_, std::vector<unsigned>{3});
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session.CurVerNum, kCurrentVersion);
     ExpectButtonsLockedThenRestored();
 }
 
@@ -194,7 +194,7 @@ TEST_F(UpdateWorker, AddressReadBeforeTheEraseIsWrittenLater) {
     EXPECT_EQ(pauses_.size(), 5u);
     EXPECT_EQ(adapter.ReadFlash(0xFD000, kPageSize),
               ExpectedNamePage({0xAB, 0xCD, 0x11, 0x22, 0x33, 0x44}));
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session.CurVerNum, kCurrentVersion);
 }
 
 TEST_F(UpdateWorker, TwoCheckValueMismatchesEndAtOnce) {
@@ -209,8 +209,8 @@ TEST_F(UpdateWorker, TwoCheckValueMismatchesEndAtOnce) {
     EXPECT_EQ(window_->LogSinceLastButtons(), "");
     EXPECT_EQ(log.substr(log.size() - kFailure.size()), kFailure);
     EXPECT_TRUE(pauses_.empty());
-    EXPECT_EQ(FailCode, kFailCheckValueMismatch);
-    EXPECT_EQ(CurVerNum, 0);
+    EXPECT_EQ(session.FailCode, kFailCheckValueMismatch);
+    EXPECT_EQ(session.CurVerNum, 0);
     EXPECT_EQ(adapter.CountOf(kCmdProbe), 1);
     ExpectButtonsLockedThenRestored();
 }
@@ -224,9 +224,9 @@ TEST_F(UpdateWorker, OneMismatchThenMatchSucceeds) {
     const std::string log = Log();
     EXPECT_NE(log.find(" !!!!! CRC error !!!!! \n"), std::string::npos);
     EXPECT_EQ(log.substr(log.size() - kSuccess.size()), kSuccess);
-    EXPECT_EQ(FailCode, kFailCheckValueMismatch);
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
-    EXPECT_EQ(hComm, 0);
+    EXPECT_EQ(session.FailCode, kFailCheckValueMismatch);
+    EXPECT_EQ(session.CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session.hComm, 0);
     ExpectButtonsLockedThenRestored();
 }
 
@@ -234,7 +234,7 @@ TEST_F(UpdateWorker, BootLoaderThatNeverAnswersEndsAfterTenAttempts) {
     auto &adapter = StartAdapter();
     adapter.AddFault(
         {.code = kCmdHandshake, .kind = FaultKind::kOneByteReply, .times = emu::kAlways});
-    ReadCallTimeoutMs.store(5);  // each silent stretch of the one-byte replies costs less
+    session.ReadCallTimeoutMs.store(5);  // each silent stretch of the one-byte replies costs less
 
     ASSERT_TRUE(RunUpdate());
 
@@ -245,8 +245,8 @@ TEST_F(UpdateWorker, BootLoaderThatNeverAnswersEndsAfterTenAttempts) {
     EXPECT_EQ(Log(), expected + kFailure);
     EXPECT_EQ(pauses_, std::vector<unsigned>(9, 3));
     EXPECT_EQ(adapter.CountOf(kCmdEnterBootLoader), 0);
-    EXPECT_EQ(FailCode, kFailHandshake);
-    EXPECT_EQ(CurVerNum, 0);
+    EXPECT_EQ(session.FailCode, kFailHandshake);
+    EXPECT_EQ(session.CurVerNum, 0);
     ExpectButtonsLockedThenRestored();
 }
 
@@ -255,13 +255,13 @@ TEST_F(UpdateWorker, BootLoaderThatNeverAnswersEndsAfterTenAttempts) {
 TEST_F(UpdateWorker, EarlierUpdatesMismatchDoesNotEndTheRetries) {
     auto &adapter = StartAdapter();
     adapter.AddFault({.code = kCmdEnterBootLoader, .kind = FaultKind::kOneByteReply});
-    FailCode = kFailCheckValueMismatch;
+    session.FailCode = kFailCheckValueMismatch;
 
     ASSERT_TRUE(RunUpdate());
 
     EXPECT_EQ(Log(),
               kStart + " Try again. Try count = 1\n" + kAddressRead + kProgrammed + kSuccess);
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session.CurVerNum, kCurrentVersion);
 }
 
 TEST_F(UpdateWorker, UnplugWhileWritingEndsAtTheFailureEnd) {
@@ -280,7 +280,7 @@ TEST_F(UpdateWorker, UnplugWhileWritingEndsAtTheFailureEnd) {
     EXPECT_EQ(pauses_.size(), 9u);
     EXPECT_EQ(log.find("Success"), std::string::npos);
     EXPECT_EQ(log.substr(log.size() - kFailure.size()), kFailure);
-    EXPECT_EQ(CurVerNum, 0);
+    EXPECT_EQ(session.CurVerNum, 0);
     ExpectButtonsLockedThenRestored();
 }
 

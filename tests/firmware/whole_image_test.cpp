@@ -54,11 +54,11 @@ class WholeImage : public AdapterTest {
 
     // Boot loader, name page, then programming with the verification asked for.
     bool Program(ImageVerification verification) {
-        ThreadRunning.store(true);
-        if (!Set2Boot() || !GetID(1)) return false;
+        session.ThreadRunning.store(true);
+        if (!Set2Boot(session) || !GetID(session, 1)) return false;
         Adapter().ClearRecords();
         window_->Clear();
-        return ProgramDevice(verification) == 1;
+        return ProgramDevice(session, verification) == 1;
     }
 
     int page_ = -1;  // an image page after the check value's range that reads wrong erased
@@ -77,9 +77,9 @@ TEST_F(WholeImage, AcknowledgedButUnwrittenPageIsCaughtOnlyByReadingBack) {
 
     adapter.AddFault(
         {.code = kCmdWriteImagePage, .kind = FaultKind::kUnwrittenPage, .page = page_});
-    FailCode = kFailNone;
+    session.FailCode = kFailNone;
     EXPECT_FALSE(Program(ImageVerification::kWholeImage)) << Log();
-    EXPECT_EQ(FailCode, kFailImagePageReadBack);
+    EXPECT_EQ(session.FailCode, kFailImagePageReadBack);
     const std::string log = Log();
     EXPECT_NE(log.find(" Verify flash ... Done\n Read back flash "), std::string::npos) << log;
     const std::string tail = std::string(" Fail to verify flash add ") + Hex(page_) +
@@ -90,7 +90,7 @@ TEST_F(WholeImage, AcknowledgedButUnwrittenPageIsCaughtOnlyByReadingBack) {
                        " does not read back as written (byte "),
               std::string::npos)
         << log;
-    EXPECT_FALSE(CheckValueMismatchStood) << "the next attempt writes it again";
+    EXPECT_FALSE(session.CheckValueMismatchStood) << "the next attempt writes it again";
 }
 
 // A clean run reads the name page, then every page the check value does not cover, each at its
@@ -130,7 +130,7 @@ class ReadBackReply : public WholeImage, public ::testing::WithParamInterface<Re
 TEST_P(ReadBackReply, IsReadOnceMoreThenJudged) {
     const ReplyCase &c = GetParam();
     auto &adapter = StartAdapter();
-    ASSERT_TRUE(Set2Boot() && GetID(1)) << Log();
+    ASSERT_TRUE(Set2Boot(session) && GetID(session, 1)) << Log();
     // The fault hits the read backs of one page only, not the name page reads.
     adapter.AddFault({.code = kCmdReadPage,
                       .kind = c.kind,
@@ -139,14 +139,15 @@ TEST_P(ReadBackReply, IsReadOnceMoreThenJudged) {
                       .bytes = c.bytes,
                       .delay_ms = 2});
     window_->Clear();
-    FailCode = kFailNone;
-    ThreadRunning.store(true);
+    session.FailCode = kFailNone;
+    session.ThreadRunning.store(true);
 
-    EXPECT_EQ(ProgramDevice(ImageVerification::kWholeImage), c.programmed ? 1 : 0) << Log();
+    EXPECT_EQ(ProgramDevice(session, ImageVerification::kWholeImage), c.programmed ? 1 : 0)
+        << Log();
     const std::string log = Log();
     if (c.finding == nullptr) {
         EXPECT_EQ(log.find("Flash add"), std::string::npos) << log;
-        EXPECT_EQ(FailCode, kFailNone);
+        EXPECT_EQ(session.FailCode, kFailNone);
     } else {
         EXPECT_NE(log.find(std::string("\n Flash add ") + Hex(page_) + " " + c.finding),
                   std::string::npos)
@@ -154,7 +155,7 @@ TEST_P(ReadBackReply, IsReadOnceMoreThenJudged) {
         EXPECT_NE(log.find(", reading it again\n"), std::string::npos) << log;
     }
     if (!c.programmed) {
-        EXPECT_EQ(FailCode, kFailImagePageReadBack);
+        EXPECT_EQ(session.FailCode, kFailImagePageReadBack);
         EXPECT_NE(
             log.find(std::string(" Fail to verify flash add ") + Hex(page_) + ": it " + c.finding),
             std::string::npos)
@@ -197,7 +198,7 @@ TEST_F(WholeImage, UpdateRetriesAfterAPageThatReadsBackWrong) {
     window_->VerifyWith(ImageVerification::kWholeImage);
 
     ASSERT_TRUE(RunUpdate());
-    EXPECT_EQ(LastUpdateEnd.load(), UpdateEnd::kSuccess) << Log();
+    EXPECT_EQ(session.LastUpdateEnd.load(), UpdateEnd::kSuccess) << Log();
     const std::string log = Log();
     EXPECT_NE(log.find(std::string(" Fail to verify flash add ") + Hex(page_) +
                        ": it does not read back as written\n Try again. Try count = 1\n"),

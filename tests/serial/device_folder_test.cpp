@@ -25,7 +25,6 @@
 #include "emulator/foreign_device.h"
 #include "firmware/firmware_update.h"
 #include "serial/serial_link.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 
 namespace tornelvox {
@@ -60,19 +59,17 @@ bool ForbiddenForAForeignDevice(int code) {
 class DeviceFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetProcessState();
-        ReadCallTimeoutMs = 5;
+        session.ReadCallTimeoutMs = 5;
         char pattern[] = "/tmp/tornelvox-devices-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder_ = pattern;
-        DeviceDirectory = folder_;
+        session.DeviceDirectory = folder_;
     }
     void TearDown() override {
-        ClosePort();
+        ClosePort(session);
         if (held_ >= 0) close(held_);
         for (auto &device : foreign_) device->Stop();
         for (auto &adapter : adapters_) adapter->Stop();
-        testing::ResetProcessState();
         fs::remove_all(folder_);
     }
 
@@ -124,6 +121,7 @@ class DeviceFolder : public ::testing::Test {
     std::vector<std::unique_ptr<EmulatedAdapter>> adapters_;
     std::vector<std::size_t> adapter_at_;
     int held_ = -1;
+    LinkSession session;
 };
 
 class DeviceFolders : public DeviceFolder, public ::testing::WithParamInterface<FolderCase> {};
@@ -131,18 +129,18 @@ class DeviceFolders : public DeviceFolder, public ::testing::WithParamInterface<
 TEST_P(DeviceFolders, OnlyTheAdapterCountsAndOthersGetNoFlashFrames) {
     const FolderCase &c = GetParam();
     for (std::size_t i = 0; i < c.nodes.size(); ++i) Plug(c.nodes[i], i);
-    testing::RecordingWindow window;
+    testing::RecordingWindow window(session);
 
-    EXPECT_EQ(SearchCOMM(), c.found >= 0);
+    EXPECT_EQ(SearchCOMM(session), c.found >= 0);
 
     const std::string log = window.Log();
     if (c.found >= 0) {
-        EXPECT_STREQ(ComPortName, PathOf(static_cast<std::size_t>(c.found)).c_str());
+        EXPECT_STREQ(session.ComPortName, PathOf(static_cast<std::size_t>(c.found)).c_str());
         EXPECT_NE(log.find(" Found device on " + PathOf(static_cast<std::size_t>(c.found)) + "\n"),
                   std::string::npos)
             << log;
     }
-    EXPECT_EQ(hComm, 0) << "the search leaves the port closed";
+    EXPECT_EQ(session.hComm, 0) << "the search leaves the port closed";
     for (std::size_t i = 0; i < c.said.size(); ++i) {
         if (c.said[i].empty()) continue;
         const std::string line = "\t Check port : " + PathOf(i) + "\n" + c.said[i];
@@ -219,13 +217,13 @@ TEST_F(DeviceFolder, UnreadableNodeIsExplainedAndPassedOver) {
         const gid_t none[] = {65534};
         if (setgroups(1, none) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
         std::string log;
-        SetMessageSink([&log](const std::string &text) { log += text; });
-        const bool found = SearchCOMM();
-        SetMessageSink(nullptr);
+        session.SetMessageSink([&log](const std::string &text) { log += text; });
+        const bool found = SearchCOMM(session);
+        session.SetMessageSink(nullptr);
         FILE *out = std::fopen(log_path.c_str(), "w");
         if (out == nullptr) _exit(3);
         std::fputs(log.c_str(), out);
-        std::fputs(ComPortName, out);
+        std::fputs(session.ComPortName, out);
         std::fclose(out);
         _exit(found ? 0 : 1);
     }
@@ -269,9 +267,9 @@ TEST_F(DeviceFolder, DevicesThatAreNotTheAdapterGetTheirLineSettingsBack) {
         Plug(kinds[i], i);
         before.push_back(LineSettingsOf(PathOf(i)));
     }
-    testing::RecordingWindow window;
+    testing::RecordingWindow window(session);
 
-    EXPECT_FALSE(SearchCOMM());
+    EXPECT_FALSE(SearchCOMM(session));
 
     for (std::size_t i = 0; i < std::size(kinds); ++i) {
         EXPECT_TRUE(SameLineSettings(before[i], LineSettingsOf(PathOf(i)))) << PathOf(i) << "\n"
@@ -282,8 +280,8 @@ TEST_F(DeviceFolder, DevicesThatAreNotTheAdapterGetTheirLineSettingsBack) {
 // The boot loader entry starts with the same probe: a device that answers otherwise gets
 // nothing more, not even a reset.
 TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
-    testing::ResetProcessState();
-    ReadCallTimeoutMs = 5;
+    FirmwareSession session;
+    session.ReadCallTimeoutMs = 5;
     for (ForeignKind kind : {ForeignKind::kEcho, ForeignKind::kStream}) {
         ForeignDevice device(kind);
         ASSERT_TRUE(device.Start());
@@ -291,18 +289,17 @@ TEST(ForeignDeviceUpdate, BootLoaderEntryStopsAtTheProbe) {
         ASSERT_NE(mkdtemp(folder), nullptr);
         const std::string path = std::string(folder) + "/cu.usbserial-X";
         ASSERT_TRUE(device.LinkAt(path));
-        std::snprintf(ComPortName, sizeof ComPortName, "%s", path.c_str());
-        ASSERT_TRUE(InitPort());
+        std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s", path.c_str());
+        ASSERT_TRUE(InitPort(session));
 
-        FailCode = kFailNone;
-        EXPECT_EQ(Set2Boot(), 0);
-        EXPECT_EQ(FailCode, kFailProbe);
-        ClosePort();
+        session.FailCode = kFailNone;
+        EXPECT_EQ(Set2Boot(session), 0);
+        EXPECT_EQ(session.FailCode, kFailProbe);
+        ClosePort(session);
         device.Stop();
         fs::remove_all(folder);
         EXPECT_EQ(device.ReceivedCodes(), (std::vector<int>{kCmdProbe, kCmdProbe}));
     }
-    testing::ResetProcessState();
 }
 
 }  // namespace

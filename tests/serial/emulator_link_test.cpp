@@ -11,7 +11,6 @@
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 
 namespace tornelvox {
@@ -20,24 +19,24 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
-    testing::ResetProcessState();
+    FirmwareSession session;
     char pattern[] = "/tmp/tornelvox-devXXXXXX";
     const std::string folder = mkdtemp(pattern);
-    DeviceDirectory = folder;
+    session.DeviceDirectory = folder;
 
     emulator::EmulatedAdapter adapter({.version = 0x2A5});
     ASSERT_TRUE(adapter.Start());
     const std::string link = folder + "/cu.usbserial-1410";
     ASSERT_TRUE(adapter.LinkAt(link));
-    testing::RecordingWindow window;
+    testing::RecordingWindow window(session);
 
-    ASSERT_TRUE(SearchCOMM());
-    EXPECT_STREQ(ComPortName, link.c_str());
-    EXPECT_EQ(hComm, 0);
-    ASSERT_TRUE(InitPort());
-    CurVerNum = 0;
-    EXPECT_EQ(CheckFMVersion(), 1);
-    EXPECT_EQ(CurVerNum, 0x2A5);
+    ASSERT_TRUE(SearchCOMM(session));
+    EXPECT_STREQ(session.ComPortName, link.c_str());
+    EXPECT_EQ(session.hComm, 0);
+    ASSERT_TRUE(InitPort(session));
+    session.CurVerNum = 0;
+    EXPECT_EQ(CheckFMVersion(session), 1);
+    EXPECT_EQ(session.CurVerNum, 0x2A5);
     EXPECT_EQ(window.Log(),
               "\n Search Device ...\n\t Check port : " + link + "\n Found device on " + link +
                   "\n Device Firmware Version = 2A5\n" + " Available Firmware for update = 603\n");
@@ -46,7 +45,7 @@ TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
     EXPECT_EQ(adapter.ReceivedCodes(), expected) << adapter.Transcript();
     EXPECT_TRUE(adapter.UnexpectedBytes().empty()) << adapter.Transcript();
 
-    testing::ResetProcessState();
+    ClosePort(session);
     adapter.Stop();
     fs::remove_all(folder);
 }
@@ -55,13 +54,14 @@ TEST(EmulatorLink, SearchFindsTheAdapterAndTheVersionQueryReadsIt) {
 // whole. The write must give up with FailCode kFailFrameNotWritten instead of holding the thread,
 // for page frames and for the handshake bursts alike.
 TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
-    testing::ResetProcessState();
-    WriteDeadlineMs = 500;
-    ReadCallTimeoutMs = 1;
+    LinkSession session;
+    session.WriteDeadlineMs = 500;
+    session.ReadCallTimeoutMs = 1;
     emulator::EmulatedAdapter adapter({.never_reads = true});
     ASSERT_TRUE(adapter.Start());
-    std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter.DevicePath().c_str());
-    ASSERT_TRUE(InitPort());
+    std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s",
+                  adapter.DevicePath().c_str());
+    ASSERT_TRUE(InitPort(session));
 
     struct Outcome {
         int frames_written = 0;
@@ -73,21 +73,24 @@ TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
     };
     std::promise<Outcome> done;
     std::future<Outcome> outcome = done.get_future();
-    std::thread writer([&done] {
+    std::thread writer([&done, &session] {
         Outcome result;
         // 64 page frames are far more than the line's buffers hold.
-        for (fw_write_cnt = 0; fw_write_cnt < 64; ++fw_write_cnt) {
-            FailCode = kFailNone;
-            if (WriteComm(kCmdWriteImagePage) == kWriteFailed) break;
+        for (session.fw_write_cnt = 0; session.fw_write_cnt < 64; ++session.fw_write_cnt) {
+            // The page's bytes, as flash programming gives them.
+            session.page = {rawData + static_cast<std::size_t>(session.fw_write_cnt) * kPageSize,
+                            kPageSize};
+            session.FailCode = kFailNone;
+            if (WriteComm(session, kCmdWriteImagePage) == kWriteFailed) break;
             ++result.frames_written;
         }
-        result.page_fail_code = FailCode;
-        FailCode = kFailNone;
-        result.page_exchange = SendCOMM(kCmdWriteImagePage);
-        result.page_exchange_fail_code = FailCode;
-        FailCode = kFailNone;
-        result.burst = SendCOMM(kCmdHandshakeBurstBeforeWake);
-        result.burst_fail_code = FailCode;
+        result.page_fail_code = session.FailCode;
+        session.FailCode = kFailNone;
+        result.page_exchange = SendCOMM(session, kCmdWriteImagePage);
+        result.page_exchange_fail_code = session.FailCode;
+        session.FailCode = kFailNone;
+        result.burst = SendCOMM(session, kCmdHandshakeBurstBeforeWake);
+        result.burst_fail_code = session.FailCode;
         done.set_value(result);
     });
     // A generous outer limit: the writes take about a second in all; a write that blocks never
@@ -106,9 +109,9 @@ TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
     EXPECT_FALSE(result.burst);
     EXPECT_EQ(result.burst_fail_code, kFailFrameNotWritten);
     // Reads still block as before: the write loop put the descriptor back.
-    EXPECT_EQ(fcntl(hComm, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_EQ(fcntl(session.hComm, F_GETFL) & O_NONBLOCK, 0);
 
-    testing::ResetProcessState();
+    ClosePort(session);
 }
 
 }  // namespace

@@ -33,17 +33,17 @@ std::vector<Bytes> Pieces(const Bytes &bytes, std::size_t size) {
     return pieces;
 }
 
-Bytes FrameOf(int code) {
-    unsigned char frame[kMaxFrameSize];
-    const std::size_t length = BuildFrame(code, frame);
-    return Bytes(frame, frame + length);
-}
-
 class Exchange : public testing::PeerPortTest {
   protected:
     void SetUp() override {
         PeerPortTest::SetUp();
-        dwReadAdd = 0xFD000;
+        session.dwReadAdd = 0xFD000;
+    }
+    // The frame of code as the session builds it.
+    Bytes FrameOf(int code) const {
+        unsigned char frame[kMaxFrameSize];
+        const std::size_t length = BuildFrame(code, session, frame);
+        return Bytes(frame, frame + length);
     }
 };
 
@@ -65,9 +65,9 @@ TEST_P(ExchangeRules, DecidesByTheReplyShape) {
     for (const auto &answer : c.answers) peer.Then(FrameOf(c.code), answer);
     peer.Start();
     Open();
-    FailCode = kUntouched;
-    EXPECT_EQ(SendCOMM(c.code), c.result);
-    EXPECT_EQ(FailCode, c.fail_code);
+    session.FailCode = kUntouched;
+    EXPECT_EQ(SendCOMM(session, c.code), c.result);
+    EXPECT_EQ(session.FailCode, c.fail_code);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -96,9 +96,9 @@ TEST_F(Exchange, BurstsWriteTheirFramesAndReadNothing) {
     for (int i = 0; i < 100; ++i) peer.Then(FrameOf(kCmdHandshakeBurstAfterWake));
     peer.Start();
     Open();
-    EXPECT_TRUE(SendCOMM(kCmdHandshakeBurstBeforeWake));
-    EXPECT_TRUE(SendCOMM(kCmdWakeUp));
-    EXPECT_TRUE(SendCOMM(kCmdHandshakeBurstAfterWake));
+    EXPECT_TRUE(SendCOMM(session, kCmdHandshakeBurstBeforeWake));
+    EXPECT_TRUE(SendCOMM(session, kCmdWakeUp));
+    EXPECT_TRUE(SendCOMM(session, kCmdHandshakeBurstAfterWake));
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -108,10 +108,11 @@ TEST_F(Exchange, OvershootStopsAtTheFirstFullChunkAndLeavesTheRest) {
     peer.Start();
     Open();
     std::this_thread::sleep_for(std::chrono::milliseconds(0));
-    ASSERT_TRUE(SendCOMM(kCmdQueryVersion));
-    EXPECT_GE(RealReadCnt, 33);
-    EXPECT_LE(RealReadCnt, 65);
-    EXPECT_EQ(std::memcmp(ReadData, reply.data(), static_cast<size_t>(std::min(RealReadCnt, 64))),
+    ASSERT_TRUE(SendCOMM(session, kCmdQueryVersion));
+    EXPECT_GE(session.RealReadCnt, 33);
+    EXPECT_LE(session.RealReadCnt, 65);
+    EXPECT_EQ(std::memcmp(session.ReadData, reply.data(),
+                          static_cast<size_t>(std::min(session.RealReadCnt, 64))),
               0);
     EXPECT_EQ(peer.Finish(), "");
 }
@@ -126,11 +127,11 @@ TEST_F(Exchange, BytesQueuedBeforeARequestAreNotItsReply) {
     peer.Then(FrameOf(kCmdProbe));
     peer.Start();
     Open();
-    ASSERT_TRUE(SendCOMM(kCmdProbe));
-    EXPECT_EQ(RealReadCnt, 8);
-    FailCode = kFailNone;
-    EXPECT_FALSE(SendCOMM(kCmdProbe));
-    EXPECT_EQ(FailCode, kFailNoReply);
+    ASSERT_TRUE(SendCOMM(session, kCmdProbe));
+    EXPECT_EQ(session.RealReadCnt, 8);
+    session.FailCode = kFailNone;
+    EXPECT_FALSE(SendCOMM(session, kCmdProbe));
+    EXPECT_EQ(session.FailCode, kFailNoReply);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -140,23 +141,23 @@ TEST_F(Exchange, CaptureWindowIsTheFirstChunkOrTheThirdForTheParameterRead) {
     peer.Then(FrameOf(kCmdReadParameterPage), Pieces(reply, 256), 1);
     peer.Start();
     Open();
-    ASSERT_TRUE(SendCOMM(kCmdReadPage));
-    EXPECT_EQ(RealReadCnt, 4110);
-    EXPECT_EQ(std::memcmp(ReadData, reply.data(), 64), 0);
-    ASSERT_TRUE(SendCOMM(kCmdReadParameterPage));
-    EXPECT_EQ(std::memcmp(ReadData, reply.data() + 512, 64), 0);
+    ASSERT_TRUE(SendCOMM(session, kCmdReadPage));
+    EXPECT_EQ(session.RealReadCnt, 4110);
+    EXPECT_EQ(std::memcmp(session.ReadData, reply.data(), 64), 0);
+    ASSERT_TRUE(SendCOMM(session, kCmdReadParameterPage));
+    EXPECT_EQ(std::memcmp(session.ReadData, reply.data() + 512, 64), 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(Exchange, ParameterReadEndingBeforeItsThirdChunkLeavesTheWindowAlone) {
-    std::memset(ReadData, 0x5A, sizeof ReadData);
+    std::memset(session.ReadData, 0x5A, sizeof session.ReadData);
     peer.Then(FrameOf(kCmdReadParameterPage), {Counting(400)});
     peer.Start();
     Open();
-    EXPECT_FALSE(SendCOMM(kCmdReadParameterPage));
-    EXPECT_EQ(RealReadCnt, 400);
-    for (unsigned char byte : ReadData) ASSERT_EQ(byte, 0x5A);
-    EXPECT_EQ(CapturedCnt, 0);
+    EXPECT_FALSE(SendCOMM(session, kCmdReadParameterPage));
+    EXPECT_EQ(session.RealReadCnt, 400);
+    for (unsigned char byte : session.ReadData) ASSERT_EQ(byte, 0x5A);
+    EXPECT_EQ(session.CapturedCnt, 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -164,9 +165,9 @@ TEST_F(Exchange, ReplyThatStopsEarlyCountsWhatCame) {
     peer.Then(FrameOf(kCmdReadPage), {Counting(100)});
     peer.Start();
     Open();
-    EXPECT_FALSE(SendCOMM(kCmdReadPage));
-    EXPECT_EQ(RealReadCnt, 100);
-    EXPECT_EQ(CmdReadCnt, 4110);
+    EXPECT_FALSE(SendCOMM(session, kCmdReadPage));
+    EXPECT_EQ(session.RealReadCnt, 100);
+    EXPECT_EQ(session.CmdReadCnt, 4110);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -187,34 +188,34 @@ TEST_F(Exchange, SlowCommandsWaitTheirLongerTime) {
     peer.Start();
     Open();
     for (const Slow &c : cases) {
-        EXPECT_TRUE(SendCOMM(c.code)) << c.code;
-        EXPECT_EQ(RealReadCnt, static_cast<int>(c.reply)) << c.code;
+        EXPECT_TRUE(SendCOMM(session, c.code)) << c.code;
+        EXPECT_EQ(session.RealReadCnt, static_cast<int>(c.reply)) << c.code;
     }
     EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(Exchange, ClosedPortThatCannotBeReopenedFailsTheWrite) {
-    FailCode = kFailNone;
-    EXPECT_FALSE(SendCOMM(kCmdProbe));
-    EXPECT_EQ(FailCode, kFailFrameNotWritten);
-    EXPECT_EQ(hComm, 0);
+    session.FailCode = kFailNone;
+    EXPECT_FALSE(SendCOMM(session, kCmdProbe));
+    EXPECT_EQ(session.FailCode, kFailFrameNotWritten);
+    EXPECT_EQ(session.hComm, 0);
 }
 
 TEST_F(Exchange, ClosedPortIsReopenedAtTheLastPath) {
     peer.Then(FrameOf(kCmdProbe), {kProbeAnswer});
     peer.Start();
     Open();
-    ClosePort();
-    EXPECT_TRUE(SendCOMM(kCmdProbe));
-    EXPECT_NE(hComm, 0);
+    ClosePort(session);
+    EXPECT_TRUE(SendCOMM(session, kCmdProbe));
+    EXPECT_NE(session.hComm, 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(Exchange, WriteCommRecordsCodesWithoutFrames) {
     Open();
     for (int code : {int{kCmdNoFrame}, kFirstCommand - 1, kLastCommand + 1}) {
-        EXPECT_EQ(WriteComm(code), 0);
-        EXPECT_EQ(WriteComm_op, code);
+        EXPECT_EQ(WriteComm(session, code), 0);
+        EXPECT_EQ(session.WriteComm_op, code);
     }
     EXPECT_EQ(peer.Finish(), "");  // nothing reached the line
 }
@@ -230,11 +231,11 @@ TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
     peer.Start();
     Open();
     // The exchange itself, as the update runs it: no reopening after the hang-up.
-    ReopenAfterHangup = false;
+    session.ReopenAfterHangup = false;
     const auto start = std::chrono::steady_clock::now();
     const double cpu_start = ThreadCpuSeconds();
-    FailCode = kFailNone;
-    EXPECT_FALSE(SendCOMM(kCmdReadPage));
+    session.FailCode = kFailNone;
+    EXPECT_FALSE(SendCOMM(session, kCmdReadPage));
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = ThreadCpuSeconds() - cpu_start;
@@ -243,9 +244,9 @@ TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
     EXPECT_LT(wall, 2.0);
     EXPECT_LT(cpu, 0.1 + wall / 4);
     // The second attempt cannot write its frame to the hung-up line.
-    EXPECT_EQ(FailCode, kFailFrameNotWritten);
-    EXPECT_TRUE(LineHungUp);
-    ReopenAfterHangup = true;
+    EXPECT_EQ(session.FailCode, kFailFrameNotWritten);
+    EXPECT_TRUE(session.LineHungUp);
+    session.ReopenAfterHangup = true;
 }
 
 }  // namespace

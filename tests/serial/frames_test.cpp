@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <span>
 
 #include "firmware/firmware_update.h"
 #include "tests/support/scripted_peer.h"
@@ -69,6 +70,12 @@ constexpr ExchangeRules kRules[] = {
 };
 // clang-format on
 
+// The bytes of image page number (held to the image's pages, as the frame's address is).
+std::span<const unsigned char> ImagePage(int number) {
+    const int page = number < 0 ? 0 : number >= kImagePages ? kImagePages - 1 : number;
+    return {rawData + static_cast<std::size_t>(page) * kPageSize, kPageSize};
+}
+
 const ExchangeRules *RulesOf(int code) {
     for (const ExchangeRules &rules : kRules) {
         if (rules.code == code) return &rules;
@@ -80,17 +87,20 @@ class FrameCatalogue : public ::testing::TestWithParam<FrameCase> {};
 
 TEST_P(FrameCatalogue, BuildsTheExactBytesUnderItsExchangeRules) {
     const FrameCase &c = GetParam();
-    flash_cnt = c.flash_cnt;
-    fw_write_cnt = c.fw_write_cnt;
-    g_tx_id = c.tx_id;
-    bOptions = 0x05;
-    bOptionsValue = 0x04;
-    dwReadAdd = 0xFD000;
+    FrameInputs in;
+    in.flash_cnt = c.flash_cnt;
+    in.fw_write_cnt = c.fw_write_cnt;
+    in.g_tx_id = c.tx_id;
+    in.bOptions = 0x05;
+    in.bOptionsValue = 0x04;
+    in.dwReadAdd = 0xFD000;
     const unsigned char address[6] = {0xA7, 0x03, 0x11, 0x22, 0x33, 0x44};
-    std::memcpy(BT_ADD, address, 6);
+    std::memcpy(in.BT_ADD, address, 6);
+    // The image page's bytes, as the firmware layer gives them.
+    in.page = ImagePage(c.fw_write_cnt);
 
     unsigned char frame[kMaxFrameSize];
-    const std::size_t length = BuildFrame(c.code, frame);
+    const std::size_t length = BuildFrame(c.code, in, frame);
     ASSERT_EQ(length, c.length) << "code " << c.code;
     const Bytes head = FromHex(c.head);
     EXPECT_EQ(Hex(Bytes(frame, frame + head.size())), Hex(head)) << "code " << c.code;
@@ -144,23 +154,42 @@ INSTANTIATE_TEST_SUITE_P(AllCodes, FrameCatalogue, ::testing::Values(
 
 TEST(FramePages, ImagePagesCarryTheirImageBytes) {
     unsigned char frame[kMaxFrameSize];
+    FrameInputs in;
     for (int page : {0, 1, 124, 252}) {
-        fw_write_cnt = page;
-        ASSERT_EQ(BuildFrame(kCmdWriteImagePage, frame), kMaxFrameSize);
+        in.fw_write_cnt = page;
+        in.page = ImagePage(page);
+        ASSERT_EQ(BuildFrame(kCmdWriteImagePage, in, frame), kMaxFrameSize);
         EXPECT_EQ(std::memcmp(frame + 12, rawData + page * kPageSize, kPageSize), 0) << page;
     }
 }
 
+// The serial layer knows no image: an image page whose bytes are missing or not a whole page has
+// no frame, and the exchange fails it as a frame not written instead of sending anything.
+TEST(FramePages, ImagePageWithoutAWholePageHasNoFrame) {
+    unsigned char frame[kMaxFrameSize];
+    FrameInputs in;
+    for (std::size_t size : {std::size_t{0}, kPageSize - 1, kPageSize + 1}) {
+        in.page = std::span<const unsigned char>(rawData, size);
+        EXPECT_EQ(BuildFrame(kCmdWriteImagePage, in, frame), 0u) << size;
+    }
+    LinkSession session;
+    session.FailCode = kFailNone;
+    EXPECT_EQ(WriteComm(session, kCmdWriteImagePage), kWriteFailed);
+    EXPECT_EQ(session.FailCode, kFailFrameNotWritten);
+    EXPECT_EQ(session.WriteComm_op, kCmdWriteImagePage);
+}
+
 TEST(FramePages, NamePageTailAndParameterPage) {
     unsigned char frame[kMaxFrameSize];
-    ASSERT_EQ(BuildFrame(kCmdWriteNamePage, frame), kMaxFrameSize);
+    FrameInputs in;
+    ASSERT_EQ(BuildFrame(kCmdWriteNamePage, in, frame), kMaxFrameSize);
     const unsigned char *page = frame + 12;
     for (int i = 20; i <= 37; ++i) EXPECT_EQ(page[i], 0x00) << i;
     for (std::size_t i = 38; i < kPageSize; ++i) ASSERT_EQ(page[i], 0xFF) << i;
 
     const unsigned char record[10] = {1, 2, 3, 4, 5, 6, 7, 8, 'X', 'S'};
-    std::memcpy(Params, record, sizeof record);
-    ASSERT_EQ(BuildFrame(kCmdWriteParameterPage, frame), kMaxFrameSize);
+    std::memcpy(in.Params, record, sizeof record);
+    ASSERT_EQ(BuildFrame(kCmdWriteParameterPage, in, frame), kMaxFrameSize);
     for (std::size_t i = 0; i < kPageSize; ++i) {
         const unsigned char want = (i >= 500 && i < 510) ? record[i - 500] : 0xFF;
         ASSERT_EQ(frame[12 + i], want) << i;

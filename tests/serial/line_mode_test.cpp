@@ -9,7 +9,6 @@
 
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/test_constants.h"
 
@@ -20,16 +19,17 @@ namespace {
 class StrangeLine : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetProcessState();
-        ReadCallTimeoutMs = testing::kShortReadCallMs;
+        session.ReadCallTimeoutMs = testing::kShortReadCallMs;
         ASSERT_TRUE(adapter.Start());
-        std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter.DevicePath().c_str());
+        std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s",
+                      adapter.DevicePath().c_str());
     }
     void TearDown() override {
-        testing::ResetProcessState();
+        ClosePort(session);
         adapter.Stop();
     }
     emulator::EmulatedAdapter adapter{{.strange_line_mode = true}};
+    FirmwareSession session;
 };
 
 struct FlagRule {
@@ -83,18 +83,18 @@ const FlagRule kRawMode[] = {
 // clang-format on
 
 TEST_F(StrangeLine, OpeningSetsFullRawMode) {
-    ASSERT_TRUE(OpenPort(ComPortName));
+    ASSERT_TRUE(OpenPort(session, session.ComPortName));
     termios before{};
-    ASSERT_EQ(tcgetattr(hComm, &before), 0);
+    ASSERT_EQ(tcgetattr(session.hComm, &before), 0);
     // The line really is strange before the utility configures it.
     ASSERT_EQ(before.c_oflag & (OPOST | OLCUC), OPOST | OLCUC);
     ASSERT_EQ(before.c_iflag & (ISTRIP | IXON | PARMRK), ISTRIP | IXON | PARMRK);
     ASSERT_EQ(before.c_lflag & ICANON, ICANON);
     ASSERT_EQ(before.c_cflag & (CSTOPB | CRTSCTS | CLOCAL), CSTOPB | CRTSCTS);
 
-    ASSERT_TRUE(SetParameters(115200));
+    ASSERT_TRUE(SetParameters(session, 115200));
     termios after{};
-    ASSERT_EQ(tcgetattr(hComm, &after), 0);
+    ASSERT_EQ(tcgetattr(session.hComm, &after), 0);
     for (const FlagRule &rule : kRawMode) {
         EXPECT_EQ(after.*rule.field & rule.mask, rule.wanted) << rule.name;
     }
@@ -120,24 +120,25 @@ int PageWithEveryAlteredByte() {
 }
 
 TEST_F(StrangeLine, EveryByteCrossesUnchangedBothWays) {
-    ASSERT_TRUE(InitPort());
-    ASSERT_EQ(Set2Boot(), 1) << adapter.Transcript();
+    ASSERT_TRUE(InitPort(session));
+    ASSERT_EQ(Set2Boot(session), 1) << adapter.Transcript();
 
     // Adapter to utility: the name page's address has bytes with the top bit set, its name
     // lower-case letters.
-    dwReadAdd = 0xFD000;
-    ASSERT_TRUE(SendCOMM(kCmdReadPage)) << adapter.Transcript();
+    session.dwReadAdd = 0xFD000;
+    ASSERT_TRUE(SendCOMM(session, kCmdReadPage)) << adapter.Transcript();
     const unsigned char address[] = {0xA7, 0x03, 0x5C, 0x21, 0x9E, 0x40};
-    EXPECT_EQ(std::memcmp(ReadData + 15, address, sizeof address), 0);
-    EXPECT_EQ(std::memcmp(ReadData + 21, "Tornelvox(", 10), 0);
+    EXPECT_EQ(std::memcmp(session.ReadData + 15, address, sizeof address), 0);
+    EXPECT_EQ(std::memcmp(session.ReadData + 21, "Tornelvox(", 10), 0);
 
     // Utility to adapter: an image page lands in the flash byte for byte.
     const int page = PageWithEveryAlteredByte();
     ASSERT_GT(page, 0);
-    flash_cnt = page / 16;  // erase steps 0 to 15 erase the 64 KiB blocks
-    ASSERT_TRUE(SendCOMM(kCmdEraseStep)) << adapter.Transcript();
-    fw_write_cnt = page;
-    ASSERT_TRUE(SendCOMM(kCmdWriteImagePage)) << adapter.Transcript();
+    session.flash_cnt = page / 16;  // erase steps 0 to 15 erase the 64 KiB blocks
+    ASSERT_TRUE(SendCOMM(session, kCmdEraseStep)) << adapter.Transcript();
+    session.fw_write_cnt = page;
+    session.page = {rawData + static_cast<std::size_t>(page) * kPageSize, kPageSize};
+    ASSERT_TRUE(SendCOMM(session, kCmdWriteImagePage)) << adapter.Transcript();
     const std::uint32_t at = static_cast<std::uint32_t>(page) * kPageSize;
     const unsigned char *image_page = rawData + at;
     EXPECT_EQ(adapter.ReadFlash(at, kPageSize),

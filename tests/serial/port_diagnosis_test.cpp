@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/process_state.h"
+#include "serial/link_session.h"
 
 namespace tornelvox {
 namespace {
@@ -52,7 +52,6 @@ void ExpectMentions(const std::string &text, const std::vector<std::string> &exp
 class TempFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetProcessState();
         char pattern[] = "/tmp/tornelvox-diagXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder_ = pattern;
@@ -64,6 +63,7 @@ class TempFolder : public ::testing::Test {
     }
     std::string folder_;
     std::string node_;
+    LinkSession session;
 };
 
 // How a process's descriptor table refers to the node, if at all.
@@ -97,11 +97,7 @@ class PortDiagnosisHolders : public TempFolder {
         fs::create_symlink(node_, alias_);
         fs::create_directories(proc_ + "/sys");  // not a process: skipped
         std::ofstream(proc_ + "/uptime") << "1.0\n";
-        ProcRoot = proc_;
-    }
-    void TearDown() override {
-        testing::ResetProcessState();
-        TempFolder::TearDown();
+        session.ProcRoot = proc_;
     }
     // A process folder with a comm file and descriptors on an unrelated file, a vanished file
     // and, as asked, the node itself or a link leading to it.
@@ -176,7 +172,7 @@ TEST_F(PortDiagnosisHolders, NamesTheProgramsHoldingTheNodeOrSaysWhyNoneAreSeen)
         fs::remove_all(proc_);
         fs::create_directories(proc_);
         for (const Process &process : c.processes) AddProcess(process);
-        const std::string text = ExplainOpenFailure(node_, c.error);
+        const std::string text = ExplainOpenFailure(session, node_, c.error);
         ExpectLogLines(text);
         ExpectMentions(text, c.expected, c.absent);
         EXPECT_NE(text.find(node_), std::string::npos) << text;
@@ -189,8 +185,8 @@ TEST_F(PortDiagnosisHolders, NamesTheProgramsHoldingTheNodeOrSaysWhyNoneAreSeen)
 }
 
 TEST_F(PortDiagnosisHolders, NoProcFolderMeansNoHolderCanBeSeen) {
-    ProcRoot = folder_ + "/absent";
-    const std::string text = ExplainOpenFailure(node_, EBUSY);
+    session.ProcRoot = folder_ + "/absent";
+    const std::string text = ExplainOpenFailure(session, node_, EBUSY);
     ExpectLogLines(text);
     ExpectMentions(text, {"a system service may hold it"}, {"held by", "ModemManager"});
 }
@@ -198,7 +194,7 @@ TEST_F(PortDiagnosisHolders, NoProcFolderMeansNoHolderCanBeSeen) {
 // A real process that holds a terminal and has renamed itself: a process names itself as it
 // likes, escape sequences and line breaks included, and the name must not reach the log as it is.
 TEST(PortDiagnosisHolderName, AProcessNamedWithControlsIsShownEscaped) {
-    testing::ResetProcessState();
+    const LinkSession session;
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
@@ -223,7 +219,7 @@ TEST(PortDiagnosisHolderName, AProcessNamedWithControlsIsShownEscaped) {
     EXPECT_EQ(read(ready[0], &held, 1), 1);
     close(ready[0]);
 
-    const std::string text = held == 'y' ? ExplainOpenFailure(node, EBUSY) : std::string();
+    const std::string text = held == 'y' ? ExplainOpenFailure(session, node, EBUSY) : std::string();
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     close(master);
@@ -280,7 +276,7 @@ class PortDiagnosisPermissions : public TempFolder {
             if (setgroups(0, nullptr) == 0 && setgid(process_group) == 0 &&
                 setuid(nobody_uid_) == 0) {
                 const int fd = open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-                text = fd >= 0 ? "opened" : ExplainOpenFailure(node_, errno);
+                text = fd >= 0 ? "opened" : ExplainOpenFailure(session, node_, errno);
             }
             const ssize_t written = write(channel[1], text.data(), text.size());
             _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
@@ -371,25 +367,20 @@ TEST(PortDiagnosisGroupAdvice, FollowsMembershipInDatabaseAndProcess) {
 }
 
 TEST(PortDiagnosisOtherErrors, SayTheNodeIsGoneOrGiveTheSystemText) {
+    const LinkSession session;
     const std::pair<int, std::string> cases[] = {
         {ENOENT, "\t   Not found: /dev/ttyUSB7 is gone; the adapter was unplugged."},
         {EIO, "\t   Cannot open /dev/ttyUSB7: Input/output error\n"},
         {ENXIO, "\t   Cannot open /dev/ttyUSB7: No such device or address\n"},
     };
     for (const auto &[error, start] : cases) {
-        const std::string text = ExplainOpenFailure("/dev/ttyUSB7", error);
+        const std::string text = ExplainOpenFailure(session, "/dev/ttyUSB7", error);
         ExpectLogLines(text);
         EXPECT_EQ(text.rfind(start, 0), 0u) << text;
     }
 }
 
-class PortDiagnosisBrltty : public TempFolder {
-  protected:
-    void TearDown() override {
-        testing::ResetProcessState();
-        TempFolder::TearDown();
-    }
-};
+class PortDiagnosisBrltty : public TempFolder {};
 
 TEST_F(PortDiagnosisBrltty, HintOnlyWhenTheProgramIsInstalled) {
     const std::string program = node_;  // any regular file stands for the program
@@ -402,8 +393,8 @@ TEST_F(PortDiagnosisBrltty, HintOnlyWhenTheProgramIsInstalled) {
     };
     for (const auto &[paths, installed] : cases) {
         SCOPED_TRACE(paths);
-        BrlttyProgramPaths = paths;
-        const std::string hint = BrlttyHint();
+        session.BrlttyProgramPaths = paths;
+        const std::string hint = BrlttyHint(session);
         if (!installed) {
             EXPECT_EQ(hint, "");
             continue;

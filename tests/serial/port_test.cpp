@@ -17,7 +17,6 @@
 
 #include "serial/serial_link.h"
 #include "serial/standard_descriptors.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/scripted_peer.h"
 
@@ -26,18 +25,18 @@ namespace {
 
 class Port : public ::testing::Test {
   protected:
-    void SetUp() override { testing::ResetProcessState(); }
-    void TearDown() override { testing::ResetProcessState(); }
     testing::ScriptedPeer peer;
+    // Made after the peer and so ended before it: the session closes its port first.
+    LinkSession session;
 };
 
 TEST_F(Port, RawModeAt115200) {
-    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+    ASSERT_TRUE(OpenPort(session, peer.Path().c_str()));
     termios before{};
-    ASSERT_EQ(tcgetattr(hComm, &before), 0);
-    ASSERT_TRUE(SetParameters(115200));
+    ASSERT_EQ(tcgetattr(session.hComm, &before), 0);
+    ASSERT_TRUE(SetParameters(session, 115200));
     termios after{};
-    ASSERT_EQ(tcgetattr(hComm, &after), 0);
+    ASSERT_EQ(tcgetattr(session.hComm, &after), 0);
     EXPECT_EQ(after.c_iflag & (INLCR | IGNCR | ICRNL | IXON | IXOFF), 0u);
     EXPECT_EQ(after.c_oflag & (ONLCR | OCRNL), 0u);
     EXPECT_EQ(after.c_oflag & OPOST, 0u);  // no output processing at all
@@ -48,57 +47,57 @@ TEST_F(Port, RawModeAt115200) {
     EXPECT_EQ(cfgetospeed(&after), B115200);
     EXPECT_EQ(cfgetispeed(&after), B115200);
     // The descriptor is back in blocking mode after the non-blocking open.
-    EXPECT_EQ(fcntl(hComm, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_EQ(fcntl(session.hComm, F_GETFL) & O_NONBLOCK, 0);
 }
 
 TEST_F(Port, RateRule) {
     const std::pair<int, int> cases[] = {
         {1000000, 115200}, {999999, 999999}, {115200, 115200}, {1000001, 115200}};
     for (auto [asked, applied] : cases) EXPECT_EQ(EffectiveBaudRate(asked), applied) << asked;
-    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
-    EXPECT_TRUE(SetParameters(1000000));
-    EXPECT_FALSE(SetParameters(999999));  // no such rate on this host
+    ASSERT_TRUE(OpenPort(session, peer.Path().c_str()));
+    EXPECT_TRUE(SetParameters(session, 1000000));
+    EXPECT_FALSE(SetParameters(session, 999999));  // no such rate on this host
 }
 
 TEST_F(Port, OpenWhileOpenKeepsThePortAndItsName) {
-    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
-    const int descriptor = hComm;
-    EXPECT_TRUE(OpenPort("/dev/null-other"));
-    EXPECT_EQ(hComm, descriptor);
-    EXPECT_STREQ(ComPortName, peer.Path().c_str());
+    ASSERT_TRUE(OpenPort(session, peer.Path().c_str()));
+    const int descriptor = session.hComm;
+    EXPECT_TRUE(OpenPort(session, "/dev/null-other"));
+    EXPECT_EQ(session.hComm, descriptor);
+    EXPECT_STREQ(session.ComPortName, peer.Path().c_str());
 }
 
 TEST_F(Port, FailedOpenLeavesThePathAndFailPortOpen) {
-    EXPECT_FALSE(OpenPort("/nonexistent/cu.usbserial-1"));
-    EXPECT_EQ(hComm, 0);
-    EXPECT_EQ(FailCode, kFailPortOpen);
-    EXPECT_STREQ(ComPortName, "/nonexistent/cu.usbserial-1");
+    EXPECT_FALSE(OpenPort(session, "/nonexistent/cu.usbserial-1"));
+    EXPECT_EQ(session.hComm, 0);
+    EXPECT_EQ(session.FailCode, kFailPortOpen);
+    EXPECT_STREQ(session.ComPortName, "/nonexistent/cu.usbserial-1");
 }
 
 TEST_F(Port, PathTooLongForTheNameIsRefusedNotCut) {
     const std::string path = "/dev/" + std::string(kPortPathSize, 'x');
-    EXPECT_FALSE(OpenPort(path.c_str()));
-    EXPECT_EQ(FailCode, kFailPortOpen);
-    EXPECT_EQ(hComm, 0);
-    EXPECT_STREQ(ComPortName, "/dev/");
+    EXPECT_FALSE(OpenPort(session, path.c_str()));
+    EXPECT_EQ(session.FailCode, kFailPortOpen);
+    EXPECT_EQ(session.hComm, 0);
+    EXPECT_STREQ(session.ComPortName, "/dev/");
 }
 
 TEST_F(Port, InitPortBeforeAnySearchFails) {
-    EXPECT_FALSE(InitPort());
-    EXPECT_EQ(FailCode, kFailPortOpen);
-    EXPECT_EQ(hComm, 0);
+    EXPECT_FALSE(InitPort(session));
+    EXPECT_EQ(session.FailCode, kFailPortOpen);
+    EXPECT_EQ(session.hComm, 0);
 }
 
 TEST_F(Port, CloseKeepsTheNameForReopening) {
-    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
-    ClosePort();
-    EXPECT_EQ(hComm, 0);
-    EXPECT_STREQ(ComPortName, peer.Path().c_str());
-    EXPECT_TRUE(InitPort());
-    EXPECT_NE(hComm, 0);
-    ClosePort();
-    ClosePort();  // closing a closed port does nothing
-    EXPECT_EQ(hComm, 0);
+    ASSERT_TRUE(OpenPort(session, peer.Path().c_str()));
+    ClosePort(session);
+    EXPECT_EQ(session.hComm, 0);
+    EXPECT_STREQ(session.ComPortName, peer.Path().c_str());
+    EXPECT_TRUE(InitPort(session));
+    EXPECT_NE(session.hComm, 0);
+    ClosePort(session);
+    ClosePort(session);  // closing a closed port does nothing
+    EXPECT_EQ(session.hComm, 0);
 }
 
 }  // namespace
@@ -108,7 +107,7 @@ namespace tornelvox {
 namespace {
 
 TEST_F(Port, OpenPortHoldsThePortExclusively) {
-    ASSERT_TRUE(OpenPort(peer.Path().c_str()));
+    ASSERT_TRUE(OpenPort(session, peer.Path().c_str()));
     // A second opener that asks for the lock, as a second copy of the utility does, is refused.
     const int second = open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (second >= 0) {
@@ -117,7 +116,7 @@ TEST_F(Port, OpenPortHoldsThePortExclusively) {
     } else {
         EXPECT_EQ(errno, EBUSY);  // the terminal's exclusive mode refused the open itself
     }
-    ClosePort();
+    ClosePort(session);
 
     // Once closed, the port is free for the next opener, and exclusive mode is cleared.
     const int next = open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -125,12 +124,12 @@ TEST_F(Port, OpenPortHoldsThePortExclusively) {
     EXPECT_EQ(flock(next, LOCK_EX | LOCK_NB), 0);
 
     // A port held by another program cannot be opened: FailCode kFailPortOpen, nothing open.
-    FailCode = kFailNone;
-    EXPECT_FALSE(OpenPort(peer.Path().c_str()));
-    EXPECT_EQ(FailCode, kFailPortOpen);
-    EXPECT_EQ(hComm, 0);
+    session.FailCode = kFailNone;
+    EXPECT_FALSE(OpenPort(session, peer.Path().c_str()));
+    EXPECT_EQ(session.FailCode, kFailPortOpen);
+    EXPECT_EQ(session.hComm, 0);
     close(next);
-    EXPECT_TRUE(OpenPort(peer.Path().c_str()));
+    EXPECT_TRUE(OpenPort(session, peer.Path().c_str()));
 }
 
 // A program that ends with the port open (Close ends it at once) gives the terminal's exclusive
@@ -142,10 +141,37 @@ TEST_F(Port, EndingTheProgramWithThePortOpenGivesExclusiveModeBack) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (!OpenPort(peer.Path().c_str())) _exit(3);
+        if (!OpenPort(session, peer.Path().c_str())) _exit(3);
         int exclusive = 0;
-        if (ioctl(hComm, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) _exit(4);
+        if (ioctl(session.hComm, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) _exit(4);
         std::quick_exit(0);  // as Close does, port still open
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(watcher, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(watcher);
+}
+
+// Two sessions' ports open at once, the first closed before the program ends: the second port's
+// exclusive mode is given back all the same, since closing one port forgets that port alone.
+TEST_F(Port, EndingTheProgramGivesBackEverySessionsExclusiveMode) {
+    testing::ScriptedPeer other_peer;
+    const int watcher = open(other_peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(watcher, 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        LinkSession other;
+        if (!OpenPort(other, other_peer.Path().c_str())) _exit(3);
+        if (!OpenPort(session, peer.Path().c_str())) _exit(4);
+        ClosePort(session);
+        int exclusive = 0;
+        if (ioctl(other.hComm, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) _exit(5);
+        std::quick_exit(0);  // as Close does, the other port still open
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -204,11 +230,11 @@ TEST_F(Port, NeverTakesAStandardDescriptor) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (int fd : closed) close(fd);
-            if (!OpenPort(peer.Path().c_str())) _exit(10);
-            if (hComm <= STDERR_FILENO) _exit(11);
-            ClosePort();
-            if (!OpenPort(peer.Path().c_str())) _exit(12);  // the node was given back
-            ClosePort();
+            if (!OpenPort(session, peer.Path().c_str())) _exit(10);
+            if (session.hComm <= STDERR_FILENO) _exit(11);
+            ClosePort(session);
+            if (!OpenPort(session, peer.Path().c_str())) _exit(12);  // the node was given back
+            ClosePort(session);
             for (int fd : closed) {
                 if (fcntl(fd, F_GETFD) != -1) _exit(13);  // nothing left behind on it
             }

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "serial/serial_link.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/scripted_peer.h"
 
@@ -41,9 +40,10 @@ TEST(CandidateNames, FollowTheUsbSerialNamingRule) {
     for (auto [name, candidate] : cases) EXPECT_EQ(CheckName(name), candidate) << name;
 }
 
+// The frame of code; the probe's and the reset's frames read no inputs.
 Bytes FrameOf(int code) {
     unsigned char frame[kMaxFrameSize];
-    return Bytes(frame, frame + BuildFrame(code, frame));
+    return Bytes(frame, frame + BuildFrame(code, FrameInputs{}, frame));
 }
 
 const Bytes kProbeAnswer = FromHex("04 0E 05 01 E0 FC 00 00");
@@ -67,17 +67,13 @@ void ScriptReboot(ScriptedPeer &peer, bool answered) {
 class Search : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetProcessState();
-        window_.InstallAsMessageSink();
-        ReadCallTimeoutMs = 25;  // room for a peer thread on a busy machine
+        window_.InstallAsMessageSink(session);
+        session.ReadCallTimeoutMs = 25;  // room for a peer thread on a busy machine
         char pattern[] = "/tmp/tornelvox-devXXXXXX";
         folder_ = mkdtemp(pattern);
-        DeviceDirectory = folder_;
+        session.DeviceDirectory = folder_;
     }
-    void TearDown() override {
-        testing::ResetProcessState();
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { fs::remove_all(folder_); }
     std::string Link(const std::string &name, const std::string &target) {
         const std::string path = folder_ + "/" + name;
         fs::create_symlink(target, path);
@@ -85,6 +81,7 @@ class Search : public ::testing::Test {
     }
     std::string folder_;
     testing::RecordingWindow window_;
+    LinkSession session;
 };
 
 TEST_F(Search, FindsTheDeviceThatAnswersAndClosesThePort) {
@@ -96,9 +93,9 @@ TEST_F(Search, FindsTheDeviceThatAnswersAndClosesThePort) {
     Link("tty.usbserial-1410", "/nonexistent");  // not a candidate: never opened
     Link("cu.usbmodem-gone", "/nonexistent");    // a candidate that cannot be opened
 
-    ASSERT_TRUE(SearchCOMM());
-    EXPECT_STREQ(ComPortName, path.c_str());
-    EXPECT_EQ(hComm, 0);
+    ASSERT_TRUE(SearchCOMM(session));
+    EXPECT_STREQ(session.ComPortName, path.c_str());
+    EXPECT_EQ(session.hComm, 0);
     const std::string log = window_.Log();
     EXPECT_EQ(log.rfind("\n Search Device ...\n", 0), 0u) << log;
     EXPECT_NE(log.find("\t Check port : " + path + "\n Found device on " + path + "\n"),
@@ -117,7 +114,7 @@ TEST_F(Search, DeviceThatAnswersOnlyAfterARebootIsFound) {
     ScriptReboot(adapter, true);
     adapter.Start();
     const std::string path = Link("cu.usbserial-1", adapter.Path());
-    EXPECT_TRUE(SearchCOMM());
+    EXPECT_TRUE(SearchCOMM(session));
     EXPECT_EQ(window_.Log(), "\n Search Device ...\n\t Check port : " + path +
                                  "\n Found device on " + path + "\n");
     EXPECT_EQ(adapter.Finish(), "");
@@ -133,22 +130,22 @@ TEST_F(Search, SilentDeviceIsProbedTwiceRebootedTwiceAndNotFound) {
     ScriptReboot(silent, false);
     silent.Start();
     const std::string path = Link("ttyUSB0", silent.Path());
-    EXPECT_FALSE(SearchCOMM());
+    EXPECT_FALSE(SearchCOMM(session));
     EXPECT_EQ(window_.Log(), "\n Search Device ...\n\t Check port : " + path + "\n");
-    EXPECT_STREQ(ComPortName, path.c_str());  // names the last candidate probed
-    EXPECT_EQ(hComm, 0);
+    EXPECT_STREQ(session.ComPortName, path.c_str());  // names the last candidate probed
+    EXPECT_EQ(session.hComm, 0);
     EXPECT_EQ(silent.Finish(), "");
 }
 
 TEST_F(Search, MissingFolderLogsOnlyTheHeader) {
-    DeviceDirectory = folder_ + "/missing";
-    EXPECT_FALSE(SearchCOMM());
+    session.DeviceDirectory = folder_ + "/missing";
+    EXPECT_FALSE(SearchCOMM(session));
     EXPECT_EQ(window_.Log(), "\n Search Device ...\n");
 }
 
 TEST_F(Search, EntriesTooLongForThePathBufferAreSkipped) {
     Link("cu.usbserial-" + std::string(kPortPathSize, '9'), "/nonexistent");
-    EXPECT_FALSE(SearchCOMM());
+    EXPECT_FALSE(SearchCOMM(session));
     EXPECT_EQ(window_.Log(), "\n Search Device ...\n");
 }
 
@@ -177,8 +174,8 @@ TEST_F(Search, FirstFolderIsListedBeforeTheDeviceFolder) {
         {"missing", folder_ + "/missing", device_folder_only},
     };
     for (const auto &c : cases) {
-        FirstDeviceDirectory = c.first_folder;
-        EXPECT_EQ(CandidateNodes(), c.candidates) << c.name;
+        session.FirstDeviceDirectory = c.first_folder;
+        EXPECT_EQ(CandidateNodes(session), c.candidates) << c.name;
     }
 }
 
@@ -194,11 +191,11 @@ TEST_F(Search, AdapterInTheFirstFolderIsFoundFirst) {
     const std::string path = first + "/cu.usbserial-EMULATED";
     fs::create_symlink(adapter.Path(), path);
     const std::string other = Link("cu.usbserial-0", "/nonexistent");
-    FirstDeviceDirectory = first;
+    session.FirstDeviceDirectory = first;
 
-    ASSERT_TRUE(SearchCOMM());
-    EXPECT_STREQ(ComPortName, path.c_str());
-    EXPECT_EQ(SearchCandidates, 2u);
+    ASSERT_TRUE(SearchCOMM(session));
+    EXPECT_STREQ(session.ComPortName, path.c_str());
+    EXPECT_EQ(session.SearchCandidates, 2u);
     const std::string log = window_.Log();
     EXPECT_EQ(log, "\n Search Device ...\n\t Check port : " + path + "\n Found device on " + path +
                        "\n\t Not checked : " + other +

@@ -15,7 +15,6 @@
 #include <string>
 
 #include "serial/serial_link.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/scripted_peer.h"
 
@@ -27,16 +26,13 @@ namespace fs = std::filesystem;
 class TerminalsOnly : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing::ResetProcessState();
         char pattern[] = "/tmp/tornelvox-nodes-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder_ = pattern;
     }
-    void TearDown() override {
-        testing::ResetProcessState();
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { fs::remove_all(folder_); }
     std::string folder_;
+    LinkSession session;
 };
 
 struct NodeRow {
@@ -110,12 +106,12 @@ TEST_P(NodeKinds, AreRefusedWithWhatTheyAre) {
     const NodeRow &row = GetParam();
     const std::string path = row.make(folder_);
     if (path.empty()) GTEST_SKIP() << "this machine cannot make the node";
-    testing::RecordingWindow window;
+    testing::RecordingWindow window(session);
 
-    EXPECT_FALSE(CheckCOMM(path.c_str()));
+    EXPECT_FALSE(CheckCOMM(session, path.c_str()));
 
-    EXPECT_EQ(hComm, 0);
-    EXPECT_EQ(FailCode, kFailPortOpen);
+    EXPECT_EQ(session.hComm, 0);
+    EXPECT_EQ(session.FailCode, kFailPortOpen);
     const std::string line = "\t   Not a serial port: " + path + " " + row.said(path);
     EXPECT_NE(window.Log().find(line), std::string::npos) << window.Log();
 }
@@ -132,7 +128,7 @@ TEST_F(TerminalsOnly, ANodeThatIsNoTerminalIsNeverOpenedForWriting) {
     ASSERT_GE(watch, 0);
     ASSERT_GE(inotify_add_watch(watch, path.c_str(), IN_CLOSE_WRITE | IN_MODIFY), 0);
 
-    EXPECT_FALSE(OpenPort(path.c_str()));
+    EXPECT_FALSE(OpenPort(session, path.c_str()));
 
     alignas(inotify_event) char events[4096];
     const ssize_t got = read(watch, events, sizeof events);
@@ -145,9 +141,9 @@ TEST_F(TerminalsOnly, PseudoTerminalOpens) {
     testing::ScriptedPeer peer;
     const std::string link = folder_ + "/cu.usbserial-pty";
     fs::create_symlink(peer.Path(), link);
-    EXPECT_TRUE(OpenPort(link.c_str()));
-    EXPECT_NE(hComm, 0);
-    EXPECT_EQ(isatty(hComm), 1);
+    EXPECT_TRUE(OpenPort(session, link.c_str()));
+    EXPECT_NE(session.hComm, 0);
+    EXPECT_EQ(isatty(session.hComm), 1);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "firmware/firmware_update.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/test_constants.h"
@@ -25,7 +24,9 @@ TEST(ImageIdentity, CheckValueIsTheJamCrcOfTheCheckedRange) {
     EXPECT_EQ(sizeof rawData, 1036288u);
     EXPECT_EQ(VerNum, testing::kCurrentVersion);
     EXPECT_STREQ(Ver_Num, "6.03");
-    EXPECT_EQ(std::memcmp(BT_ADD, testing::kDefaultAddress.data(), 6), 0);
+    // A fresh session's name page carries the built-in address.
+    const FrameInputs fresh;
+    EXPECT_EQ(std::memcmp(fresh.BT_ADD, testing::kDefaultAddress.data(), 6), 0);
 }
 
 TEST(VersionNumbers, ThreeDigitsMakeTwelveBits) {
@@ -53,11 +54,8 @@ struct VersionCase {
 
 class VersionQuery : public ::testing::TestWithParam<VersionCase> {
   protected:
-    void SetUp() override {
-        testing::ResetProcessState();
-        ReadCallTimeoutMs = testing::kShortReadCallMs;
-    }
-    void TearDown() override { testing::ResetProcessState(); }
+    void SetUp() override { session.ReadCallTimeoutMs = testing::kShortReadCallMs; }
+    FirmwareSession session;
 };
 
 TEST_P(VersionQuery, ReadsTheDigitsAfterTheMarker) {
@@ -65,12 +63,12 @@ TEST_P(VersionQuery, ReadsTheDigitsAfterTheMarker) {
     ScriptedPeer adapter;
     adapter.Then(Bytes{0x2F, 0x76}, {c.reply});
     adapter.Start();
-    testing::RecordingWindow window;
-    ASSERT_TRUE(OpenPort(adapter.Path().c_str()));
-    ASSERT_TRUE(SetParameters(115200));
-    CurVerNum = 0x111;
-    EXPECT_EQ(CheckFMVersion(), c.result);
-    EXPECT_EQ(CurVerNum, c.version);
+    testing::RecordingWindow window(session);
+    ASSERT_TRUE(OpenPort(session, adapter.Path().c_str()));
+    ASSERT_TRUE(SetParameters(session, 115200));
+    session.CurVerNum = 0x111;
+    EXPECT_EQ(CheckFMVersion(session), c.result);
+    EXPECT_EQ(session.CurVerNum, c.version);
     if (c.result) {
         char shown[16];
         std::snprintf(shown, sizeof shown, "%03X", c.version);
@@ -78,7 +76,7 @@ TEST_P(VersionQuery, ReadsTheDigitsAfterTheMarker) {
                                     "\n Available Firmware for update = 603\n");
     } else {
         EXPECT_EQ(window.Log(), "");
-        EXPECT_EQ(std::string(Ver, 3), "000");
+        EXPECT_EQ(std::string(session.Ver, 3), "000");
     }
     EXPECT_EQ(adapter.Finish(), "");
 }
@@ -103,13 +101,13 @@ TEST_F(VersionQuery, StaleBytesOfAnEarlierReplyAreNotAVersion) {
     adapter.Then(Bytes{0x2F, 0x76}, {Reply("KQ Version = 603")});
     adapter.Then(Bytes{0x2F, 0x76}, {Bytes{'K', 'Q', ' ', 'V', 'e'}});
     adapter.Start();
-    testing::RecordingWindow window;
-    ASSERT_TRUE(OpenPort(adapter.Path().c_str()));
-    ASSERT_TRUE(SetParameters(115200));
-    ASSERT_EQ(CheckFMVersion(), 1);
-    CurVerNum = 0x111;
-    EXPECT_EQ(CheckFMVersion(), 0);
-    EXPECT_EQ(CurVerNum, 0x111);
+    testing::RecordingWindow window(session);
+    ASSERT_TRUE(OpenPort(session, adapter.Path().c_str()));
+    ASSERT_TRUE(SetParameters(session, 115200));
+    ASSERT_EQ(CheckFMVersion(session), 1);
+    session.CurVerNum = 0x111;
+    EXPECT_EQ(CheckFMVersion(session), 0);
+    EXPECT_EQ(session.CurVerNum, 0x111);
     EXPECT_EQ(adapter.Finish(), "");
 }
 
@@ -118,13 +116,13 @@ TEST_F(VersionQuery, SilentAdapterLeavesTheVersionAlone) {
     adapter.Then(Bytes{0x2F, 0x76});
     adapter.Then(Bytes{0x2F, 0x76});
     adapter.Start();
-    ASSERT_TRUE(OpenPort(adapter.Path().c_str()));
-    ASSERT_TRUE(SetParameters(115200));
-    std::memcpy(Ver, "603", 3);
-    CurVerNum = 0x205;
-    EXPECT_EQ(CheckFMVersion(), 0);
-    EXPECT_EQ(CurVerNum, 0x205);
-    EXPECT_EQ(std::string(Ver, 3), "000");
+    ASSERT_TRUE(OpenPort(session, adapter.Path().c_str()));
+    ASSERT_TRUE(SetParameters(session, 115200));
+    std::memcpy(session.Ver, "603", 3);
+    session.CurVerNum = 0x205;
+    EXPECT_EQ(CheckFMVersion(session), 0);
+    EXPECT_EQ(session.CurVerNum, 0x205);
+    EXPECT_EQ(std::string(session.Ver, 3), "000");
     EXPECT_EQ(adapter.Finish(), "");
 }
 

@@ -35,13 +35,13 @@ class SettingsApply : public SettingsWorkflow {
 
 TEST_F(SettingsApply, RoundTripWritesExactlyTheChangedSettingsInOrder) {
     StartAdapter(testing::kOlderVersion);
-    DialogConfirms([] {
-        a_offhook_pwr_index = 4;  // Strongest
-        a_hook_speed_index = 3;   // 100 ms
-        a_strong_ring = 1;
-        a_dtmfth_index = 2;
-        a_a2dp = 0;
-        a_callerid = 1;  // unchanged: the adapter already has caller ID on
+    DialogConfirms([](SettingsValues &values) {
+        values.a_offhook_pwr_index = 4;  // Strongest
+        values.a_hook_speed_index = 3;   // 100 ms
+        values.a_strong_ring = 1;
+        values.a_dtmfth_index = 2;
+        values.a_a2dp = 0;
+        values.a_callerid = 1;  // unchanged: the adapter already has caller ID on
     });
     RunSettingAction();
 
@@ -61,16 +61,17 @@ TEST_F(SettingsApply, RoundTripWritesExactlyTheChangedSettingsInOrder) {
     EXPECT_EQ(adapter->Setting(4), 10u);
 
     // Reading again shows the changes and nothing else moved.
-    const int caller_id = m_callerid, echo = m_aec, mic = m_mic_vol_index;
-    ReadAllSettings(CurVerNum);
-    EXPECT_EQ(m_strong_ring, 1);
-    EXPECT_EQ(m_dtmfth_index, 2);
-    EXPECT_EQ(m_offhook_pwr_index, 4);
-    EXPECT_EQ(m_hook_speed_index, 3);
-    EXPECT_EQ(m_a2dp, 0);
-    EXPECT_EQ(m_callerid, caller_id);
-    EXPECT_EQ(m_aec, echo);
-    EXPECT_EQ(m_mic_vol_index, mic);
+    const int caller_id = session->m_callerid, echo = session->m_aec,
+              mic = session->m_mic_vol_index;
+    ReadAllSettings(*session, *session, session->CurVerNum);
+    EXPECT_EQ(session->m_strong_ring, 1);
+    EXPECT_EQ(session->m_dtmfth_index, 2);
+    EXPECT_EQ(session->m_offhook_pwr_index, 4);
+    EXPECT_EQ(session->m_hook_speed_index, 3);
+    EXPECT_EQ(session->m_a2dp, 0);
+    EXPECT_EQ(session->m_callerid, caller_id);
+    EXPECT_EQ(session->m_aec, echo);
+    EXPECT_EQ(session->m_mic_vol_index, mic);
     EXPECT_TRUE(adapter->UnexpectedBytes().empty()) << adapter->Transcript();
 }
 
@@ -84,17 +85,17 @@ TEST_F(SettingsApply, SettingsNotReadAreWrittenOnlyWhenAskedTo) {
                            .option = option,
                            .times = emulator::kAlways});
     }
-    ASSERT_TRUE(InitPort());
-    const SettingSet unread = ReadAllSettings(CurVerNum);
+    ASSERT_TRUE(InitPort(*session));
+    const SettingSet unread = ReadAllSettings(*session, *session, session->CurVerNum);
     SettingSet expected;
     expected.Add(1);
     expected.Add(4);
     EXPECT_EQ(unread, expected);
 
-    CopyDeviceToApplied();
-    EXPECT_TRUE(ApplyChangedSettings());
+    CopyDeviceToApplied(*session);
+    EXPECT_TRUE(ApplyChangedSettings(*session, *session, session->CurVerNum));
     EXPECT_TRUE(FramesOf(kCmdWriteSetting).empty()) << adapter->Transcript();
-    EXPECT_TRUE(ApplyChangedSettings(unread));
+    EXPECT_TRUE(ApplyChangedSettings(*session, *session, session->CurVerNum, unread));
     // Caller ID on, hook speed 70 ms (index 2).
     EXPECT_EQ(FramesOf(kCmdWriteSetting), (std::vector<SettingFrameSeen>{{1, 1}, {4, 2}}));
 }
@@ -119,7 +120,9 @@ TEST_P(OneChange, WritesItsByteAndLogsItsLine) {
     StartAdapter(testing::kOlderVersion);
     const std::uint8_t option = c.option;
     const int applied = c.applied;
-    DialogConfirms([option, applied] { FindSetting(option)->applied.Set(applied); });
+    DialogConfirms([option, applied](SettingsValues &values) {
+        FindSetting(option)->applied.Set(values, applied);
+    });
     RunSettingAction();
     EXPECT_EQ(FramesOf(kCmdWriteSetting), c.writes) << adapter->Transcript();
     const char *verdict = c.done ? kDone : kWarning;
@@ -162,9 +165,9 @@ TEST_F(SettingsApply, FailedWriteAmongSeveralGivesTheWarning) {
     StartAdapter(testing::kOlderVersion);
     adapter->AddFault(
         {.code = kCmdWriteSetting, .kind = emulator::FaultKind::kOneByteReply, .option = 1});
-    DialogConfirms([] {
-        a_callerid = 0;
-        a_strong_ring = 1;
+    DialogConfirms([](SettingsValues &values) {
+        values.a_callerid = 0;
+        values.a_strong_ring = 1;
     });
     RunSettingAction();
     // The failed write is not retried and does not stop the run.
@@ -178,12 +181,12 @@ TEST_F(SettingsApply, FailedWriteAmongSeveralGivesTheWarning) {
 
 TEST_F(SettingsApply, UnpluggedAdapterStillGetsTheButtonsBack) {
     StartAdapter(testing::kOlderVersion);
-    ReadCallTimeoutMs = 2;
+    session->ReadCallTimeoutMs = 2;
     window->OnDialog([this] {
-        CopyDeviceToApplied();
-        a_aec = !m_aec;
+        CopyDeviceToApplied(*session);
+        session->a_aec = !session->m_aec;
         adapter->Unplug();
-        ClearDeviceSettingRunning();
+        ClearDeviceSettingRunning(*session);
     });
     RunSettingAction();
     EXPECT_EQ(WorkerLog(), std::string(kHeader) + " Set Echo Cancel to FALSE\n" + kWarning);
@@ -192,16 +195,16 @@ TEST_F(SettingsApply, UnpluggedAdapterStillGetsTheButtonsBack) {
 
 TEST_F(SettingsApply, WorkerWaitsForADialogThatReturnsAtOnce) {
     StartAdapter(testing::kOlderVersion);
-    ASSERT_TRUE(StartDeviceSetting(window));  // the dialog stays open
+    ASSERT_TRUE(StartDeviceSetting(session, window));  // the dialog stays open
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(WorkerLog(), "");
     EXPECT_EQ(window->ButtonStates().size(), 1u);
 
     // The dialog closes on another thread; what it leaves must reach the worker.
-    std::thread dialog([] {
-        CopyDeviceToApplied();
-        a_led_display = 1;
-        ClearDeviceSettingRunning();
+    std::thread dialog([this] {
+        CopyDeviceToApplied(*session);
+        session->a_led_display = 1;
+        ClearDeviceSettingRunning(*session);
     });
     dialog.join();
     ASSERT_TRUE(window->WaitForButtons(2, std::chrono::seconds(5)));

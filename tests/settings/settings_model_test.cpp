@@ -8,7 +8,6 @@
 
 #include "settings/device_settings.h"
 #include "tests/settings/firmware_gate_cases.h"
-#include "tests/support/process_state.h"
 
 namespace tornelvox {
 namespace {
@@ -128,20 +127,19 @@ INSTANTIATE_TEST_SUITE_P(Mappings, AppliedValues, ::testing::Values(
 
 class DialogClose : public ::testing::Test {
   protected:
-    void SetUp() override { testing::ResetProcessState(); }
-    void TearDown() override { testing::ResetProcessState(); }
+    SettingsValues values;  // all thirty-two at zero, as at program start
 };
 
 TEST_F(DialogClose, CancelMakesEveryAppliedValueEqualItsDeviceValue) {
     int value = 1;
     for (const SettingDescription &setting : AllSettings()) {
-        setting.device.Set(setting.kind == SettingKind::Flag ? value % 2 : value % 5);
-        setting.applied.Set(7);
+        setting.device.Set(values, setting.kind == SettingKind::Flag ? value % 2 : value % 5);
+        setting.applied.Set(values, 7);
         ++value;
     }
-    CopyDeviceToApplied();
+    CopyDeviceToApplied(values);
     for (const SettingDescription &setting : AllSettings()) {
-        EXPECT_EQ(setting.applied.Get(), setting.device.Get()) << setting.name;
+        EXPECT_EQ(setting.applied.Get(values), setting.device.Get(values)) << setting.name;
     }
 }
 
@@ -149,15 +147,15 @@ class ConfirmGates : public DialogClose, public ::testing::WithParamInterface<Ga
 
 TEST_P(ConfirmGates, PutSettingsTheFirmwareLacksBackToTheirFixedValues) {
     const GateCase &c = GetParam();
-    for (const SettingDescription &setting : AllSettings()) setting.applied.Set(1);
-    a_hook_speed_index = 3;
-    GateAppliedValues(c.version);
+    for (const SettingDescription &setting : AllSettings()) setting.applied.Set(values, 1);
+    values.a_hook_speed_index = 3;
+    GateAppliedValues(values, c.version);
     for (const SettingDescription &setting : AllSettings()) {
         SCOPED_TRACE(setting.name);
         const bool gated = c.gated.count(setting.option) != 0;
         EXPECT_EQ(SettingAvailable(setting, c.version), !gated);
         const int expected = !gated ? (setting.option == 4 ? 3 : 1) : setting.gated_value;
-        EXPECT_EQ(setting.applied.Get(), expected);
+        EXPECT_EQ(setting.applied.Get(values), expected);
     }
 }
 

@@ -68,13 +68,12 @@ TEST(ReplyScanBounds, NegativeOrZeroCountFindsNothing) {
 // ---- One read or write against a byte-exact peer ----------------------------------------------
 
 Bytes SettingFrame(int code, int id, std::uint8_t option, std::uint8_t value = 0) {
-    const int saved_id = g_tx_id;
-    g_tx_id = id;
-    bOptions = option;
-    bOptionsValue = value;
+    FrameInputs inputs;
+    inputs.g_tx_id = id;
+    inputs.bOptions = option;
+    inputs.bOptionsValue = value;
     unsigned char frame[kMaxFrameSize];
-    const std::size_t length = BuildFrame(code, frame);
-    g_tx_id = saved_id;
+    const std::size_t length = BuildFrame(code, inputs, frame);
     return Bytes(frame, frame + length);
 }
 
@@ -82,7 +81,7 @@ class OneSetting : public testing::PeerPortTest {
   protected:
     void SetUp() override {
         PeerPortTest::SetUp();
-        g_tx_id = 7;
+        session.g_tx_id = 7;
     }
 };
 
@@ -92,9 +91,9 @@ TEST_F(OneSetting, ReplyWithLeadingNoiseCountedInTwoReadsIsAccepted) {
               {FromHex("00 FF 58 53 07"), FromHex("07 EE 04 0A 00 00 00")}, 30);
     peer.Start();
     Open();
-    EXPECT_EQ(GetDeviceParameters(4), 10u);
-    EXPECT_EQ(RealReadCnt, 12);
-    EXPECT_EQ(g_tx_id, 8);
+    EXPECT_EQ(GetDeviceParameters(session, 4), 10u);
+    EXPECT_EQ(session.RealReadCnt, 12);
+    EXPECT_EQ(session.g_tx_id, 8);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -102,9 +101,9 @@ TEST_F(OneSetting, RejectedReplyStillUsesUpItsId) {
     peer.Then(SettingFrame(kCmdReadSetting, 7, 1), {FromHex("58 53 07 07 E1 01 00 00 00 00")});
     peer.Start();
     Open();
-    EXPECT_EQ(GetDeviceParameters(1), ParamFail);
-    EXPECT_EQ(g_tx_id, 8);
-    EXPECT_NE(hComm, 0);
+    EXPECT_EQ(GetDeviceParameters(session, 1), ParamFail);
+    EXPECT_EQ(session.g_tx_id, 8);
+    EXPECT_NE(session.hComm, 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -113,11 +112,11 @@ TEST_F(OneSetting, ShortReplyClosesThePortAndTheRetryReopensIt) {
     peer.Then(SettingFrame(kCmdReadSetting, 8, 5), {FromHex("58 53 07 08 EE 05 BE 00 00 00")});
     peer.Start();
     Open();
-    EXPECT_EQ(GetDeviceParameters(5), ParamFail);
-    EXPECT_EQ(hComm, 0);
-    EXPECT_EQ(g_tx_id, 8);
-    EXPECT_EQ(GetDeviceParameters(5), 190u);
-    EXPECT_NE(hComm, 0);
+    EXPECT_EQ(GetDeviceParameters(session, 5), ParamFail);
+    EXPECT_EQ(session.hComm, 0);
+    EXPECT_EQ(session.g_tx_id, 8);
+    EXPECT_EQ(GetDeviceParameters(session, 5), 190u);
+    EXPECT_NE(session.hComm, 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -128,10 +127,10 @@ TEST_F(OneSetting, FailedExchangeLeavesTheIdAndThePort) {
     peer.Then(SettingFrame(kCmdReadSetting, 7, 2));
     peer.Start();
     Open();
-    EXPECT_EQ(GetDeviceParameters(2), ParamFail);
-    EXPECT_EQ(GetDeviceParameters(2), ParamFail);
-    EXPECT_EQ(g_tx_id, 7);
-    EXPECT_NE(hComm, 0);
+    EXPECT_EQ(GetDeviceParameters(session, 2), ParamFail);
+    EXPECT_EQ(GetDeviceParameters(session, 2), ParamFail);
+    EXPECT_EQ(session.g_tx_id, 7);
+    EXPECT_NE(session.hComm, 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -153,9 +152,9 @@ TEST_P(OneWrite, SucceedsExactlyWhenTheExchangeDoes) {
     peer.Then(SettingFrame(kCmdWriteSetting, 7, 5, 4), c.answer);
     peer.Start();
     Open();
-    EXPECT_EQ(SetDeviceParameters(5, 4), c.result);
-    EXPECT_EQ(bOptionsValue, 4);
-    EXPECT_EQ(g_tx_id, c.id_after);
+    EXPECT_EQ(SetDeviceParameters(session, 5, 4), c.result);
+    EXPECT_EQ(session.bOptionsValue, 4);
+    EXPECT_EQ(session.g_tx_id, c.id_after);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -171,14 +170,15 @@ INSTANTIATE_TEST_SUITE_P(Replies, OneWrite, ::testing::Values(
 // ---- The transaction id on the wire -----------------------------------------------------------
 
 TEST(TransactionId, WrapsToZeroOnTheWireAfter255Exchanges) {
-    testing::ResetProcessState();
     emulator::EmulatedAdapter adapter;
     ASSERT_TRUE(adapter.Start());
-    std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter.DevicePath().c_str());
-    g_tx_id = 1;
-    for (int i = 0; i < 255; ++i) ASSERT_NE(GetDeviceParameters(1), ParamFail) << i;
-    ASSERT_EQ(GetDeviceParameters(1), 1u);
-    ClosePort();
+    LinkSession session;
+    std::snprintf(session.ComPortName, sizeof session.ComPortName, "%s",
+                  adapter.DevicePath().c_str());
+    session.g_tx_id = 1;
+    for (int i = 0; i < 255; ++i) ASSERT_NE(GetDeviceParameters(session, 1), ParamFail) << i;
+    ASSERT_EQ(GetDeviceParameters(session, 1), 1u);
+    ClosePort(session);
 
     std::vector<int> wire_ids;
     for (const emulator::FrameRecord &record : adapter.Frames()) {
@@ -190,7 +190,7 @@ TEST(TransactionId, WrapsToZeroOnTheWireAfter255Exchanges) {
     EXPECT_EQ(wire_ids.front(), 1);
     EXPECT_EQ(wire_ids[254], 255);
     EXPECT_EQ(wire_ids[255], 0);
-    EXPECT_EQ(g_tx_id, 257);
+    EXPECT_EQ(session.g_tx_id, 257);
 }
 
 }  // namespace

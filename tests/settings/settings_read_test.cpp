@@ -25,20 +25,20 @@ std::vector<int> Without(const std::vector<int> &options, const std::set<int> &g
 TEST_F(SettingsWorkflow, TooOldFirmwareIsRefusedWithoutTouchingAnything) {
     StartAdapter(0x1FF);
     window->OnDialog([] { ADD_FAILURE() << "the dialog must not open"; });
-    EXPECT_FALSE(StartDeviceSetting(window));
+    EXPECT_FALSE(StartDeviceSetting(session, window));
     EXPECT_EQ(window->Log(),
               "\n !!!! Warming !!!\n"
               " Hardware firmwave verion 1FF is too low.\n"
               " Please update firmware first\n");
     EXPECT_TRUE(window->ButtonStates().empty());
-    EXPECT_FALSE(bDeviceSettingRunning);
-    EXPECT_EQ(hComm, 0);
+    EXPECT_FALSE(session->bDeviceSettingRunning);
+    EXPECT_EQ(session->hComm, 0);
     EXPECT_EQ(adapter->BytesReceived(), 0u);
 }
 
 TEST_F(SettingsWorkflow, VersionBelowThreeDigitsIsShownWithThree) {
-    CurVerNum = 0x0A0;
-    EXPECT_FALSE(StartDeviceSetting(window));
+    session->CurVerNum = 0x0A0;
+    EXPECT_FALSE(StartDeviceSetting(session, window));
     EXPECT_NE(window->Log().find(" Hardware firmwave verion 0A0 is too low.\n"), std::string::npos);
 }
 
@@ -52,12 +52,13 @@ TEST_P(FirmwareGates, GatedSettingsAreNeitherReadNorWritten) {
     for (int option : {15, 16}) adapter->SetSetting(option, 1);
     adapter->SetSetting(17, 2);
     adapter->SetSetting(18, 4);
-    for (const SettingDescription &setting : AllSettings()) setting.device.Set(3);
+    for (const SettingDescription &setting : AllSettings()) setting.device.Set(*session, 3);
     // The user changes every setting the dialog lets through.
-    DialogConfirms([] {
+    DialogConfirms([](SettingsValues &values) {
         for (const SettingDescription &setting : AllSettings()) {
-            const int device = setting.device.Get();
-            setting.applied.Set(setting.kind == SettingKind::Flag
+            const int device = setting.device.Get(values);
+            setting.applied.Set(values,
+                                setting.kind == SettingKind::Flag
                                     ? !device
                                     : (device + 1) % static_cast<int>(setting.labels.size()));
         }
@@ -65,12 +66,12 @@ TEST_P(FirmwareGates, GatedSettingsAreNeitherReadNorWritten) {
     RunSettingAction();
 
     EXPECT_EQ(OptionsRead(), Without(kReadOrder, c.gated)) << adapter->Transcript();
-    EXPECT_EQ(m_mic_vol_index, c.gated.count(13) ? 2 : 4);
-    EXPECT_EQ(m_spk_vol_index, c.gated.count(14) ? 2 : 4);
-    EXPECT_EQ(m_robocall, c.gated.count(15) ? 0 : 1);
-    EXPECT_EQ(m_dtmfcmd, c.gated.count(16) ? 0 : 1);
-    EXPECT_EQ(m_dtmfth_index, c.gated.count(17) ? 0 : 2);
-    EXPECT_EQ(m_aec_depth_index, c.gated.count(18) ? 2 : 4);
+    EXPECT_EQ(session->m_mic_vol_index, c.gated.count(13) ? 2 : 4);
+    EXPECT_EQ(session->m_spk_vol_index, c.gated.count(14) ? 2 : 4);
+    EXPECT_EQ(session->m_robocall, c.gated.count(15) ? 0 : 1);
+    EXPECT_EQ(session->m_dtmfcmd, c.gated.count(16) ? 0 : 1);
+    EXPECT_EQ(session->m_dtmfth_index, c.gated.count(17) ? 0 : 2);
+    EXPECT_EQ(session->m_aec_depth_index, c.gated.count(18) ? 2 : 4);
     EXPECT_EQ(window->Log().find("Can't get"), std::string::npos) << window->Log();
 
     std::vector<int> written;
@@ -85,11 +86,11 @@ INSTANTIATE_TEST_SUITE_P(Versions, FirmwareGates, ::testing::ValuesIn(kGateCases
 
 TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog) {
     StartAdapter(testing::kOlderVersion);
-    ReadCallTimeoutMs = 2;  // sixty-four silent attempts
+    session->ReadCallTimeoutMs = 2;  // sixty-four silent attempts
     adapter->AddFault({.code = kCmdReadSetting,
                        .kind = emulator::FaultKind::kSilence,
                        .times = emulator::kAlways});
-    for (const SettingDescription &setting : AllSettings()) setting.device.Set(3);
+    for (const SettingDescription &setting : AllSettings()) setting.device.Set(*session, 3);
     DialogCancels();
     RunSettingAction();
 
@@ -115,18 +116,19 @@ TEST_F(SettingsWorkflow, SilentAdapterFallsBackEverywhereAndStillOpensTheDialog)
     // Two reads of two attempts each, per setting.
     EXPECT_EQ(adapter->CountOf(kCmdReadSetting), 64);
 
-    EXPECT_EQ(m_callerid, 1);
-    for (unsigned char flag : {m_strong_ring, m_aec, m_dialtone_dis, m_reverse_dis, m_led_display,
-                               m_a2dp, m_robocall, m_dtmfcmd}) {
+    EXPECT_EQ(session->m_callerid, 1);
+    for (unsigned char flag :
+         {session->m_strong_ring, session->m_aec, session->m_dialtone_dis, session->m_reverse_dis,
+          session->m_led_display, session->m_a2dp, session->m_robocall, session->m_dtmfcmd}) {
         EXPECT_EQ(flag, 0);
     }
-    EXPECT_EQ(m_hook_speed_index, 2);
-    EXPECT_EQ(m_offhook_pwr_index, 1);
-    EXPECT_EQ(m_dial_plan_index, 0);
-    EXPECT_EQ(m_dtmfth_index, 0);
-    EXPECT_EQ(m_aec_depth_index, 2);
-    EXPECT_EQ(m_mic_vol_index, 2);
-    EXPECT_EQ(m_spk_vol_index, 2);
+    EXPECT_EQ(session->m_hook_speed_index, 2);
+    EXPECT_EQ(session->m_offhook_pwr_index, 1);
+    EXPECT_EQ(session->m_dial_plan_index, 0);
+    EXPECT_EQ(session->m_dtmfth_index, 0);
+    EXPECT_EQ(session->m_aec_depth_index, 2);
+    EXPECT_EQ(session->m_mic_vol_index, 2);
+    EXPECT_EQ(session->m_spk_vol_index, 2);
     EXPECT_EQ(adapter->CountOf(kCmdWriteSetting), 0);
 }
 
@@ -152,14 +154,14 @@ TEST_F(SettingsWorkflow, UnknownNumbersAreReportedAndFallBack) {
               " Error: Dail plan unknown 3\n"
               " Error: MIC Volume unknown 5\n"
               " Error: SPEAKER Volume unknown -1\n");
-    EXPECT_EQ(m_callerid, 1);
-    EXPECT_EQ(m_hook_speed_index, 2);
-    EXPECT_EQ(m_offhook_pwr_index, 1);
-    EXPECT_EQ(m_dial_plan_index, 0);
-    EXPECT_EQ(m_mic_vol_index, 2);
-    EXPECT_EQ(m_spk_vol_index, 2);
-    EXPECT_EQ(m_dtmfth_index, 0);
-    EXPECT_EQ(m_aec_depth_index, 2);
+    EXPECT_EQ(session->m_callerid, 1);
+    EXPECT_EQ(session->m_hook_speed_index, 2);
+    EXPECT_EQ(session->m_offhook_pwr_index, 1);
+    EXPECT_EQ(session->m_dial_plan_index, 0);
+    EXPECT_EQ(session->m_mic_vol_index, 2);
+    EXPECT_EQ(session->m_spk_vol_index, 2);
+    EXPECT_EQ(session->m_dtmfth_index, 0);
+    EXPECT_EQ(session->m_aec_depth_index, 2);
     // Cancel sends nothing, also for settings that fell back.
     EXPECT_EQ(adapter->CountOf(kCmdWriteSetting), 0);
 }
@@ -181,8 +183,8 @@ TEST_F(SettingsWorkflow, ReadThatFailsOnceAndSucceedsOnItsRetryLogsNothing) {
     RunSettingAction();
 
     EXPECT_EQ(window->Log(), "\n ====> Device Setting \n\n Set Device parameters done. \n\n");
-    EXPECT_EQ(m_hook_speed_index, 3);
-    EXPECT_EQ(m_callerid, 1);
+    EXPECT_EQ(session->m_hook_speed_index, 3);
+    EXPECT_EQ(session->m_callerid, 1);
     std::vector<int> expected = kReadOrder;
     expected.insert(expected.begin(), 1);
     expected.insert(std::find(expected.begin(), expected.end(), 4), 4);
@@ -196,14 +198,14 @@ TEST_F(SettingsWorkflow, PendingBytesAreFlushedBeforeTheFirstRead) {
     // (value 0) is left waiting on the open port.
     adapter->AddFault(
         {.code = kCmdReadSetting, .kind = emulator::FaultKind::kLateReply, .delay_ms = 300});
-    ASSERT_EQ(GetDeviceParameters(1), 0u);
+    ASSERT_EQ(GetDeviceParameters(*session, 1), 0u);
     ASSERT_TRUE(adapter->WaitForFrames(kCmdReadSetting, 2, std::chrono::seconds(2)));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_NE(hComm, 0);
+    ASSERT_NE(session->hComm, 0);
     adapter->SetSetting(1, 1);
     DialogCancels();
     RunSettingAction();
-    EXPECT_EQ(m_callerid, 1) << adapter->Transcript();
+    EXPECT_EQ(session->m_callerid, 1) << adapter->Transcript();
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/test_constants.h"
 #include "workflow/workflow.h"
@@ -40,51 +39,54 @@ class SettingsWorkflow : public ::testing::Test {
         adapter = std::make_unique<emulator::EmulatedAdapter>(
             emulator::AdapterConfig{.version = version});
         ASSERT_TRUE(adapter->Start());
-        std::snprintf(ComPortName, sizeof ComPortName, "%s", adapter->DevicePath().c_str());
-        CurVerNum = static_cast<int>(version);
+        std::snprintf(session->ComPortName, sizeof session->ComPortName, "%s",
+                      adapter->DevicePath().c_str());
+        session->CurVerNum = static_cast<int>(version);
     }
 
     void SetUp() override {
-        ResetProcessState();
-        ReadCallTimeoutMs = kShortReadCallMs;
-        window = std::make_shared<RecordingWindow>();
+        session = std::make_shared<AdapterSession>();
+        session->ReadCallTimeoutMs = kShortReadCallMs;
+        window = std::make_shared<RecordingWindow>(*session);
     }
 
     void TearDown() override {
-        // The worker drops its copy of the window just after its last post; the window's end
-        // removes the message sink, so it must not outlive this test into the next one.
-        if (bDeviceSettingRunning) ClearDeviceSettingRunning();  // a test that failed early
+        // The worker drops its copies of the window and the session just after its last post.
+        if (session->bDeviceSettingRunning) {
+            ClearDeviceSettingRunning(*session);  // a test that failed early
+        }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (window.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
+        while ((window.use_count() > 1 || session.use_count() > 1) &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         EXPECT_EQ(window.use_count(), 1) << "the settings worker still holds the window";
         window.reset();
-        ResetProcessState();
+        session.reset();  // closes the port
         if (adapter) adapter->Stop();
     }
 
     // The dialog closing by Cancel.
     void DialogCancels() {
-        window->OnDialog([] {
-            CopyDeviceToApplied();
-            ClearDeviceSettingRunning();
+        window->OnDialog([this] {
+            CopyDeviceToApplied(*session);
+            ClearDeviceSettingRunning(*session);
         });
     }
 
     // The dialog closing by Confirm after change() has set some applied values.
-    void DialogConfirms(std::function<void()> change) {
-        window->OnDialog([change = std::move(change)] {
-            CopyDeviceToApplied();
-            change();
-            GateAppliedValues(CurVerNum);
-            ClearDeviceSettingRunning();
+    void DialogConfirms(std::function<void(SettingsValues &)> change) {
+        window->OnDialog([this, change = std::move(change)] {
+            CopyDeviceToApplied(*session);
+            change(*session);
+            GateAppliedValues(*session, session->CurVerNum);
+            ClearDeviceSettingRunning(*session);
         });
     }
 
     // Runs the Setting action and waits for the worker to hand the buttons back.
     void RunSettingAction() {
-        ASSERT_TRUE(StartDeviceSetting(window));
+        ASSERT_TRUE(StartDeviceSetting(session, window));
         ASSERT_TRUE(window->WaitForButtons(2, std::chrono::seconds(20))) << window->Log();
     }
 
@@ -112,6 +114,8 @@ class SettingsWorkflow : public ::testing::Test {
     }
 
     std::unique_ptr<emulator::EmulatedAdapter> adapter;
+    // A fresh session for each test; a worker holds it too while it runs.
+    std::shared_ptr<AdapterSession> session;
     std::shared_ptr<RecordingWindow> window;
 };
 

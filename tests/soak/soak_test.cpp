@@ -30,7 +30,6 @@
 #include "firmware/firmware_update.h"
 #include "serial/serial_link.h"
 #include "settings/device_settings.h"
-#include "tests/support/process_state.h"
 #include "tests/support/recording_window.h"
 #include "workflow/workflow.h"
 
@@ -199,32 +198,35 @@ const char *Name(UpdateEnd end) {
 
 class Soak : public ::testing::Test {
   protected:
+    // One session for all the rounds, as one run of the program has.
     void SetUp() override {
-        ResetProcessState();
-        ReadCallTimeoutMs.store(kReadCallMs);
-        RetryPause = [this](unsigned) {
+        session_ = std::make_shared<AdapterSession>();
+        session_->ReadCallTimeoutMs.store(kReadCallMs);
+        session_->RetryPause = [this](unsigned) {
             ++pauses_;
             // The user clicks Cancel in this pause: its first step clears the run flag.
-            if (cancel_in_pause_) ThreadRunning.store(false);
+            if (cancel_in_pause_) session_->ThreadRunning.store(false);
         };
         char pattern[] = "/tmp/tornelvox-soakXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder_ = pattern;
         setenv("XDG_STATE_HOME", (folder_ + "/state").c_str(), 1);  // never the user's backups
-        DeviceDirectory = folder_;
+        session_->DeviceDirectory = folder_;
     }
 
     void TearDown() override {
-        ResetProcessState();
+        ClosePort(*session_);
         std::filesystem::remove_all(folder_);
     }
 
+    std::shared_ptr<AdapterSession> session_;
     std::string folder_;
     int pauses_ = 0;
     bool cancel_in_pause_ = false;
 };
 
 TEST_F(Soak, RoundsOfCheckUpdateAndSettingKeepDescriptorsAndMemory) {
+    AdapterSession &session = *session_;
     std::mt19937 rng(kSeed);
     const auto soak_started = std::chrono::steady_clock::now();
     const int descriptors_before = OpenDescriptorCount();
@@ -273,14 +275,15 @@ TEST_F(Soak, RoundsOfCheckUpdateAndSettingKeepDescriptorsAndMemory) {
             delete w;
             window_gone.release();
         });
+        window->InstallAsMessageSink(session);
 
         // Check.
         std::string check = "absent";
-        if (SearchCOMM()) {
-            InitPort();
+        if (SearchCOMM(session)) {
+            InitPort(session);
             bool version_read = false;
             for (int attempt = 0; attempt < 3 && !version_read; ++attempt) {
-                version_read = CheckFMVersion() != 0;
+                version_read = CheckFMVersion(session) != 0;
             }
             check = version_read ? "found" : "noversion";
         }
@@ -290,9 +293,9 @@ TEST_F(Soak, RoundsOfCheckUpdateAndSettingKeepDescriptorsAndMemory) {
         std::string update_name = "skipped";
         std::string settings = "skipped";
         if (check != "absent") {
-            const unsigned ended = UpdateWorkersEnded();
-            StartUpdateWorker(window);
-            ASSERT_TRUE(WaitForUpdateWorkersEnded(ended + 1, kUpdateBound))
+            const unsigned ended = UpdateWorkersEnded(session);
+            StartUpdateWorker(session_, window);
+            ASSERT_TRUE(WaitForUpdateWorkersEnded(session, ended + 1, kUpdateBound))
                 << "the update worker hangs\n"
                 << window->Log() << adapter->Transcript();
             const std::string update_log = window->Log();
@@ -303,7 +306,7 @@ TEST_F(Soak, RoundsOfCheckUpdateAndSettingKeepDescriptorsAndMemory) {
             EXPECT_EQ(
                 window->ButtonStates(),
                 (std::vector<ButtonState>{ButtonState::LockedForUpdate, ButtonState::Restored}));
-            EXPECT_FALSE(ThreadRunning.load());
+            EXPECT_FALSE(session.ThreadRunning.load());
             if (update == UpdateEnd::kSuccess) {
                 const std::vector<std::uint8_t> image = adapter->ReadFlash(0, kImageSize);
                 EXPECT_TRUE(std::equal(image.begin(), image.end(), rawData))
@@ -333,17 +336,17 @@ TEST_F(Soak, RoundsOfCheckUpdateAndSettingKeepDescriptorsAndMemory) {
             settings = "refused";
             unsigned char strong_ring = 0;
             int hook_speed = 0;
-            window->OnDialog([&strong_ring, &hook_speed] {
-                CopyDeviceToApplied();
-                a_strong_ring = m_strong_ring ? 0 : 1;
-                a_hook_speed_index = (m_hook_speed_index + 1) % 4;
-                strong_ring = a_strong_ring;
-                hook_speed = a_hook_speed_index;
-                GateAppliedValues(CurVerNum);
-                ClearDeviceSettingRunning();
+            window->OnDialog([&session, &strong_ring, &hook_speed] {
+                CopyDeviceToApplied(session);
+                session.a_strong_ring = session.m_strong_ring ? 0 : 1;
+                session.a_hook_speed_index = (session.m_hook_speed_index + 1) % 4;
+                strong_ring = session.a_strong_ring;
+                hook_speed = session.a_hook_speed_index;
+                GateAppliedValues(session, session.CurVerNum);
+                ClearDeviceSettingRunning(session);
             });
             const std::size_t posts_before = window->ButtonStates().size();
-            if (StartDeviceSetting(window)) {
+            if (StartDeviceSetting(session_, window)) {
                 ASSERT_TRUE(window->WaitForButtons(posts_before + 2, kSettingsBound))
                     << "the settings worker hangs\n"
                     << window->Log();
@@ -366,7 +369,7 @@ TEST_F(Soak, RoundsOfCheckUpdateAndSettingKeepDescriptorsAndMemory) {
         // The round ends as a user's does: the adapter is pulled out.
         window.reset();
         ASSERT_TRUE(window_gone.try_acquire_for(seconds(5))) << "a worker still holds the window";
-        ClosePort();
+        ClosePort(session);
         adapter->Stop();
         if (FailureCount() > failures_before) {
             std::printf("---- faults: %s\n---- transcript ----\n%s\n", drawn.c_str(),

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,14 +25,31 @@ class RecordingWindow : public FrontEnd {
         ButtonState buttons = ButtonState::Restored;
     };
 
-    // Installs itself as the message sink; the destructor removes it.
-    RecordingWindow() { InstallAsMessageSink(); }
-    ~RecordingWindow() override { SetMessageSink(nullptr); }
-
-    // Installs it again after ResetProcessState removed it (a fixture's window outlives SetUp).
-    void InstallAsMessageSink() {
-        SetMessageSink([this](const std::string &text) { Record(Event{false, text, {}}); });
+    // A window attached to no session records only what reaches it through AddMessage (a
+    // session whose messages RouteMessagesTo sends here) or the sink it hands out.
+    RecordingWindow() = default;
+    // Installs itself as session's message sink.
+    explicit RecordingWindow(LinkSession &session) { InstallAsMessageSink(session); }
+    // Every sink handed out drops its texts from now on: a worker that outlives the window
+    // logs into nothing.
+    ~RecordingWindow() override {
+        std::lock_guard lock(target_->mutex);
+        target_->window = nullptr;
     }
+
+    // Sends session's messages here (a fixture's window and session may be made apart).
+    void InstallAsMessageSink(LinkSession &session) { session.SetMessageSink(Sink()); }
+
+    // A message sink that records into this window for as long as it lives.
+    MessageSink Sink() {
+        return [target = target_](const std::string &text) {
+            std::lock_guard lock(target->mutex);
+            // Not through the virtual AddMessage: a subclass may be going already.
+            if (target->window != nullptr) target->window->Record(Event{false, text, {}});
+        };
+    }
+
+    void AddMessage(const std::string &text) override { Record(Event{false, text, {}}); }
 
     void PostButtons(ButtonState state) override { Record(Event{true, {}, state}); }
 
@@ -137,6 +155,12 @@ class RecordingWindow : public FrontEnd {
     }
 
   private:
+    // What the sinks handed out reach: this window until its destructor lets go.
+    struct SinkTarget {
+        std::mutex mutex;
+        RecordingWindow *window = nullptr;
+    };
+
     void Record(Event event) {
         std::lock_guard lock(mutex_);
         if (event.is_buttons) ++button_posts_;
@@ -155,6 +179,13 @@ class RecordingWindow : public FrontEnd {
     bool dialog_opened_ = false;
     // Set before an update starts, read by its worker.
     std::atomic<ImageVerification> verification_{ImageVerification::kCheckValue};
+    std::shared_ptr<SinkTarget> target_ = MakeTarget();
+
+    std::shared_ptr<SinkTarget> MakeTarget() {
+        auto target = std::make_shared<SinkTarget>();
+        target->window = this;
+        return target;
+    }
 };
 
 }  // namespace tornelvox::testing

@@ -134,10 +134,11 @@ class DemoWindowTest : public MainWindowTest {
         runtime_ = runtime;
         setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
         std::string error;
-        ASSERT_TRUE(demo_.Start({.emulated = true, .full_speed = true}, error)) << error;
+        ASSERT_TRUE(demo_.Start(session_, {.emulated = true, .full_speed = true}, error)) << error;
     }
     void TearDown() override {
-        EXPECT_TRUE(WaitFor([] { return !UpdateFirmwareRunning && !ThreadRunning; }));
+        EXPECT_TRUE(
+            WaitFor([&] { return !session_->UpdateFirmwareRunning && !session_->ThreadRunning; }));
         demo_.Stop();
         EXPECT_FALSE(fs::exists(runtime_ + "/tornelvox-utility"));
         fs::remove_all(runtime_);
@@ -145,7 +146,7 @@ class DemoWindowTest : public MainWindowTest {
         MainWindowTest::TearDown();
     }
 
-    bool Idle() { return Button("bCheckDevice")->isEnabled() && !ThreadRunning; }
+    bool Idle() { return Button("bCheckDevice")->isEnabled() && !session_->ThreadRunning; }
 
     std::string runtime_;
     DemoMode demo_;
@@ -163,8 +164,9 @@ TEST_F(DemoWindowTest, CheckUpdateAndSettingUseTheDemoAdapterAndItsOwnBackup) {
     EXPECT_NE(checked.find("\t Not checked : " + NodePath() + "\n"), std::string::npos) << checked;
 
     Button("bUpdateFirmware")->click();
-    ASSERT_TRUE(WaitFor([&] { return LastUpdateEnd != UpdateEnd::kNone && Idle(); })) << Log();
-    EXPECT_EQ(LastUpdateEnd, UpdateEnd::kSuccess) << Log();
+    ASSERT_TRUE(WaitFor([&] { return session_->LastUpdateEnd != UpdateEnd::kNone && Idle(); }))
+        << Log();
+    EXPECT_EQ(session_->LastUpdateEnd, UpdateEnd::kSuccess) << Log();
     EXPECT_EQ(demo_.Adapter().Version(), 0x603u);
     EXPECT_EQ(adapter_->CountOf(kCmdEraseStep), 0);
     const std::string backups = folder_ + "/state/tornelvox-utility";
@@ -190,12 +192,12 @@ TEST_F(DemoWindowTest, SecondDemoTakesTheNextNameAndTheFolderGoesWithTheLast) {
     const std::string folder = runtime_ + "/tornelvox-utility";
     DemoMode second;
     std::string error;
-    ASSERT_TRUE(second.Start({.emulated = true, .full_speed = true}, error)) << error;
+    ASSERT_TRUE(second.Start(session_, {.emulated = true, .full_speed = true}, error)) << error;
     EXPECT_EQ(second.LinkPath(), folder + "/cu.usbserial-EMULATED-2");
     demo_.Stop();
     EXPECT_TRUE(fs::is_symlink(second.LinkPath()));
     DemoMode third;
-    ASSERT_TRUE(third.Start({.emulated = true, .full_speed = true}, error)) << error;
+    ASSERT_TRUE(third.Start(session_, {.emulated = true, .full_speed = true}, error)) << error;
     EXPECT_EQ(third.LinkPath(), folder + "/cu.usbserial-EMULATED");
     third.Stop();
     second.Stop();
@@ -211,10 +213,10 @@ TEST_F(DemoWindowTest, NodePathTooLongForAPortIsRefused) {
     setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
     DemoMode demo;
     std::string error;
-    EXPECT_FALSE(demo.Start({.emulated = true, .full_speed = true}, error));
+    EXPECT_FALSE(demo.Start(session_, {.emulated = true, .full_speed = true}, error));
     EXPECT_NE(error.find("too long"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(deep + "/tornelvox-utility"));
-    EXPECT_TRUE(FirstDeviceDirectory.empty());
+    EXPECT_TRUE(session_->FirstDeviceDirectory.empty());
     fs::remove(deep);
 }
 
@@ -263,14 +265,14 @@ void PrintLog() {
 
 // Starts an update in the program's window and sends the program signal_number once it erases.
 void StopTheDemoDuringAnUpdate(const std::string &device_folder, int signal_number) {
-    ResetProcessState();
-    DeviceDirectory = device_folder;  // nothing of this machine's /dev
-    RetryPause = [](unsigned) {};
-    QTimer::singleShot(0, [signal_number] {
+    QTimer::singleShot(0, [device_folder, signal_number] {
         for (QWidget *widget : QApplication::topLevelWidgets()) {
             if (auto *window = qobject_cast<ViewController *>(widget)) shown_window = window;
         }
         if (shown_window == nullptr) std::abort();
+        // The program's session, before any worker uses it.
+        shown_window->Session().DeviceDirectory = device_folder;  // nothing of this machine's /dev
+        shown_window->Session().RetryPause = [](unsigned) {};
         std::fprintf(stderr, "title: %s\n", qPrintable(shown_window->windowTitle()));
         std::at_quick_exit(PrintLog);
         auto *update = shown_window->findChild<QPushButton *>("bUpdateFirmware");

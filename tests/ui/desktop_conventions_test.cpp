@@ -34,7 +34,7 @@ class DesktopTest : public MainWindowTest {
     }
 
     void FillLog() {
-        ShowMsg("%s", kLogText);
+        ShowMsg(*session_, "%s", kLogText);
         ASSERT_EQ(Log(), kLogText);
     }
 };
@@ -57,7 +57,7 @@ TEST_F(DesktopTest, EmptyLogShowsAHintThatIsNotLogText) {
     FillLog();
     Action("actClearLog")->trigger();
     EXPECT_EQ(Log(), "");
-    ShowMsg("next\n");
+    ShowMsg(*session_, "next\n");
     EXPECT_EQ(Log(), "next\n");  // the log goes on after a clear
 }
 
@@ -192,7 +192,7 @@ TEST_F(DesktopTest, EveryControlHasAnAccessibleNameAndEveryButtonATooltip) {
             EXPECT_FALSE(control->toolTip().isEmpty()) << name;
         }
     }
-    DeviceSettingViewController settings(window_.get());
+    DeviceSettingViewController settings(session_, window_.get());
     AddressQuestionDialog question({"port", "reason", {}}, window_.get());
     QList<QWidget *> dialog_controls = settings.findChildren<QWidget *>();
     dialog_controls += question.findChildren<QWidget *>();

@@ -83,7 +83,7 @@ TEST_P(CheckAdviceTest, LogsSearchVersionAndAdviceAndOffersUpdateAndSetting) {
                          (kVendorImage && !c.vendor_advice.empty() ? c.vendor_advice : c.advice));
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     const bool unreadable = c.met == Met::kSilentVersion || c.met == Met::kNoFirmware;
-    EXPECT_EQ(CurVerNum, unreadable ? 0 : static_cast<int>(c.version));
+    EXPECT_EQ(session_->CurVerNum, unreadable ? 0 : static_cast<int>(c.version));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -120,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // No serial node at all, and brltty installed: it may have claimed the adapter.
 TEST_F(MainWindowTest, CheckWithoutAnyNodeNamesBrlttyWhenInstalled) {
-    BrlttyProgramPaths = folder_ + "/brltty";
-    std::ofstream(BrlttyProgramPaths) << "";
+    session_->BrlttyProgramPaths = folder_ + "/brltty";
+    std::ofstream(session_->BrlttyProgramPaths) << "";
     Check();
     EXPECT_EQ(Log().find("\n Can't find Tornelvox device.\n Please check USB connection\n\n\t   "
                          "brltty is installed;"),
@@ -155,14 +155,14 @@ TEST_F(MainWindowTest, CheckThatNoLongerFindsTheAdapterHidesUpdateAndSettingAgai
 
 TEST_F(MainWindowTest, CheckDoesNothingWhileAnUpdateRuns) {
     PlugAdapter({.version = kCurrentVersion});
-    ThreadRunning = true;
+    session_->ThreadRunning = true;
 
     Check();
 
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(adapter_->ReceivedCodes().size(), 0u);
     EXPECT_EQ(Buttons(), kOnlyCheck);
-    ThreadRunning = false;
+    session_->ThreadRunning = false;
 }
 
 TEST_F(MainWindowTest, CheckMessagesAreQueuedOntoTheInterfaceThread) {

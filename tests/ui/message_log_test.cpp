@@ -14,18 +14,18 @@ namespace {
 using MessageLogTest = MainWindowTest;
 
 TEST_F(MessageLogTest, MessagesAreConcatenatedAsTheyAre) {
-    for (int i = 0; i < 10; ++i) ShowMsg(".");
-    ShowMsg(" Done\n");
-    ShowMsg("\n Start %s: %d %x %X %02X %03X\n", "here", 7, 0xab, 0xab, 5, 0x1f0);
-    ShowMsg("%s", "");
-    ShowMsg("\t tab\n");
+    for (int i = 0; i < 10; ++i) ShowMsg(*session_, ".");
+    ShowMsg(*session_, " Done\n");
+    ShowMsg(*session_, "\n Start %s: %d %x %X %02X %03X\n", "here", 7, 0xab, 0xab, 5, 0x1f0);
+    ShowMsg(*session_, "%s", "");
+    ShowMsg(*session_, "\t tab\n");
 
     EXPECT_EQ(Log(), ".......... Done\n\n Start here: 7 ab AB 05 1F0\n\t tab\n");
 }
 
 TEST_F(MessageLogTest, ViewFollowsTheEndOfALongLog) {
-    for (int i = 0; i < 3000; ++i) ShowMsg(" line %d\n", i);
-    ShowMsg("%s", "");
+    for (int i = 0; i < 3000; ++i) ShowMsg(*session_, " line %d\n", i);
+    ShowMsg(*session_, "%s", "");
     Log();
 
     const QScrollBar *bar = LogWidget()->verticalScrollBar();
@@ -38,7 +38,8 @@ TEST_F(MessageLogTest, MessagesFromTwoThreadsAtOnceAppearWholeInEachThreadsOrder
     std::atomic<bool> go{false};
     auto producer = [&](char tag) {
         while (!go) std::this_thread::yield();
-        for (int i = 0; i < kEach; ++i) ShowMsg(" %c%04d %s\n", tag, i, "payload-of-the-message");
+        for (int i = 0; i < kEach; ++i)
+            ShowMsg(*session_, " %c%04d %s\n", tag, i, "payload-of-the-message");
     };
     std::thread a(producer, 'A');
     std::thread b(producer, 'B');
@@ -64,9 +65,9 @@ TEST_F(MessageLogTest, MessagesFromTwoThreadsAtOnceAppearWholeInEachThreadsOrder
 
 TEST_F(MessageLogTest, MessageLoggedWhileNoWindowExistsIsLost) {
     window_.reset();
-    ShowMsg("lost\n");
-    window_ = std::make_unique<ViewController>();
-    ShowMsg("kept\n");
+    ShowMsg(*session_, "lost\n");
+    window_ = std::make_unique<ViewController>(session_);
+    ShowMsg(*session_, "kept\n");
 
     EXPECT_EQ(Log(), "kept\n");
 }
@@ -76,7 +77,7 @@ TEST_F(MessageLogTest, ThreadMayKeepLoggingAndPostingWhileTheWindowGoes) {
     std::atomic<bool> stop{false};
     std::thread worker([&, link] {
         while (!stop) {
-            ShowMsg(".");
+            ShowMsg(*session_, ".");
             link->PostButtons(ButtonState::Restored);
             // Paced like a busy worker, so the interface thread's queue drains as it is fed
             // rather than growing without bound on a loaded machine.
@@ -90,8 +91,8 @@ TEST_F(MessageLogTest, ThreadMayKeepLoggingAndPostingWhileTheWindowGoes) {
     stop = true;
     worker.join();
     link->PostButtons(ButtonState::LockedForUpdate);
-    ShowMsg("after\n");
-    window_ = std::make_unique<ViewController>();
+    ShowMsg(*session_, "after\n");
+    window_ = std::make_unique<ViewController>(session_);
     EXPECT_EQ(Log(), "");
 }
 

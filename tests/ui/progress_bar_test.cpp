@@ -128,9 +128,9 @@ TEST_P(CancelEndTest, CancelledUpdateEndsWithALineSayingWhatItLeftAndTheBarIsGon
         // The boot loader never answers: the first attempt fails before it erases, and the
         // pause before the next one lasts until the Cancel.
         PlugAdapter({.version = 0x302, .boot_loader_never_answers = true});
-        RetryPause = [&pausing](unsigned) {
+        session_->RetryPause = [this, &pausing](unsigned) {
             pausing = true;
-            for (int i = 0; i < 30000 && ThreadRunning.load(); ++i) {
+            for (int i = 0; i < 30000 && session_->ThreadRunning.load(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         };

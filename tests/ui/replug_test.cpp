@@ -18,7 +18,7 @@ class ReplugTest : public MainWindowTest {
         PlugAdapter({.version = kOlderVersion});
         Check();
         ASSERT_TRUE(Has(Log(), " Device Firmware Version = 302\n")) << Log();
-        ASSERT_NE(hComm, 0);
+        ASSERT_NE(session_->hComm, 0);
         ASSERT_TRUE(adapter_->Replug(new_path));
         LogWidget()->clear();
     }
@@ -46,7 +46,7 @@ TEST_F(ReplugTest, UpdateWorksAtTheFirstClick) {
     ASSERT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));
     // The attempt that met the dead port fails; the next one, on the reopened node, succeeds.
     EXPECT_TRUE(Has(Log(), "Success")) << Log();
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session_->CurVerNum, kCurrentVersion);
 }
 
 TEST_F(ReplugTest, SettingWorksAtTheFirstClick) {

@@ -40,7 +40,7 @@ class ResponsivenessTest : public MainWindowTest {
 
 TEST_F(ResponsivenessTest, CheckProbingASilentCandidateLeavesTheWindowTurningAndLogsAsItGoes) {
     // Each read of the probe waits as long as on a real line.
-    ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
+    session_->ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
     EmulatedAdapter silent({.never_reads = true});
     ASSERT_TRUE(silent.Start());
     const std::string path = folder_ + "/cu.usbserial-silent";
@@ -71,7 +71,7 @@ TEST_F(ResponsivenessTest, CheckProbingASilentCandidateLeavesTheWindowTurningAnd
 
 TEST_F(ResponsivenessTest, CancelReturnsAtOnceAndTheWindowTurnsUntilTheWorkerHasEnded) {
     // Each erase step takes a second and a half; its reply may take three.
-    ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
+    session_->ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
     PlugAdapter({.version = 0x302, .erase_delay_ms = 1500});
     Check();
     Button("bUpdateFirmware")->click();
@@ -81,11 +81,11 @@ TEST_F(ResponsivenessTest, CancelReturnsAtOnceAndTheWindowTurnsUntilTheWorkerHas
 
     Button("bCancel")->click();
 
-    EXPECT_TRUE(UpdateFirmwareRunning);  // the worker is still in its erase step
+    EXPECT_TRUE(session_->UpdateFirmwareRunning);  // the worker is still in its erase step
     const int turns_at_cancel = turns_;
-    ASSERT_TRUE(
-        TurnUntil([&] { return turns_ > turns_at_cancel + kTurns || !UpdateFirmwareRunning; }));
-    EXPECT_TRUE(UpdateFirmwareRunning);
+    ASSERT_TRUE(TurnUntil(
+        [&] { return turns_ > turns_at_cancel + kTurns || !session_->UpdateFirmwareRunning; }));
+    EXPECT_TRUE(session_->UpdateFirmwareRunning);
     EXPECT_EQ(Buttons(), locked);  // as they were, until the worker has ended
 
     ASSERT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));

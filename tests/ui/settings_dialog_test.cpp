@@ -260,7 +260,7 @@ TEST_F(SettingsDialogTest, OldFirmwareStoresTheFixedEchoDepthWhateverTheBoxShows
     Control<QPushButton>(dialog, "bOK")->click();
     WorkerLog();
 
-    EXPECT_EQ(a_aec_depth_index, 2);
+    EXPECT_EQ(session_->a_aec_depth_index, 2);
     for (const auto &[option, byte] : Writes()) EXPECT_NE(option, 18) << "byte " << byte;
 }
 
@@ -278,9 +278,9 @@ TEST_F(SettingsDialogTest, ClosingByTheWindowControlBehavesLikeCancel) {
 
     EXPECT_EQ(WorkerLog(), kNothingSent);
     EXPECT_TRUE(Writes().empty());
-    EXPECT_EQ(a_callerid, m_callerid);
-    EXPECT_EQ(a_dial_plan_index, m_dial_plan_index);
-    EXPECT_FALSE(bDeviceSettingRunning);
+    EXPECT_EQ(session_->a_callerid, session_->m_callerid);
+    EXPECT_EQ(session_->a_dial_plan_index, session_->m_dial_plan_index);
+    EXPECT_FALSE(session_->bDeviceSettingRunning);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     EXPECT_TRUE(WaitFor([&] { return watched.isNull(); }));  // a fresh dialog at each opening
 }
@@ -288,14 +288,19 @@ TEST_F(SettingsDialogTest, ClosingByTheWindowControlBehavesLikeCancel) {
 // Whether the settings worker was already released when the dialog began to hide.
 class ReleasedWhenHidden : public QObject {
   public:
-    explicit ReleasedWhenHidden(QWidget *dialog) { dialog->installEventFilter(this); }
+    ReleasedWhenHidden(QWidget *dialog, const AdapterSession &session) : session_(session) {
+        dialog->installEventFilter(this);
+    }
     bool released = false;
 
   protected:
     bool eventFilter(QObject *, QEvent *event) override {
-        if (event->type() == QEvent::Hide) released = !bDeviceSettingRunning.load();
+        if (event->type() == QEvent::Hide) released = !session_.bDeviceSettingRunning.load();
         return false;
     }
+
+  private:
+    const AdapterSession &session_;
 };
 
 TEST_F(SettingsDialogTest, EscapeEndsTheDialogAsCancelDoes) {
@@ -308,15 +313,15 @@ TEST_F(SettingsDialogTest, EscapeEndsTheDialogAsCancelDoes) {
     Control<QComboBox>(dialog, "cbxDialPlan")->setCurrentIndex(2);
     // Cancel's path releases the worker before the dialog hides; any other close only as it
     // hides.
-    ReleasedWhenHidden watch(dialog);
+    ReleasedWhenHidden watch(dialog, *session_);
 
     QTest::keyClick(dialog, Qt::Key_Escape);
 
     EXPECT_TRUE(watch.released);
     EXPECT_EQ(WorkerLog(), kNothingSent);
     EXPECT_TRUE(Writes().empty());
-    EXPECT_EQ(a_callerid, m_callerid);
-    EXPECT_EQ(a_dial_plan_index, m_dial_plan_index);
+    EXPECT_EQ(session_->a_callerid, session_->m_callerid);
+    EXPECT_EQ(session_->a_dial_plan_index, session_->m_dial_plan_index);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     EXPECT_TRUE(WaitFor([&] { return watched.isNull(); }));
 }

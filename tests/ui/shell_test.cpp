@@ -51,6 +51,8 @@ class ShellDeathTest : public MainWindowTest {
             for (QWidget *widget : QApplication::topLevelWidgets()) {
                 auto *window = qobject_cast<ViewController *>(widget);
                 if (window == nullptr) continue;
+                // The program's own session, set up as the fixture's is.
+                PrepareSession(window->Session());
                 StartUpdate(*window);
                 window->windowHandle()->close();
             }
@@ -76,7 +78,7 @@ TEST_F(ShellDeathTest, CloseDuringAnUpdateEndsTheProcessAtOnce) {
 TEST_F(ShellDeathTest, CloseDuringACheckOfASilentCandidateEndsTheProcessAtOnce) {
     EXPECT_EXIT(
         {
-            ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
+            session_->ReadCallTimeoutMs = kDefaultReadCallTimeoutMs;
             EmulatedAdapter silent({.never_reads = true});
             if (!silent.Start() || !silent.LinkAt(folder_ + "/cu.usbserial-silent")) std::abort();
             folder_to_remove = folder_;

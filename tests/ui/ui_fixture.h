@@ -1,5 +1,5 @@
-// A main window on Qt's offscreen platform, with an emulated adapter linked into a private device
-// folder that the search lists.
+// A main window on Qt's offscreen platform, on a fresh session whose search lists a private device
+// folder, with an emulated adapter linked into it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,7 +22,6 @@
 #include "emulator/emulated_adapter.h"
 #include "firmware/firmware_update.h"
 #include "settings/device_settings.h"
-#include "tests/support/process_state.h"
 #include "tests/support/test_constants.h"
 #include "ui/device_setting_view_controller.h"
 #include "ui/view_controller.h"
@@ -59,36 +58,43 @@ class MainWindowTest : public ::testing::Test {
     static constexpr int kLongWaitMs = 30000;
 
     void SetUp() override {
-        ResetProcessState();
-        // The emulator answers at once; silence need not cost a tenth of a second per read.
-        ReadCallTimeoutMs = 10;
-        RetryPause = [](unsigned) {};
-
         char folder[] = "/tmp/tornelvox-ui-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         folder_ = folder;
-        DeviceDirectory = folder_;
-        // Whether this machine has brltty installed decides nothing here.
-        BrlttyProgramPaths = folder_ + "/no-brltty";
+        session_ = std::make_shared<AdapterSession>();
+        PrepareSession(*session_);
         // Address backups go to the test's own folder, never the user's.
         setenv("XDG_STATE_HOME", (folder_ + "/state").c_str(), 1);
 
-        window_ = std::make_unique<ViewController>();
+        window_ = std::make_unique<ViewController>(session_);
         window_->show();
     }
 
     void TearDown() override {
         // A worker still running would use the port and the adapter below.
-        EXPECT_TRUE(
-            QTest::qWaitFor([] { return !UpdateFirmwareRunning && !ThreadRunning; }, kLongWaitMs));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !session_->UpdateFirmwareRunning && !session_->ThreadRunning; },
+            kLongWaitMs));
         if (window_) {
             EXPECT_TRUE(WaitFor([&] { return !window_->BackgroundActionRunning(); }));
         }
         window_.reset();
         if (adapter_) adapter_->Stop();
         adapter_.reset();
-        ResetProcessState();
+        // Closes the port; a worker that still held the session has ended (waited for above).
+        session_.reset();
         std::filesystem::remove_all(folder_);
+    }
+
+    // What the fixture sets in a session: its search lists the test's device folder only, reads
+    // are short and a retried attempt does not pause.
+    void PrepareSession(AdapterSession &session) const {
+        // The emulator answers at once; silence need not cost a tenth of a second per read.
+        session.ReadCallTimeoutMs = 10;
+        session.RetryPause = [](unsigned) {};
+        session.DeviceDirectory = folder_;
+        // Whether this machine has brltty installed decides nothing here.
+        session.BrlttyProgramPaths = folder_ + "/no-brltty";
     }
 
     // Starts an emulated adapter and links it into the device folder as a USB serial node.
@@ -167,6 +173,7 @@ class MainWindowTest : public ::testing::Test {
         return dialog;
     }
 
+    std::shared_ptr<AdapterSession> session_;
     std::string folder_;
     std::unique_ptr<EmulatedAdapter> adapter_;
     std::unique_ptr<ViewController> window_;

@@ -33,7 +33,7 @@ TEST_F(UpdateFlowTest, WholeUpdateLocksTheButtonsAndLogsItsEndBeforeHandingThemB
     EXPECT_TRUE(EndsWith(watch.log, success)) << watch.log;
     EXPECT_NE(watch.log.find("\n Start the programming: \n"), std::string::npos);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session_->CurVerNum, kCurrentVersion);
     EXPECT_TRUE(adapter_->UnexpectedBytes().empty()) << adapter_->Transcript();
 }
 
@@ -45,9 +45,9 @@ TEST_F(UpdateFlowTest, CancelButtonStopsTheUpdateAndTheButtonsComeBack) {
     ASSERT_TRUE(adapter_->WaitForFrames(kCmdEraseStep, 3, std::chrono::seconds(20)));
 
     Button("bCancel")->click();  // returns at once; the worker ends soon after
-    ASSERT_TRUE(WaitFor([] { return !UpdateFirmwareRunning; }));
+    ASSERT_TRUE(WaitFor([&] { return !session_->UpdateFirmwareRunning; }));
 
-    EXPECT_FALSE(UpdateFirmwareRunning);
+    EXPECT_FALSE(session_->UpdateFirmwareRunning);
     ASSERT_TRUE(WaitFor([&] { return Button("bCheckDevice")->isEnabled(); }));
     EXPECT_TRUE(EndsWith(watch.log,
                          "\n\nForce Stop \n Try again. Try count = 1\n"
@@ -55,7 +55,7 @@ TEST_F(UpdateFlowTest, CancelButtonStopsTheUpdateAndTheButtonsComeBack) {
                          "complete update before it works again.\n\n"))
         << watch.log;
     EXPECT_EQ(Buttons(), kCheckedAdapter);
-    EXPECT_EQ(CurVerNum, 0);
+    EXPECT_EQ(session_->CurVerNum, 0);
     EXPECT_EQ(adapter_->CountOf(kCmdWriteImagePage), 0);  // no page was written
 }
 

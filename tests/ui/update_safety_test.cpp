@@ -21,6 +21,7 @@ class UpdateSafetyTest : public MainWindowTest {
         PlugAdapter({.version = kOlderVersion, .name_page_stored = false});
         std::string error;
         ASSERT_TRUE(AppendAddressRecord(
+            session_->AddressBackupSubfolder,
             {UtcTimestamp(), kSaved, "Tornelvox(45A)", NodePath(), "", "read"}, error))
             << error;
     }
@@ -58,7 +59,7 @@ TEST_F(UpdateSafetyTest, AddressQuestionOffersTheBackupAndTheChosenAddressIsWrit
               std::string::npos)
         << Log();
     EXPECT_EQ(NamePage(), std::vector<std::uint8_t>(kSaved.begin(), kSaved.end()));
-    EXPECT_EQ(CurVerNum, kCurrentVersion);
+    EXPECT_EQ(session_->CurVerNum, kCurrentVersion);
 }
 
 // A backup of the port's USB device is chosen in advance only when the adapter's own address
@@ -122,7 +123,7 @@ TEST_F(UpdateSafetyTest, ClosingDuringAnUpdateAsksAndNoKeepsItRunning) {
         }
         EXPECT_EQ(asked, way + 1);
         EXPECT_TRUE(window_->isVisible());
-        EXPECT_TRUE(UpdateFirmwareRunning);
+        EXPECT_TRUE(session_->UpdateFirmwareRunning);
     }
     Button("bCancel")->click();
 }
