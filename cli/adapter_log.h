@@ -34,7 +34,7 @@ class AdapterLog {
     void Add(std::string_view text, bool follow = true);
 
     // Appends one whole line (without its newline) that did not come through the adapter's log:
-    // a line the child wrote on its error output, or a note. When the log has an unfinished line
+    // the program's own words about the adapter, or a note. When the log has an unfinished line
     // (a run of progress dots), the line goes below it; the unfinished line goes on after it.
     void AddLine(std::string_view line, bool follow = true);
 

@@ -10,7 +10,7 @@ namespace tornelvox::cli {
 
 namespace {
 
-// A field a child gave, shown at most this long.
+// A field of an adapter's row, shown at most this long.
 constexpr std::size_t kFieldWidth = 40;
 // A live table line is cut to this many bytes, so that it never wraps on an ordinary terminal
 // and each redraw goes back over exactly the lines it drew.
@@ -76,7 +76,7 @@ const char *OutcomeWord(AdapterOutcome outcome) {
     return "unknown";
 }
 
-int Percent(const ChildProgress &progress) {
+int Percent(const AdapterProgress &progress) {
     if (progress.total <= 0) return 0;
     const long long done = std::clamp(progress.done, 0, progress.total);
     return static_cast<int>(done * 100 / progress.total);

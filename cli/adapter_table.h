@@ -5,17 +5,30 @@
 #include <string>
 #include <vector>
 
-#include "cli/child_report.h"
-
 namespace tornelvox::cli {
+
+// How far an adapter's update has come, as its last progress report said.
+struct AdapterProgress {
+    int attempt = 0;
+    std::string stage;  // "erasing", "writing", "verifying"
+    int done = 0;
+    int total = 0;
+};
+
+// What an adapter's update ended with; fields it could not learn stay empty.
+struct AdapterResult {
+    std::string address;
+    std::string version_before;
+    std::string version_after;
+};
 
 enum class AdapterOutcome { kRunning, kSuccess, kFailed, kRefused, kCancelled };
 
 struct AdapterRow {
     std::string port;
-    ChildProgress progress;
+    AdapterProgress progress;
     bool progress_seen = false;
-    ChildResult result;  // what the child's result line said
+    AdapterResult result;
     AdapterOutcome outcome = AdapterOutcome::kRunning;
     std::string reason;  // why it failed, was refused or cancelled, in words
     double seconds = 0;  // from its start to its end
@@ -25,7 +38,7 @@ struct AdapterRow {
 const char *OutcomeWord(AdapterOutcome outcome);
 
 // The stage's share done, 0 to 100.
-int Percent(const ChildProgress &progress);
+int Percent(const AdapterProgress &progress);
 
 // "success", or the outcome with its reason: "refused: ...".
 std::string ResultInWords(const AdapterRow &row);

@@ -38,37 +38,46 @@ void CliFrontEnd::ReportProgress(const UpdateProgress &progress) {
     output_.Progress(progress);
 }
 
-AddressAnswer CliFrontEnd::AskForAddress(const AddressQuestion &question) {
+AddressAnswer AnswerWithoutAsking(const AddressQuestion &question, const AddressChoice &choice,
+                                  std::string &said) {
     AddressAnswer answer;
     if (question.kind != AddressQuestion::Kind::kAddressNotRead) {
         // The adapter was unplugged during the update, and the one at the port now may be
         // another: --address and --new-address were meant for the first one, and a script must
-        // never write that adapter's address into this one. Only a person on the terminal
-        // answers this.
-        if (output_.Mode() != OutputMode::kJson && CanAsk()) return AskOnTerminal(question);
-        output_.Say("The adapter at " + question.port +
-                    " was unplugged during the update: " + question.reason +
-                    "\nNothing was erased on it. An address given with --address or "
-                    "--new-address is meant for the adapter the update began with and is not "
-                    "used for this one. Check which adapter is at the port, then run the update "
-                    "again.\n");
+        // never write that adapter's address into this one.
+        said = "The adapter at " + question.port +
+               " was unplugged during the update: " + question.reason +
+               "\nNothing was erased on it. An address given with --address or --new-address is "
+               "meant for the adapter the update began with and is not used for this one. Check "
+               "which adapter is at the port, then run the update again.\n";
         return answer;
     }
-    if (choice_.given) {
+    if (choice.given) {
         answer.kind = AddressAnswer::Kind::kGivenAddress;
-        answer.address = *choice_.given;
+        answer.address = *choice.given;
         return answer;
     }
-    if (choice_.new_address) {
+    if (choice.new_address) {
         answer.kind = AddressAnswer::Kind::kBuiltInAddress;
         return answer;
     }
-    if (output_.Mode() != OutputMode::kJson && CanAsk()) return AskOnTerminal(question);
-    output_.Say(
-        "The update must know which BT address the adapter at " + question.port +
-        " is to keep: " + question.reason +
-        "\nRun it again with --address XX:XX:XX:XX:XX:XX (the adapter's own, see --help) or "
-        "--new-address.\n");
+    said = "The update must know which BT address the adapter at " + question.port +
+           " is to keep: " + question.reason +
+           "\nRun it again with --address XX:XX:XX:XX:XX:XX (the adapter's own, see --help) or "
+           "--new-address.\n";
+    return answer;
+}
+
+AddressAnswer CliFrontEnd::AskForAddress(const AddressQuestion &question) {
+    const bool can_ask = output_.Mode() != OutputMode::kJson && CanAsk();
+    // Only a person on the terminal answers for an adapter that may be another than the one the
+    // update began with; answers given in advance come before asking otherwise.
+    const bool answered_in_advance = question.kind == AddressQuestion::Kind::kAddressNotRead &&
+                                     (choice_.given.has_value() || choice_.new_address);
+    if (can_ask && !answered_in_advance) return AskOnTerminal(question);
+    std::string said;
+    const AddressAnswer answer = AnswerWithoutAsking(question, choice_, said);
+    if (!said.empty()) output_.Say(said);
     return answer;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "cli/output.h"
 #include "workflow/front_end.h"
@@ -14,6 +15,12 @@ struct AddressChoice {
     std::optional<BtAddress> given;  // --address
     bool new_address = false;        // --new-address
 };
+
+// The answer the command line gives without asking anyone: --address or --new-address for an
+// adapter whose address could not be read. Otherwise no answer, which erases nothing, and said
+// holds the words that tell the user what to do.
+AddressAnswer AnswerWithoutAsking(const AddressQuestion &question, const AddressChoice &choice,
+                                  std::string &said);
 
 class CliFrontEnd : public FrontEnd {
   public:

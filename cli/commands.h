@@ -36,6 +36,13 @@ CheckResult CheckAdapter(AdapterSession &session, const Options &options);
 // A firmware version as the log shows it ("302").
 std::string VersionText(int version);
 
+// The exit status of an update that ended at end; a stop asked for turns any end but success into
+// cancelled.
+ExitStatus StatusOfUpdateEnd(UpdateEnd end, bool cancel_requested);
+
+// What the update says when the adapter at port already has version (or a later one).
+std::string NothingToUpdateText(const std::string &port, const std::string &version);
+
 // With --json, the last line: {"type":"result","status":...,"exit":...} and details.
 void EmitResult(Output &output, ExitStatus status,
                 nlohmann::json details = nlohmann::json::object());

@@ -18,7 +18,6 @@ class StopSignals {
     static void BlockInProcess();
 
     // True when the program was started with SIGHUP ignored (nohup); BlockInProcess found out.
-    // Its children are to keep it so.
     static bool HangupIgnoredAtStart();
 
     // Starts the thread that waits for the signals. on_stop_outside_update runs on that thread

@@ -1,117 +1,167 @@
 #include "cli/update_all.h"
 
-#include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
+#include <chrono>
+#include <condition_variable>
 #include <iostream>
-#include <memory>
 #include <set>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include "cli/adapter_log.h"
-#include "cli/awake_clock.h"
-#include "cli/child_process.h"
-#include "cli/child_report.h"
-#include "cli/line_splitter.h"
+#include "cli/json_text.h"
 #include "firmware/state_folder.h"
 #include "serial/outside_text.h"
+#include "workflow/progress_estimate.h"
 
 namespace tornelvox::cli {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Awake = AwakeClock::Awake;
-using update_all::ExitStatus;
 using update_all::StatusWord;
+using RunStatus = update_all::ExitStatus;
 
-// A child's line is kept up to this many bytes; a longer one is reported as cut.
-constexpr std::size_t kMaxLine = 64 * 1024;
+static_assert(update_all::ExitCode(RunStatus::kSuccess) == static_cast<int>(ExitStatus::kSuccess));
+static_assert(update_all::ExitCode(RunStatus::kAdapterNotFound) ==
+              static_cast<int>(ExitStatus::kNotFound));
+static_assert(update_all::ExitCode(RunStatus::kUpdateFailed) ==
+              static_cast<int>(ExitStatus::kUpdateFailed));
+static_assert(update_all::ExitCode(RunStatus::kCancelled) ==
+              static_cast<int>(ExitStatus::kCancelled));
+static_assert(update_all::ExitCode(RunStatus::kRefused) == static_cast<int>(ExitStatus::kRefused));
+static_assert(update_all::ExitCode(RunStatus::kBadUsage) ==
+              static_cast<int>(ExitStatus::kBadUsage));
+
 // The live table is drawn at most this often.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
-// The stop flag is looked at at least this often.
-constexpr auto kLongestWait = std::chrono::milliseconds(1000);
-// A child whose pipes have closed is looked for this often until it is reaped.
-constexpr auto kReapInterval = std::chrono::milliseconds(20);
-
-// Why a child was sent SIGTERM, if it was.
-enum class Termination { kNone, kStop, kSilence };
 
 struct AdapterRun {
     AdapterRow row;
-    ChildProcess child;
     AdapterLog log;
-    LineSplitter out_lines{kMaxLine};
-    LineSplitter err_lines{kMaxLine};
-    bool saw_result = false;
-    Termination termination = Termination::kNone;
-    bool killed = false;
     Clock::time_point started;
-    // On the awake clock: time the run spent stopped is no child's silence.
-    Awake last_output{};
-    Awake terminated_at{};
+    std::thread thread;
     // Plain lines: what was last said of the progress.
     int said_attempt = -1;
     std::string said_stage;
     int said_quarter = -1;
 };
 
-std::string SecondsText(std::chrono::milliseconds duration) {
-    return std::to_string((duration.count() + 999) / 1000) + " s";
-}
+class UpdateAllRun;
+
+// An adapter's reports, taken on its thread into the run.
+class Reporter : public AdapterReport {
+  public:
+    Reporter(UpdateAllRun &run, AdapterRun &adapter) : run_(run), adapter_(adapter) {}
+
+    void Log(const std::string &text) override;
+    void Say(const std::string &text) override;
+    void Progress(const UpdateProgress &progress) override;
+    bool OnStop(std::function<void()> cancel) override;
+    bool StopRequested() const override;
+
+  private:
+    UpdateAllRun &run_;
+    AdapterRun &adapter_;
+};
 
 class UpdateAllRun {
   public:
     explicit UpdateAllRun(const UpdateAllRequest &request)
         : request_(request),
           out_(request.out != nullptr ? *request.out : std::cout),
-          err_(request.err != nullptr ? *request.err : std::cerr) {}
+          err_(request.err != nullptr ? *request.err : std::cerr),
+          stop_(request.stop != nullptr ? request.stop : std::make_shared<UpdateAllStop>()) {}
+    UpdateAllRun(const UpdateAllRun &) = delete;
+    UpdateAllRun &operator=(const UpdateAllRun &) = delete;
+    // Should the run end by an exception, it still waits for every adapter's thread.
+    ~UpdateAllRun() {
+        for (auto &run : runs_) {
+            if (run->thread.joinable()) run->thread.join();
+        }
+    }
 
     int Run();
 
   private:
+    friend class Reporter;
+
     void OpenLogs();
-    void StartChildren();
-    void Loop();
-    std::chrono::milliseconds NextWait(Clock::time_point now, Awake awake) const;
-    void ReadPipe(AdapterRun &run, bool error_pipe, Awake awake);
-    void OnOutputLine(AdapterRun &run, std::string_view line, bool cut);
-    void OnErrorLine(AdapterRun &run, std::string_view line, bool cut);
-    void RequestStop(Awake awake);
-    void EnforceLimits(Awake awake);
-    void ReapEnded(Clock::time_point now);
-    void Finish(AdapterRun &run, const ChildEnd &end, Clock::time_point now);
-    void SayProgress(AdapterRun &run);
-    void SayEnd(const AdapterRun &run);
-    void Emit(nlohmann::json object);
+    void StartThreads();
+    void RunAdapter(AdapterRun &adapter);
+    void Finish(AdapterRun &adapter, const AdapterEnd &end, const std::string *error);
+    void WaitForEnds();
+    void SayProgress(AdapterRun &adapter);
+    void SayEnd(const AdapterRun &adapter);
+    void Emit(const nlohmann::json &object);
     void DrawLive(Clock::time_point now, bool force);
     int Conclude();
-    bool AnyRunning() const;
-    bool StopAsked() const {
-        return request_.stop != nullptr && request_.stop->load(std::memory_order_acquire);
-    }
 
     const UpdateAllRequest &request_;
     std::ostream &out_;
     std::ostream &err_;
+    const std::shared_ptr<UpdateAllStop> stop_;
     std::vector<std::unique_ptr<AdapterRun>> runs_;
-    AwakeClock awake_{Clock::now()};
-    bool stopping_ = false;
+    // Guards every row and log, the output and what follows; the adapters' threads report
+    // under it.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t ended_ = 0;
     bool dirty_ = false;
     Clock::time_point last_draw_{};
     std::size_t drawn_lines_ = 0;
 };
 
-bool UpdateAllRun::AnyRunning() const {
-    return std::any_of(runs_.begin(), runs_.end(),
-                       [](const auto &run) { return run->child.Running(); });
+void Reporter::Log(const std::string &text) {
+    std::lock_guard lock(run_.mutex_);
+    adapter_.log.Add(text);
+    if (run_.request_.json) {
+        run_.Emit({{"type", "log"}, {"text", ValidUtf8(text)}, {"port", adapter_.row.port}});
+    }
 }
 
-void UpdateAllRun::Emit(nlohmann::json object) {
-    out_ << ChildJsonLine(object) << '\n';
+void Reporter::Say(const std::string &text) {
+    std::lock_guard lock(run_.mutex_);
+    std::istringstream said(text);
+    for (std::string line; std::getline(said, line);) adapter_.log.AddLine(line);
+    if (run_.request_.json) {
+        run_.Emit({{"type", "message"}, {"text", ValidUtf8(text)}, {"port", adapter_.row.port}});
+    }
+}
+
+void Reporter::Progress(const UpdateProgress &progress) {
+    std::lock_guard lock(run_.mutex_);
+    AdapterRow &row = adapter_.row;
+    row.progress = {progress.attempt, StageName(progress.stage), progress.done, progress.total};
+    row.progress_seen = true;
+    if (run_.request_.json) {
+        run_.Emit({{"type", "progress"},
+                   {"attempt", progress.attempt},
+                   {"stage", StageName(progress.stage)},
+                   {"done", progress.done},
+                   {"total", progress.total},
+                   {"port", row.port}});
+    } else if (run_.request_.terminal) {
+        run_.dirty_ = true;
+        run_.changed_.notify_all();
+    } else {
+        run_.SayProgress(adapter_);
+    }
+}
+
+bool Reporter::OnStop(std::function<void()> cancel) {
+    return run_.stop_->OnStop(std::move(cancel));
+}
+
+bool Reporter::StopRequested() const {
+    return run_.stop_->Requested();
+}
+
+void UpdateAllRun::Emit(const nlohmann::json &object) {
+    out_ << JsonLine(object);
     out_.flush();
 }
 
@@ -139,197 +189,111 @@ void UpdateAllRun::OpenLogs() {
     close(folder);
 }
 
-void UpdateAllRun::StartChildren() {
+void UpdateAllRun::RunAdapter(AdapterRun &adapter) {
+    Reporter reporter(*this, adapter);
+    AdapterEnd end;
+    std::string error;
+    bool threw = false;
+    // The thread's edge: whatever the update throws ends this adapter's update alone.
+    try {
+        end = request_.update(adapter.row.port, request_.options, reporter);
+    } catch (const std::exception &exception) {
+        threw = true;
+        error = exception.what();
+    } catch (...) {
+        threw = true;
+        error = "an exception of unknown type";
+    }
+    Finish(adapter, end, threw ? &error : nullptr);
+}
+
+void UpdateAllRun::StartThreads() {
     for (auto &run : runs_) {
-        run->started = Clock::now();
-        run->last_output = awake_.Look(run->started);
-        std::string why;
-        if (run->child.Start(ChildCommand(request_, run->row.port), why, request_.hangup_ignored)) {
-            continue;
-        }
-        run->row.outcome = AdapterOutcome::kFailed;
-        run->row.reason = why;
-        run->log.AddLine("update --all: " + why);
-        if (request_.json) {
-            Emit({{"type", "log"}, {"port", run->row.port}, {"text", why}});
-        } else if (!request_.terminal) {
-            SayEnd(*run);
+        AdapterRun &adapter = *run;
+        adapter.started = Clock::now();
+        try {
+            adapter.thread = std::thread([this, &adapter] { RunAdapter(adapter); });
+        } catch (const std::system_error &error) {
+            const std::string why = std::string("could not start its thread: ") + error.what();
+            Finish(adapter, AdapterEnd{}, &why);
         }
     }
 }
 
-void UpdateAllRun::OnOutputLine(AdapterRun &run, std::string_view line, bool cut) {
-    ChildLine read = ReadChildLine(line, cut);
-    if (read.kind == ChildLine::Kind::kInvalid) {
-        const std::string note = "tornelvox update printed " + read.text;
-        run.log.AddLine("update --all: " + note, false);
-        if (request_.json) {
-            Emit({{"type", "invalid_output"}, {"port", run.row.port}, {"text", note}});
-        }
-        return;
-    }
-    switch (read.kind) {
-        case ChildLine::Kind::kLog:
-            run.log.Add(read.text);
-            break;
-        case ChildLine::Kind::kProgress:
-            run.row.progress = read.progress;
-            run.row.progress_seen = true;
-            dirty_ = true;
-            if (!request_.json && !request_.terminal) SayProgress(run);
-            break;
-        case ChildLine::Kind::kResult:
-            run.row.result = read.result;
-            run.saw_result = true;
-            break;
-        case ChildLine::Kind::kOther:
-            // The program's own words (such as how to answer a question it could not ask)
-            // belong in the adapter's log beside the log's lines.
-            if (read.object.value("type", "") == "message" && read.object.contains("text") &&
-                read.object["text"].is_string()) {
-                std::istringstream said(read.object["text"].get<std::string>());
-                for (std::string said_line; std::getline(said, said_line);) {
-                    run.log.AddLine(said_line);
-                }
-            }
-            break;
-        default:
-            break;
-    }
-    if (request_.json) {
-        read.object["port"] = run.row.port;
-        Emit(std::move(read.object));
-    }
-}
-
-void UpdateAllRun::OnErrorLine(AdapterRun &run, std::string_view line, bool cut) {
-    run.log.AddLine(std::string(line) + (cut ? "..." : ""));
-}
-
-void UpdateAllRun::ReadPipe(AdapterRun &run, bool error_pipe, Awake awake) {
-    const int fd = error_pipe ? run.child.ErrorFd() : run.child.OutputFd();
-    char buffer[8192];
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    LineSplitter &lines = error_pipe ? run.err_lines : run.out_lines;
-    const auto handle = [this, &run, error_pipe](std::string_view line, bool cut) {
-        if (error_pipe) {
-            OnErrorLine(run, line, cut);
-        } else {
-            OnOutputLine(run, line, cut);
-        }
-    };
-    if (got <= 0) {
-        lines.Finish(handle);
-        if (error_pipe) {
-            run.child.CloseError();
-        } else {
-            run.child.CloseOutput();
-        }
-        return;
-    }
-    run.last_output = awake;
-    lines.Feed(std::string_view(buffer, static_cast<std::size_t>(got)), handle);
-}
-
-void UpdateAllRun::RequestStop(Awake awake) {
-    stopping_ = true;
-    for (auto &run : runs_) {
-        if (!run->child.Running() || run->termination == Termination::kStop) continue;
-        run->child.Signal(SIGTERM);
-        run->termination = Termination::kStop;
-        run->terminated_at = awake;
-    }
-}
-
-void UpdateAllRun::EnforceLimits(Awake awake) {
-    for (auto &run : runs_) {
-        if (!run->child.Running()) continue;
-        if (run->termination == Termination::kNone &&
-            awake - run->last_output >= request_.silence_limit) {
-            run->child.Signal(SIGTERM);
-            run->termination = Termination::kSilence;
-            run->terminated_at = awake;
-        }
-        if (run->termination != Termination::kNone && !run->killed &&
-            awake - run->terminated_at >= request_.stop_grace) {
-            run->child.Signal(SIGKILL);
-            run->killed = true;
-        }
-    }
-}
-
-void UpdateAllRun::ReapEnded(Clock::time_point now) {
-    for (auto &run : runs_) {
-        if (!run->child.Running() || run->child.OutputFd() >= 0 || run->child.ErrorFd() >= 0) {
-            continue;
-        }
-        if (const auto end = run->child.TryReap()) Finish(*run, *end, now);
-    }
-}
-
-void UpdateAllRun::Finish(AdapterRun &run, const ChildEnd &end, Clock::time_point now) {
-    AdapterRow &row = run.row;
-    row.seconds = std::chrono::duration<double>(now - run.started).count();
-    const std::string last_line = run.log.LastSubstantiveLine();
-    // The status the child's exit code stands for, when it exited with one it uses.
-    const std::optional<ExitStatus> exit_status =
-        end.by_signal ? std::nullopt : update_all::StatusFromExitCode(end.code);
-    const bool known = exit_status.has_value();
-    const ExitStatus status = exit_status.value_or(ExitStatus::kUpdateFailed);
-    const bool silenced = run.termination == Termination::kSilence;
-    const std::string silence = "printed nothing for " + SecondsText(request_.silence_limit);
+void UpdateAllRun::Finish(AdapterRun &adapter, const AdapterEnd &end, const std::string *error) {
+    std::lock_guard lock(mutex_);
+    AdapterRow &row = adapter.row;
+    row.seconds = std::chrono::duration<double>(Clock::now() - adapter.started).count();
+    row.result = end.result;
+    const std::string last_line = adapter.log.LastSubstantiveLine();
     row.outcome = AdapterOutcome::kFailed;
-    if (run.killed) {
-        row.reason = (silenced ? silence + "; " : std::string()) + "did not end within " +
-                     SecondsText(request_.stop_grace) + " of being asked to stop; killed";
-    } else if (silenced) {
-        row.reason = silence + "; stopped";
-    } else if (end.by_signal && run.termination == Termination::kStop && end.code == SIGTERM) {
-        row.outcome = AdapterOutcome::kCancelled;
-        row.reason = "ended by the stop before it reported";
-    } else if (end.by_signal) {
-        row.reason = "tornelvox update was " + DescribeEnd(end);
-    } else if (!run.saw_result) {
-        row.reason = "tornelvox update ended (" + DescribeEnd(end) + ") without a result line";
-    } else if (!known) {
-        row.reason = "tornelvox update ended with " + DescribeEnd(end) + ", which it never uses";
-    } else if (status == ExitStatus::kSuccess) {
+    if (error != nullptr) {
+        row.reason = "its update stopped on an error: " + *error;
+        if (!last_line.empty()) row.reason += "; its log last said: " + last_line;
+    } else if (end.status == ExitStatus::kSuccess) {
         row.outcome = AdapterOutcome::kSuccess;
     } else {
-        // The child reported its end: its log's last words say why better than the status.
-        if (status == ExitStatus::kCancelled) row.outcome = AdapterOutcome::kCancelled;
-        if (status == ExitStatus::kRefused) row.outcome = AdapterOutcome::kRefused;
-        row.reason = last_line.empty() ? std::string(StatusWord(status)) : last_line;
+        // Its log's last words say why better than the status.
+        if (end.status == ExitStatus::kCancelled) row.outcome = AdapterOutcome::kCancelled;
+        if (end.status == ExitStatus::kRefused) row.outcome = AdapterOutcome::kRefused;
+        row.reason = last_line.empty() ? std::string(StatusName(end.status)) : last_line;
     }
-    const bool reported = known && run.saw_result && run.termination == Termination::kNone;
-    if (row.outcome == AdapterOutcome::kFailed && !reported && !last_line.empty()) {
-        row.reason += "; its log last said: " + last_line;
+    adapter.log.AddLine("update --all: " + std::string(OutcomeWord(row.outcome)) +
+                            (row.reason.empty() ? "" : ": " + row.reason),
+                        false);
+    if (request_.json && error == nullptr) {
+        nlohmann::json line = {{"type", "result"},
+                               {"status", StatusName(end.status)},
+                               {"exit", ToInt(end.status)},
+                               {"port", row.port}};
+        if (!row.result.address.empty()) line["address"] = row.result.address;
+        if (!row.result.version_before.empty()) {
+            line["version_before"] = row.result.version_before;
+        }
+        if (!row.result.version_after.empty()) line["version_after"] = row.result.version_after;
+        Emit(line);
     }
-    run.log.AddLine("update --all: " + std::string(OutcomeWord(row.outcome)) +
-                        (row.reason.empty() ? "" : ": " + row.reason),
-                    false);
+    if (!request_.json && !request_.terminal) SayEnd(adapter);
+    ++ended_;
     dirty_ = true;
-    if (!request_.json && !request_.terminal) SayEnd(run);
+    changed_.notify_all();
 }
 
-void UpdateAllRun::SayProgress(AdapterRun &run) {
-    const ChildProgress &progress = run.row.progress;
+void UpdateAllRun::WaitForEnds() {
+    std::unique_lock lock(mutex_);
+    const bool live = request_.terminal && !request_.json;
+    while (ended_ < runs_.size()) {
+        if (!live) {
+            changed_.wait(lock, [this] { return ended_ == runs_.size(); });
+            break;
+        }
+        // Sleeps until something changed, then draws no more often than kRedrawInterval.
+        changed_.wait(lock, [this] { return dirty_ || ended_ == runs_.size(); });
+        const auto due = last_draw_ + kRedrawInterval;
+        if (Clock::now() < due) {
+            changed_.wait_until(lock, due, [this] { return ended_ == runs_.size(); });
+        }
+        DrawLive(Clock::now(), false);
+    }
+}
+
+void UpdateAllRun::SayProgress(AdapterRun &adapter) {
+    const AdapterProgress &progress = adapter.row.progress;
     const int quarter = Percent(progress) / 25;
-    if (progress.attempt == run.said_attempt && progress.stage == run.said_stage &&
-        quarter == run.said_quarter) {
+    if (progress.attempt == adapter.said_attempt && progress.stage == adapter.said_stage &&
+        quarter == adapter.said_quarter) {
         return;
     }
-    run.said_attempt = progress.attempt;
-    run.said_stage = progress.stage;
-    run.said_quarter = quarter;
-    out_ << PrintableText(run.row.port) << ": attempt " << progress.attempt << ", "
+    adapter.said_attempt = progress.attempt;
+    adapter.said_stage = progress.stage;
+    adapter.said_quarter = quarter;
+    out_ << PrintableText(adapter.row.port) << ": attempt " << progress.attempt << ", "
          << PrintableText(progress.stage.substr(0, 40)) << " " << Percent(progress) << " %\n";
     out_.flush();
 }
 
-void UpdateAllRun::SayEnd(const AdapterRun &run) {
-    out_ << PrintableText(run.row.port) << ": " << ResultInWords(run.row) << "\n";
+void UpdateAllRun::SayEnd(const AdapterRun &adapter) {
+    out_ << PrintableText(adapter.row.port) << ": " << ResultInWords(adapter.row) << "\n";
     out_.flush();
 }
 
@@ -347,76 +311,17 @@ void UpdateAllRun::DrawLive(Clock::time_point now, bool force) {
     last_draw_ = now;
 }
 
-std::chrono::milliseconds UpdateAllRun::NextWait(Clock::time_point now, Awake awake) const {
-    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLongestWait);
-    const auto within = [&wait](Clock::duration left) {
-        wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left),
-                          std::chrono::milliseconds(0), wait);
-    };
-    if (dirty_ && request_.terminal && !request_.json) within(last_draw_ + kRedrawInterval - now);
-    for (const auto &run : runs_) {
-        if (!run->child.Running()) continue;
-        if (run->child.OutputFd() < 0 && run->child.ErrorFd() < 0) within(kReapInterval);
-        if (run->termination == Termination::kNone) {
-            within(run->last_output + request_.silence_limit - awake);
-        } else if (!run->killed) {
-            within(run->terminated_at + request_.stop_grace - awake);
-        }
-    }
-    return wait;
-}
-
-void UpdateAllRun::Loop() {
-    std::vector<pollfd> fds;
-    std::vector<std::pair<AdapterRun *, bool>> owners;  // each fd's adapter; true: stderr
-    while (AnyRunning()) {
-        const auto now = Clock::now();
-        const Awake awake = awake_.Look(now);
-        if (!stopping_ && StopAsked()) RequestStop(awake);
-        EnforceLimits(awake);
-        ReapEnded(now);
-        DrawLive(now, false);
-        if (!AnyRunning()) break;
-
-        fds.clear();
-        owners.clear();
-        const bool watch_stop_fd = !stopping_ && request_.stop_fd >= 0;
-        if (watch_stop_fd) fds.push_back({request_.stop_fd, POLLIN, 0});
-        for (auto &run : runs_) {
-            for (const bool error_pipe : {false, true}) {
-                const int fd = error_pipe ? run->child.ErrorFd() : run->child.OutputFd();
-                if (fd < 0) continue;
-                fds.push_back({fd, POLLIN, 0});
-                owners.emplace_back(run.get(), error_pipe);
-            }
-        }
-        const std::chrono::milliseconds wait = NextWait(now, awake);
-        awake_.Expect(wait);
-        const int ready = poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
-        if (ready <= 0) continue;  // the wait ended, or a signal came: look at the flags again
-        const Awake woken = awake_.Look(Clock::now());
-        std::size_t first = 0;
-        if (watch_stop_fd) {
-            first = 1;
-            if (fds[0].revents != 0) RequestStop(woken);
-        }
-        for (std::size_t i = first; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) continue;
-            ReadPipe(*owners[i - first].first, owners[i - first].second, woken);
-        }
-    }
-}
-
 int UpdateAllRun::Conclude() {
+    std::lock_guard lock(mutex_);
     std::vector<AdapterRow> rows;
     for (const auto &run : runs_) rows.push_back(run->row);
-    const ExitStatus status = CombinedStatus(rows, stopping_);
+    const RunStatus status = CombinedStatus(rows, stop_->Requested());
     if (request_.json) {
         nlohmann::json adapters = nlohmann::json::array();
         for (const AdapterRow &row : rows) {
             nlohmann::json adapter = {
                 {"port", row.port}, {"status", OutcomeWord(row.outcome)}, {"seconds", row.seconds}};
-            if (!row.reason.empty()) adapter["reason"] = row.reason;
+            if (!row.reason.empty()) adapter["reason"] = ValidUtf8(row.reason);
             if (!row.result.address.empty()) adapter["address"] = row.result.address;
             if (!row.result.version_before.empty()) {
                 adapter["version_before"] = row.result.version_before;
@@ -448,18 +353,18 @@ int UpdateAllRun::Run() {
         if (request_.json) {
             Emit({{"type", "log"}, {"text", message}});
             Emit({{"type", "result"},
-                  {"status", StatusWord(ExitStatus::kAdapterNotFound)},
-                  {"exit", update_all::ExitCode(ExitStatus::kAdapterNotFound)}});
+                  {"status", StatusWord(RunStatus::kAdapterNotFound)},
+                  {"exit", update_all::ExitCode(RunStatus::kAdapterNotFound)}});
         } else {
             out_ << message << "\n";
         }
-        return update_all::ExitCode(ExitStatus::kAdapterNotFound);
+        return update_all::ExitCode(RunStatus::kAdapterNotFound);
     }
-    if (!request_.forwarded.address.empty() && request_.ports.size() > 1) {
-        err_ << "update --all: --address " << request_.forwarded.address << " would give all "
+    if (!request_.options.address.empty() && request_.ports.size() > 1) {
+        err_ << "update --all: --address " << request_.options.address << " would give all "
              << request_.ports.size()
              << " adapters the same Bluetooth address. Update them one at a time with --port.\n";
-        return update_all::ExitCode(ExitStatus::kBadUsage);
+        return update_all::ExitCode(RunStatus::kBadUsage);
     }
     for (const std::string &port : request_.ports) {
         auto run = std::make_unique<AdapterRun>();
@@ -473,30 +378,40 @@ int UpdateAllRun::Run() {
         out_ << "\n";
         out_.flush();
     }
-    StartChildren();
-    DrawLive(Clock::now(), true);
-    Loop();
+    {
+        std::lock_guard lock(mutex_);
+        DrawLive(Clock::now(), true);
+    }
+    StartThreads();
+    WaitForEnds();
+    for (auto &run : runs_) {
+        if (run->thread.joinable()) run->thread.join();
+    }
     return Conclude();
 }
 
 }  // namespace
 
-std::vector<std::string> ChildCommand(const UpdateAllRequest &request, const std::string &port) {
-    std::vector<std::string> command = {request.program, "update", "--port", port,
-                                        "--json",        "--yes"};
-    const ForwardedOptions &options = request.forwarded;
-    if (options.force) command.push_back("--force");
-    if (!options.address.empty()) {
-        command.push_back("--address");
-        command.push_back(options.address);
+void UpdateAllStop::Request() {
+    std::lock_guard lock(mutex_);
+    requested_ = true;
+    for (const auto &cancel : cancels_) cancel();
+    cancels_.clear();
+}
+
+bool UpdateAllStop::Requested() const {
+    std::lock_guard lock(mutex_);
+    return requested_;
+}
+
+bool UpdateAllStop::OnStop(std::function<void()> cancel) {
+    std::lock_guard lock(mutex_);
+    if (requested_) {
+        if (cancel) cancel();
+        return false;
     }
-    if (options.new_address) command.push_back("--new-address");
-    if (options.verify_all) command.push_back("--verify-all");
-    if (!options.device_dir.empty()) {
-        command.push_back("--device-dir");
-        command.push_back(options.device_dir);
-    }
-    return command;
+    if (cancel) cancels_.push_back(std::move(cancel));
+    return true;
 }
 
 update_all::ExitStatus CombinedStatus(const std::vector<AdapterRow> &rows, bool stop_requested) {
@@ -508,13 +423,13 @@ update_all::ExitStatus CombinedStatus(const std::vector<AdapterRow> &rows, bool 
         !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const AdapterRow &row) {
             return row.outcome == AdapterOutcome::kSuccess;
         });
-    if (all_succeeded) return ExitStatus::kSuccess;
-    if (stop_requested) return ExitStatus::kCancelled;
+    if (all_succeeded) return RunStatus::kSuccess;
+    if (stop_requested) return RunStatus::kCancelled;
     if (any(AdapterOutcome::kFailed) || any(AdapterOutcome::kRunning)) {
-        return ExitStatus::kUpdateFailed;
+        return RunStatus::kUpdateFailed;
     }
-    if (any(AdapterOutcome::kCancelled)) return ExitStatus::kCancelled;
-    return ExitStatus::kRefused;
+    if (any(AdapterOutcome::kCancelled)) return RunStatus::kCancelled;
+    return RunStatus::kRefused;
 }
 
 int RunUpdateAll(const UpdateAllRequest &request) {

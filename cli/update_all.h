@@ -1,19 +1,17 @@
-// `tornelvox update --all`: updates every adapter found at once, one child `tornelvox update`
-// per adapter, all running in parallel:
+// `tornelvox update --all`: updates every adapter found at once, in this one process: each
+// adapter's update runs on a thread of its own, in a session of its own, as `tornelvox update
+// --port PORT --yes` would run it (AdapterUpdate; the command line's is UpdateAdapter in
+// cli/adapter_update.h).
 //
-//   PROGRAM update --port PORT --json --yes [--force] [--address XX:..] [--new-address]
-//                  [--verify-all] [--device-dir DIR]
+// Each adapter's log texts go to a file of its own in the log folder. On a terminal a live table
+// shows each adapter's attempt, stage and percentage; otherwise plain lines say the same when it
+// changes. A final table gives each adapter's address, versions before and after, result in words
+// and time. With --json every log text, progress step and message of an adapter is a JSON line
+// with its "port", each adapter's result line comes as it ends, and a result line of the whole
+// run comes last.
 //
-// with its stdin from /dev/null and its stdout and stderr read by this process. Each adapter's
-// log texts (and its child's error output) go to a file of its own in the log folder. On a
-// terminal a live table shows each adapter's attempt, stage and percentage; otherwise plain
-// lines say the same when it changes. A final table gives each adapter's address, versions
-// before and after, result in words and time. With --json every line a child prints is printed
-// again with "port" added, and a result line of this run's own comes last.
-//
-// Each adapter ends as success, failed, refused or cancelled. A child that dies by a signal, or
-// ends without a result line, or prints nothing for the silence limit, has failed. The exit
-// status (CombinedStatus):
+// Each adapter ends as success, failed, refused or cancelled. An update that throws has failed,
+// and only it: the exception is caught at its thread's edge. The exit status (CombinedStatus):
 //   - success when every adapter's update succeeded;
 //   - cancelled when a stop was asked for (and not every update had already succeeded);
 //   - otherwise failed if any adapter failed, else cancelled if any was cancelled, else refused.
@@ -21,19 +19,22 @@
 // give every adapter the same address).
 #pragma once
 
-#include <atomic>
-#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/adapter_table.h"
+#include "cli/exit_status.h"
 #include "cli/update_all_status.h"
+#include "workflow/front_end.h"
 
 namespace tornelvox::cli {
 
-// The options of `update --all` each child is given as they are.
-struct ForwardedOptions {
+// The options of `update --all` each adapter's update is given.
+struct AdapterUpdateOptions {
     bool force = false;
     std::string address;  // --address's value; empty for none
     bool new_address = false;
@@ -41,34 +42,62 @@ struct ForwardedOptions {
     std::string device_dir;  // --device-dir's value; empty for none
 };
 
+// The stop of a whole run (SIGINT, SIGHUP, SIGTERM), asked for from any thread at any time.
+class UpdateAllStop {
+  public:
+    // Marks the stop and runs every cancel kept so far. Never blocks on the line.
+    void Request();
+    bool Requested() const;
+    // Keeps cancel for a stop to come and returns true; when the stop has been asked for
+    // already, runs cancel at once and returns false. A stop comes wholly before or wholly after.
+    // cancel must return at once and must not write the run's output.
+    bool OnStop(std::function<void()> cancel);
+
+  private:
+    mutable std::mutex mutex_;
+    bool requested_ = false;
+    std::vector<std::function<void()>> cancels_;
+};
+
+// What one adapter's update tells the run, from its own thread.
+class AdapterReport {
+  public:
+    virtual ~AdapterReport() = default;
+    // One text of the adapter's message log, as ShowMsg formatted it.
+    virtual void Log(const std::string &text) = 0;
+    // The program's own words about the adapter: a line or more, ending "\n".
+    virtual void Say(const std::string &text) = 0;
+    // A step of the update.
+    virtual void Progress(const UpdateProgress &progress) = 0;
+    // As UpdateAllStop::OnStop for the run's stop.
+    virtual bool OnStop(std::function<void()> cancel) = 0;
+    virtual bool StopRequested() const = 0;
+};
+
+// How an adapter's update ended: its status as `tornelvox update` would exit with it.
+struct AdapterEnd {
+    ExitStatus status = ExitStatus::kUpdateFailed;
+    AdapterResult result;
+};
+
+// One adapter's whole update, on the calling thread. It may throw: the run catches it at the
+// thread's edge, and that adapter has failed.
+using AdapterUpdate = std::function<AdapterEnd(
+    const std::string &port, const AdapterUpdateOptions &options, AdapterReport &report)>;
+
 struct UpdateAllRequest {
-    std::string program;             // run for each adapter; the caller passes /proc/self/exe
     std::vector<std::string> ports;  // the adapters' ports, found by the caller
-    ForwardedOptions forwarded;
+    AdapterUpdateOptions options;
+    AdapterUpdate update;         // run for each port on a thread of its own
     bool json = false;            // --json: JSON lines on out
     bool terminal = false;        // out is a terminal: a live table instead of plain lines
     std::string log_dir;          // each adapter's log goes here; made 0700 when missing
     std::ostream *out = nullptr;  // defaults to std::cout
     std::ostream *err = nullptr;  // defaults to std::cerr
-    // A stop asked for (SIGINT, SIGHUP, SIGTERM to this process): every child is sent SIGTERM
-    // and read until it ends. stop is looked at at least once a second; stop_fd, when it is not
-    // -1, is polled with the children's pipes, and its becoming readable is a stop as well
-    // (the read end of a self-pipe a signal handler writes to).
-    const std::atomic<bool> *stop = nullptr;
-    int stop_fd = -1;
-    // The program was started with SIGHUP ignored (nohup): every child keeps it ignored, so that
-    // the updates outlive the session as the user meant. Otherwise each child starts with
-    // SIGHUP's default action.
-    bool hangup_ignored = false;
-    // A child still running this long after its SIGTERM is killed (and has failed).
-    std::chrono::milliseconds stop_grace{std::chrono::seconds(30)};
-    // A child that prints nothing for this long is sent SIGTERM (and has failed). Time this
-    // process spends stopped (Ctrl-Z until fg) counts neither here nor in stop_grace.
-    std::chrono::milliseconds silence_limit{std::chrono::minutes(5)};
+    // Asked for from the stop signals' thread: every adapter's update is cancelled and the run
+    // waits for each to reach its end. Null: the run cannot be stopped.
+    std::shared_ptr<UpdateAllStop> stop;
 };
-
-// The child's command line for port.
-std::vector<std::string> ChildCommand(const UpdateAllRequest &request, const std::string &port);
 
 // The exit status for the adapters' outcomes (the rule above).
 update_all::ExitStatus CombinedStatus(const std::vector<AdapterRow> &rows, bool stop_requested);

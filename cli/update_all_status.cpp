@@ -27,11 +27,4 @@ std::string_view StatusWord(ExitStatus status) {
     return "unknown";
 }
 
-std::optional<ExitStatus> StatusFromExitCode(int code) {
-    for (const auto &[known, word] : kWords) {
-        if (ExitCode(known) == code) return known;
-    }
-    return std::nullopt;
-}
-
 }  // namespace tornelvox::cli::update_all

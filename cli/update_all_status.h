@@ -1,9 +1,8 @@
-// The exit statuses of `tornelvox update`, as `update --all` reads its children's and sets its
-// own. The numbers are those of the program's own list (cli/exit_status.h); the test of the
-// exit rule checks that the two agree.
+// The exit statuses of `update --all`'s own result, with the words its JSON result line carries.
+// The numbers are those of the program's own list (cli/exit_status.h); update_all.cpp asserts
+// that the two agree.
 #pragma once
 
-#include <optional>
 #include <string_view>
 
 namespace tornelvox::cli::update_all {
@@ -21,9 +20,6 @@ enum class ExitStatus : int {
 
 // The word a result line's "status" carries for status ("success", "failed", ...).
 std::string_view StatusWord(ExitStatus status);
-
-// The status a child's exit code stands for; nothing for a code no status has.
-std::optional<ExitStatus> StatusFromExitCode(int code);
 
 constexpr int ExitCode(ExitStatus status) {
     return static_cast<int>(status);

@@ -5,8 +5,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "cli/adapter_log.h"
+#include "cli/adapter_update.h"
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "cli/terminal_prompt.h"
@@ -46,19 +51,6 @@ bool Confirmed(RunContext &context, const std::string &version_before) {
     return false;
 }
 
-ExitStatus StatusOfEnd(UpdateEnd end, bool cancel_requested) {
-    if (end == UpdateEnd::kSuccess) return ExitStatus::kSuccess;
-    if (cancel_requested) return ExitStatus::kCancelled;
-    switch (end) {
-        case UpdateEnd::kRefused:
-            return ExitStatus::kRefused;
-        case UpdateEnd::kCancelled:
-            return ExitStatus::kCancelled;
-        default:
-            return ExitStatus::kUpdateFailed;
-    }
-}
-
 // Starts the worker and sleeps until it has ended wholly (its front end released).
 UpdateEnd RunWholeUpdate(RunContext &context) {
     AdapterSession &session = *context.session;
@@ -73,42 +65,93 @@ UpdateEnd RunWholeUpdate(RunContext &context) {
     return session.LastUpdateEnd.load();
 }
 
-// update --all: every node that answers the probe like the adapter, each updated by a child
-// process of its own, all at once. A stop signal sends each child SIGTERM (their Cancel).
+// The ports of every node that answers the probe like the adapter. Each candidate is probed on a
+// thread of its own, all at once; what each probe logs is shown afterwards, in the candidates'
+// order, as a search one after the other would have shown it.
+std::vector<std::string> AdapterPorts(AdapterSession &session) {
+    const std::vector<std::string> candidates = CandidatePorts(session);
+    std::vector<SurveyedPort> surveyed(candidates.size());
+    std::vector<std::vector<std::string>> logged(candidates.size());
+    std::vector<std::thread> probes;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const auto probe = [&, i] {
+            AdapterSession from;
+            from.DeviceDirectory = session.DeviceDirectory;
+            from.FirstDeviceDirectory = session.FirstDeviceDirectory;
+            from.ProcRoot = session.ProcRoot;
+            from.BrlttyProgramPaths = session.BrlttyProgramPaths;
+            from.SysfsRoot = session.SysfsRoot;
+            from.ReadCallTimeoutMs.store(session.ReadCallTimeoutMs.load());
+            from.WriteDeadlineMs.store(session.WriteDeadlineMs.load());
+            from.SetMessageSink(
+                [&texts = logged[i]](const std::string &text) { texts.push_back(text); });
+            surveyed[i] = SurveyPort(from, candidates[i]);
+        };
+        try {
+            probes.emplace_back(probe);
+        } catch (const std::system_error &) {
+            probe();  // no thread to spare: this one is probed here
+        }
+    }
+    for (std::thread &thread : probes) thread.join();
+    std::vector<std::string> ports;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        for (const std::string &text : logged[i]) session.Log(text);
+        if (surveyed[i].kind == PortKind::kAdapter) ports.push_back(surveyed[i].path);
+    }
+    return ports;
+}
+
+// update --all: every node that answers the probe like the adapter, each updated on a thread of
+// its own in a session of its own, all at once. A stop signal cancels every adapter's update.
 ExitStatus RunUpdateAllCommand(RunContext &context) {
     UpdateAllRequest request;
-    request.program = "/proc/self/exe";
     if (!context.options.port.empty()) {
         request.ports.push_back(context.options.port);
     } else {
-        for (const SurveyedPort &port : SurveyPorts(*context.session)) {
-            if (port.kind == PortKind::kAdapter) request.ports.push_back(port.path);
-        }
+        request.ports = AdapterPorts(*context.session);
     }
-    request.forwarded.force = context.options.force;
-    request.forwarded.address = context.options.address;
-    request.forwarded.new_address = context.options.new_address;
-    request.forwarded.verify_all = context.options.verify_all;
-    request.forwarded.device_dir = context.options.device_dir;
+    request.options.force = context.options.force;
+    request.options.address = context.options.address;
+    request.options.new_address = context.options.new_address;
+    request.options.verify_all = context.options.verify_all;
+    request.options.device_dir = context.options.device_dir;
+    request.update = UpdateAdapter;
     request.json = context.options.json;
     request.terminal = isatty(STDOUT_FILENO) == 1;
-    request.hangup_ignored = StopSignals::HangupIgnoredAtStart();
     request.log_dir = AdapterLogFolder();
     if (request.log_dir.empty()) {
         std::cerr << "update --all: no home folder is known for this user (HOME is not an "
                      "absolute path and the password database has none); the adapters' logs are "
                      "not kept. Set HOME or XDG_STATE_HOME to keep them.\n";
     }
-    int status = 0;
-    // From here a stop signal wakes the runner, which passes it on to every child.
-    context.stop.BeginUpdate([] {});
-    request.stop_fd = context.stop.CancelWakeFd();
-    status = RunUpdateAll(request);
+    request.stop = std::make_shared<UpdateAllStop>();
+    // From here a stop signal cancels every adapter's update instead of ending the program.
+    context.stop.BeginUpdate([] {}, [stop = request.stop] { stop->Request(); });
+    const int status = RunUpdateAll(request);
     context.stop.EndUpdate();
     return static_cast<ExitStatus>(status);
 }
 
 }  // namespace
+
+ExitStatus StatusOfUpdateEnd(UpdateEnd end, bool cancel_requested) {
+    if (end == UpdateEnd::kSuccess) return ExitStatus::kSuccess;
+    if (cancel_requested) return ExitStatus::kCancelled;
+    switch (end) {
+        case UpdateEnd::kRefused:
+            return ExitStatus::kRefused;
+        case UpdateEnd::kCancelled:
+            return ExitStatus::kCancelled;
+        default:
+            return ExitStatus::kUpdateFailed;
+    }
+}
+
+std::string NothingToUpdateText(const std::string &port, const std::string &version) {
+    return "The adapter at " + port + " already has firmware " + version + " (the image's is " +
+           VersionText(VerNum) + "): nothing to update. Give --force to update it all the same.\n";
+}
 
 ExitStatus RunUpdateCommand(RunContext &context) {
     if (context.options.all) return RunUpdateAllCommand(context);
@@ -125,10 +168,7 @@ ExitStatus RunUpdateCommand(RunContext &context) {
     if (!version_before.empty()) details["version_before"] = version_before;
 
     if (check.version_read && session.CurVerNum >= VerNum && !context.options.force) {
-        context.output.Say("The adapter at " + std::string(session.ComPortName) +
-                           " already has firmware " + version_before + " (the image's is " +
-                           VersionText(VerNum) +
-                           "): nothing to update. Give --force to update it all the same.\n");
+        context.output.Say(NothingToUpdateText(session.ComPortName, version_before));
         details["version_after"] = version_before;
         EmitResult(context.output, ExitStatus::kSuccess, details);
         return ExitStatus::kSuccess;
@@ -142,7 +182,7 @@ ExitStatus RunUpdateCommand(RunContext &context) {
     }
 
     const UpdateEnd end = RunWholeUpdate(context);
-    const ExitStatus status = StatusOfEnd(end, context.stop.CancelRequested());
+    const ExitStatus status = StatusOfUpdateEnd(end, context.stop.CancelRequested());
     if (end == UpdateEnd::kSuccess) {
         BtAddress written{};
         std::copy(std::begin(session.BT_ADD), std::end(session.BT_ADD), written.begin());

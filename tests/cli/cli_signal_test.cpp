@@ -1,10 +1,12 @@
 // SIGINT and SIGHUP act as the Cancel action: during an update the program reaches the cancel
 // end and exits "cancelled", and the adapter can be updated afterwards; outside an update the
-// program ends "cancelled" at once. Under nohup a hangup changes nothing, for update --all's
-// children as well.
+// program ends "cancelled" at once. Under nohup a hangup changes nothing, for every adapter of
+// update --all as well.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -75,14 +77,22 @@ TEST_F(CliTest, UnderNohupAHangupDoesNotStopTheUpdate) {
     EXPECT_NE(finished.out.find("\"status\":\"success\""), std::string::npos) << finished.out;
 }
 
-// update --all and its children in one process group, as a shell runs them, and the hangup a
-// closed terminal sends to that group once every adapter is being erased. Started under nohup,
-// every update goes on to succeed (so does each child: it keeps the hangup ignored as its parent
-// was started with it); otherwise every update is cancelled.
-class UpdateAllHangupTest : public CliTest, public ::testing::WithParamInterface<bool> {};
+// update --all in a process group of its own, as a shell runs it, and a stop signal sent to that
+// group once every adapter is being erased (the hangup a closed terminal sends, Ctrl-C's SIGINT,
+// SIGTERM). Started under nohup, the hangup stays ignored and every update goes on to succeed;
+// otherwise every adapter's update is cancelled and reaches its own cancel end, which its log
+// says.
+struct UpdateAllStopCase {
+    const char *name;
+    int signal_number;
+    bool nohup;
+};
 
-TEST_P(UpdateAllHangupTest, TheHangupActsAsTheRunWasStartedToTakeIt) {
-    const bool nohup = GetParam();
+class UpdateAllStopTest : public CliTest,
+                          public ::testing::WithParamInterface<UpdateAllStopCase> {};
+
+TEST_P(UpdateAllStopTest, TheSignalActsAsTheRunWasStartedToTakeIt) {
+    const bool nohup = GetParam().nohup;
     const std::vector<std::string> ports = {StartEmulator(1, kPacedLine),
                                             StartEmulator(2, kPacedLine)};
     std::vector<std::string> argv = Argv({"update", "--all", "--yes", "--json"});
@@ -98,7 +108,7 @@ TEST_P(UpdateAllHangupTest, TheHangupActsAsTheRunWasStartedToTakeIt) {
         }
     }
     // The program is the leader of a session and process group of its own (Child).
-    ASSERT_EQ(kill(-program.Pid(), SIGHUP), 0);
+    ASSERT_EQ(kill(-program.Pid(), GetParam().signal_number), 0);
 
     const Finished finished = program.Wait(kRunLimit);
     ASSERT_TRUE(finished.exited) << finished.err;
@@ -112,10 +122,24 @@ TEST_P(UpdateAllHangupTest, TheHangupActsAsTheRunWasStartedToTakeIt) {
     for (const nlohmann::json &adapter : result["adapters"]) {
         EXPECT_EQ(adapter.value("status", ""), nohup ? "success" : "cancelled") << result;
     }
+    if (nohup) return;
+    for (const std::string &port : ports) {
+        std::string name = port.substr(1);
+        std::replace(name.begin(), name.end(), '/', '_');
+        std::ifstream file(root_ / "state" / "tornelvox-utility" / "update-all-logs" /
+                           (name + ".log"));
+        const std::string log{std::istreambuf_iterator<char>(file), {}};
+        EXPECT_NE(log.find(" The update was cancelled"), std::string::npos) << log;
+        EXPECT_NE(log.find("\nCancelled.\nupdate --all: cancelled"), std::string::npos) << log;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Starts, UpdateAllHangupTest, ::testing::Bool(),
-                         [](const auto &info) { return info.param ? "Nohup" : "Plain"; });
+INSTANTIATE_TEST_SUITE_P(Signals, UpdateAllStopTest,
+                         ::testing::Values(UpdateAllStopCase{"HangupUnderNohup", SIGHUP, true},
+                                           UpdateAllStopCase{"Hangup", SIGHUP, false},
+                                           UpdateAllStopCase{"Interrupt", SIGINT, false},
+                                           UpdateAllStopCase{"Terminate", SIGTERM, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // A signal while the Check waits on a device that never answers ends the program at once.
 TEST_F(CliTest, SignalOutsideAnUpdateEndsTheProgram) {
