@@ -1,6 +1,6 @@
 // update --all against emulated adapters, each its own process: one updates, one is unplugged
-// in the middle of writing, one has lost its name page and so needs an answer a child cannot
-// ask for.
+// in the middle of writing, one has lost its name page and so needs an answer that cannot be
+// asked for under update --all.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -56,9 +56,9 @@ TEST_F(CliTest, UpdateAllEndsEachAdapterOnItsOwn) {
     }
 }
 
-// update --all --verify-all: each child reads the whole image back, so the adapter whose page
+// update --all --verify-all: each adapter's update reads the whole image back, so the adapter whose page
 // was left unwritten is written again and ends well; its log says why it took a second attempt.
-TEST_F(CliTest, UpdateAllPassesVerifyAllToEachChild) {
+TEST_F(CliTest, UpdateAllGivesVerifyAllToEachAdapter) {
     const int page = testing::PageUnlikeErasedFrom(200);
     if (page < 0) GTEST_SKIP() << "the image is erased from page 200 on";
     const std::string link = StartEmulator(1, {"--unwritten-page", std::to_string(page)});
