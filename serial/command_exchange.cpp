@@ -1,11 +1,9 @@
 #include "serial/command_exchange.h"
 
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "serial/command_frames.h"
@@ -22,24 +20,14 @@ constexpr int kChunkBufferSize = 2 * kChunkSize;
 
 // One read call: waits up to ReadCallTimeoutMs for input, then reads what is there, at most size
 // bytes. Returns the bytes delivered; an error, a timeout or a hang-up deliver 0. A hung-up line
-// answers at once, so each call stays bounded and the callers' call limits end the read.
+// takes the call's whole time all the same, so each call stays bounded and the callers' call
+// limits end the read.
 int ReadOnce(LinkSession &link, unsigned char *into, int size) {
-    if (link.hComm <= 0 || size <= 0) return 0;
-    const int timeout_ms = link.ReadCallTimeoutMs.load(std::memory_order_relaxed);
-    pollfd watch{link.hComm, POLLIN, 0};
-    const int ready = poll(&watch, 1, timeout_ms);
-    if (ready > 0 && (watch.revents & POLLIN)) {
-        const ssize_t got = read(link.hComm, into, static_cast<size_t>(size));
-        if (got > 0) return static_cast<int>(got);
-        // End of file or an I/O error on a line that said it had input: it is hung up.
-        if (got == 0 || errno == EIO || errno == ENXIO) NoteHangup(link);
-    } else if (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-        NoteHangup(link);
-    }
-    // A hung-up or failing line answers at once with nothing; waiting out the call's time keeps
-    // every loop of read calls as slow as silence, so an unplugged adapter never spins a core.
-    if (ready != 0) usleep(static_cast<useconds_t>(timeout_ms) * 1000u);
-    return 0;
+    if (size <= 0) return 0;
+    const std::chrono::milliseconds wait(link.ReadCallTimeoutMs.load(std::memory_order_relaxed));
+    const Transfer got = link.LinePort().Read(into, static_cast<std::size_t>(size), wait);
+    if (got.hung_up) NoteHangup(link);
+    return static_cast<int>(got.bytes);
 }
 
 }  // namespace
@@ -128,7 +116,7 @@ ShortOutcome JudgeShortReply(const LinkSession &link, int code) {
 bool ExchangeOnce(LinkSession &link, int code, WholeReply *whole) {
     link.LineHungUp = false;
     link.ForeignReply = false;
-    if (link.hComm <= 0) InitPort(link);
+    if (!link.LinePort().IsOpen()) InitPort(link);
 
     // Burst codes only send: the adapter's boot loader answers none of these frames. The 4 us
     // pause keeps the frames back to back without merging them into one write. A frame not
@@ -147,7 +135,7 @@ bool ExchangeOnce(LinkSession &link, int code, WholeReply *whole) {
         // start of this reply it would answer this request in the other's place, and every
         // later request would read the reply before its own, so that a page the adapter never
         // wrote could pass as written. Only a reply that comes after its request is its reply.
-        if (link.hComm > 0) tcflush(link.hComm, TCIFLUSH);
+        link.LinePort().Discard(Pending::kInput);
         link.CmdReadCnt = WriteComm(link, code);
         if (link.CmdReadCnt == kWriteFailed) return false;
         if (link.CmdReadCnt <= 0) return true;

@@ -1,11 +1,6 @@
 #include "serial/command_frames.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -140,36 +135,13 @@ std::chrono::milliseconds WriteDeadline(const LinkSession &link, std::size_t len
            2 * line_time;
 }
 
-// Writes the whole frame to the open port, through partial writes, until its deadline. The
-// descriptor is non-blocking for the loop and put back afterwards, so a device that never takes
-// its input cannot hold the thread; room is waited for with poll, bounded by the time left.
-// True when every byte went out.
+// Writes the whole frame to the open port, through partial writes, until its deadline. True when
+// every byte went out.
 bool WriteWhole(LinkSession &link, const unsigned char *frame, std::size_t length) {
-    using Clock = std::chrono::steady_clock;
-    const int flags = fcntl(link.hComm, F_GETFL);
-    if (flags < 0 || fcntl(link.hComm, F_SETFL, flags | O_NONBLOCK) < 0) return false;
-    const Clock::time_point deadline = Clock::now() + WriteDeadline(link, length);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t written = write(link.hComm, frame + done, length - done);
-        if (written > 0) {
-            done += static_cast<std::size_t>(written);
-            continue;
-        }
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            if (errno == EIO || errno == ENXIO || errno == EPIPE) NoteHangup(link);
-            break;  // the line failed
-        }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) break;
-        pollfd watch{link.hComm, POLLOUT, 0};
-        const int ready = poll(&watch, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) break;
-        // A hung-up or failing line: the next write reports it at once.
-    }
-    fcntl(link.hComm, F_SETFL, flags);
-    return done == length;
+    const Port::Clock::time_point deadline = Port::Clock::now() + WriteDeadline(link, length);
+    const Transfer written = link.LinePort().Write(frame, length, deadline);
+    if (written.hung_up) NoteHangup(link);
+    return written.bytes == length;
 }
 
 void PutAddress(unsigned char *at, std::uint32_t address) {
@@ -300,7 +272,7 @@ int WriteComm(LinkSession &link, int code) {
         return kWriteFailed;
     }
     // With no port open, descriptor 0 would be the process's standard input: never write there.
-    if (link.hComm <= 0 || !WriteWhole(link, frame, length)) {
+    if (!link.LinePort().IsOpen() || !WriteWhole(link, frame, length)) {
         link.FailCode = kFailFrameNotWritten;
         return kWriteFailed;
     }

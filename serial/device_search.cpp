@@ -1,7 +1,6 @@
 #include "serial/device_search.h"
 
 #include <dirent.h>
-#include <termios.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -70,18 +69,17 @@ namespace {
 // finds it as it was, not in the probe's raw mode.
 class LineSettingsAtOpen {
   public:
-    explicit LineSettingsAtOpen(LinkSession &link)
-        : link_(link), taken_(link.hComm > 0 && tcgetattr(link.hComm, &settings_) == 0) {}
+    explicit LineSettingsAtOpen(LinkSession &link) : link_(link) {
+        link_.LinePort().KeepLineSettings();
+    }
 
     void GiveBackAndClose() const {
-        if (taken_ && link_.hComm > 0) tcsetattr(link_.hComm, TCSANOW, &settings_);
+        link_.LinePort().GiveBackLineSettings();
         ClosePort(link_);
     }
 
   private:
     LinkSession &link_;
-    termios settings_{};
-    bool taken_;
 };
 
 }  // namespace

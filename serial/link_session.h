@@ -13,6 +13,7 @@
 
 #include "serial/fail_codes.h"
 #include "serial/message_log.h"
+#include "serial/port.h"
 
 namespace tornelvox {
 
@@ -76,8 +77,13 @@ class LinkSession : public FrameInputs {
     // --- The port. Unguarded: one thread at a time uses a session's port (the front ends keep
     // the Check action and the workers from running at the same time).
 
-    // Descriptor of the open port; 0 means closed.
+    // Descriptor of the open port; 0 means closed. The session's PosixPort works on it.
     int hComm = 0;
+
+    // The port the session's link goes through: a PosixPort on hComm. Another system's port would
+    // be made in the session's constructor instead.
+    Port &LinePort() { return *port_; }
+    const Port &LinePort() const { return *port_; }
 
     // Full path of the last port opened (initially kInitialPortName); kept after a close so that
     // InitPort can reopen the same device.
@@ -150,6 +156,7 @@ class LinkSession : public FrameInputs {
     void Log(const std::string &text) const;
 
   private:
+    std::unique_ptr<Port> port_;
     mutable std::mutex sink_mutex_;
     std::shared_ptr<const MessageSink> sink_;
 };

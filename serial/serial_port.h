@@ -9,12 +9,12 @@ namespace tornelvox {
 // Sets link.LineHungUp and counts the finding in link.HangupsSeen.
 void NoteHangup(LinkSession &link);
 
-// Opens path (O_RDWR | O_NOCTTY) unless link's port is already open. Returns true if a port is
+// Opens path on link's port (LinePort) unless it is already open. Returns true if the port is
 // open afterwards. Copies path into ComPortName first, so a failed open leaves it there; on
-// failure hComm stays 0 and FailCode is kFailPortOpen. Never waits for a carrier signal. Opens
-// only a terminal, judged before it is opened (OpenTerminalNode; anything else fails with
-// OpenError ENOTTY), and never on a standard descriptor: hComm is above 2 whenever a port is
-// open.
+// failure the port stays closed, OpenError holds the system's reason and FailCode is
+// kFailPortOpen. The PosixPort opens (O_RDWR | O_NOCTTY) only a terminal, judged before it is
+// opened (OpenTerminalNode; anything else fails with OpenError ENOTTY), never waits for a carrier
+// signal and never opens on a standard descriptor: hComm is above 2 whenever a port is open.
 bool OpenPort(LinkSession &link, const char *path);
 
 // The rate SetParameters applies for a requested rate in bits per second: any request above
@@ -35,7 +35,7 @@ bool SetParameters(LinkSession &link, int baud);
 // if the port is open and configured.
 bool InitPort(LinkSession &link);
 
-// Discards unread input and unsent output, closes the port and sets hComm to 0. Safe when the
+// Discards unread input and unsent output and closes the port (hComm becomes 0). Safe when the
 // port is already closed.
 void ClosePort(LinkSession &link);
 

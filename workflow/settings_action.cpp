@@ -1,6 +1,4 @@
 // The Setting action: reads the adapter's settings, opens the dialog, starts the apply worker.
-#include <termios.h>
-
 #include <system_error>
 #include <thread>
 
@@ -25,10 +23,10 @@ std::optional<SettingSet> PrepareDeviceSetting(AdapterSession &session, FrontEnd
         return std::nullopt;
     }
     // Not tested: with no port every read below fails and falls back.
-    if (session.hComm <= 0) InitPort(session);
+    if (!session.LinePort().IsOpen()) InitPort(session);
     session.bDeviceSettingRunning.store(true, std::memory_order_release);
     front_end.PostButtons(ButtonState::LockedForSettings);
-    if (session.hComm > 0) tcflush(session.hComm, TCIOFLUSH);
+    session.LinePort().Discard(Pending::kInputAndOutput);
     return ReadAllSettings(session, session, session.CurVerNum);
 }
 

@@ -37,7 +37,7 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
 // The Update action: sets session's ThreadRunning, locks the buttons, starts RunUpdateWorker on
 // a detached thread and returns at once. The thread holds the session and the front end until
 // it ends.
-void StartUpdateWorker(std::shared_ptr<AdapterSession> session,
+void StartUpdateWorker(const std::shared_ptr<AdapterSession> &session,
                        std::shared_ptr<FrontEnd> front_end);
 
 // The Cancel action: clears ThreadRunning and blocks, without spinning, until the worker has

@@ -530,7 +530,7 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
     }
 }
 
-void StartUpdateWorker(std::shared_ptr<AdapterSession> session,
+void StartUpdateWorker(const std::shared_ptr<AdapterSession> &session,
                        std::shared_ptr<FrontEnd> front_end) {
     session->ThreadRunning.store(true);
     front_end->PostButtons(ButtonState::LockedForUpdate);

@@ -1,12 +1,12 @@
 cmake_minimum_required(VERSION 3.25)
 # Layers point down only: the serial link includes nothing above it; firmware and settings
-# include only the serial link, firmware and (settings) themselves; the workflows include those
-# and themselves; the command-line program includes the workflows and what lies under them, never
-# the window; nothing outside the window folder and its tests includes Qt.
+# include only the serial link and themselves (neither needs the other); the workflows include
+# those and themselves; the command-line program includes the workflows and what lies under them,
+# never the window; nothing outside the window folder and its tests includes Qt.
 # Run as: cmake -DSOURCE_DIR=<top> -P check_layers.cmake
 set(allowed_serial "serial")
 set(allowed_firmware "serial;firmware")
-set(allowed_settings "serial;firmware;settings")
+set(allowed_settings "serial;settings")
 set(allowed_workflow "serial;firmware;settings;workflow")
 set(allowed_cli "serial;firmware;settings;workflow;cli")
 
