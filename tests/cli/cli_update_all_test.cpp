@@ -56,8 +56,9 @@ TEST_F(CliTest, UpdateAllEndsEachAdapterOnItsOwn) {
     }
 }
 
-// update --all --verify-all: each adapter's update reads the whole image back, so the adapter whose page
-// was left unwritten is written again and ends well; its log says why it took a second attempt.
+// update --all --verify-all: each adapter's update reads the whole image back, so the adapter whose
+// page was left unwritten is written again and ends well; its log says why it took a second
+// attempt.
 TEST_F(CliTest, UpdateAllGivesVerifyAllToEachAdapter) {
     const int page = testing::PageUnlikeErasedFrom(200);
     if (page < 0) GTEST_SKIP() << "the image is erased from page 200 on";
