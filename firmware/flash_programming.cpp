@@ -59,7 +59,7 @@ bool SendImagePage(FirmwareSession &session) {
     } else {
         session.page = {};
     }
-    return SendCOMM(session, kCmdWriteImagePage);
+    return static_cast<bool>(SendCOMM(session, kCmdWriteImagePage));
 }
 
 bool EnableFlashWriting(FirmwareSession &session) {

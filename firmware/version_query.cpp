@@ -56,12 +56,13 @@ bool ImageMayUpdateAdapter(const FirmwareSession &session) {
 }
 
 bool IdentifyAdapterQuietly(FirmwareSession &session) {
-    const bool answered = SendCOMM(session, kCmdQueryVersion);
+    const ExchangeResult answered = SendCOMM(session, kCmdQueryVersion);
     session.QueriedAdapter.port = session.ComPortName;
     session.QueriedAdapter.hangups = session.HangupsSeen.load();
-    session.QueriedAdapter.emulated = answered && Holds(session.ReadData, session.CapturedCnt,
-                                                        kEmulatorMarker, kEmulatorMarkerLength);
-    return answered;
+    session.QueriedAdapter.emulated =
+        answered && Holds(answered.reply.data(), static_cast<int>(answered.reply.size()),
+                          kEmulatorMarker, kEmulatorMarkerLength);
+    return answered.usable;
 }
 
 }  // namespace tornelvox

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <system_error>
+#include <utility>
 
 #include "serial/command_frames.h"
 #include "serial/serial_port.h"
@@ -27,6 +30,7 @@ int ReadOnce(LinkSession &link, unsigned char *into, int size) {
     const std::chrono::milliseconds wait(link.ReadCallTimeoutMs.load(std::memory_order_relaxed));
     const Transfer got = link.LinePort().Read(into, static_cast<std::size_t>(size), wait);
     if (got.hung_up) NoteHangup(link);
+    if (got.error != 0) link.LineError = got.error;
     return static_cast<int>(got.bytes);
 }
 
@@ -113,20 +117,35 @@ ShortOutcome JudgeShortReply(const LinkSession &link, int code) {
     return link.RealReadCnt >= 2 ? ShortOutcome::kUsable : ShortOutcome::kUnusable;
 }
 
-bool ExchangeOnce(LinkSession &link, int code, WholeReply *whole) {
+// How one run of the exchange ended.
+enum class Outcome {
+    kAnswered,       // a usable reply was read
+    kSent,           // the frames went out and the command has no reply to read
+    kPortNotOpened,  // the port was closed and could not be opened again; nothing was written
+    kNotWritten,     // a frame was not written whole
+    kUnusable,       // a reply came but the catalogue's rules leave it unusable
+    kNoReply,        // two attempts brought no usable reply
+};
+
+Outcome ExchangeOnce(LinkSession &link, int code, WholeReply *whole) {
     link.LineHungUp = false;
     link.ForeignReply = false;
+    link.LineError = 0;
     if (!link.LinePort().IsOpen()) InitPort(link);
+    // A port that could not be opened fails the write below, as the session records it; the
+    // result names the open that failed.
+    const Outcome not_written =
+        link.LinePort().IsOpen() ? Outcome::kNotWritten : Outcome::kPortNotOpened;
 
     // Burst codes only send: the adapter's boot loader answers none of these frames. The 4 us
     // pause keeps the frames back to back without merging them into one write. A frame not
     // written whole ends the burst: each further frame would wait out its own write deadline.
     if (const int frames = BurstFrames(code); frames > 0) {
         for (int i = 0; i < frames; ++i) {
-            if (WriteComm(link, code) == kWriteFailed) return false;
+            if (WriteComm(link, code) == kWriteFailed) return not_written;
             usleep(4);
         }
-        return true;
+        return Outcome::kSent;
     }
 
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -137,51 +156,135 @@ bool ExchangeOnce(LinkSession &link, int code, WholeReply *whole) {
         // wrote could pass as written. Only a reply that comes after its request is its reply.
         link.LinePort().Discard(Pending::kInput);
         link.CmdReadCnt = WriteComm(link, code);
-        if (link.CmdReadCnt == kWriteFailed) return false;
-        if (link.CmdReadCnt <= 0) return true;
+        if (link.CmdReadCnt == kWriteFailed) return not_written;
+        if (link.CmdReadCnt <= 0) return Outcome::kSent;
         link.RealReadCnt = ReadCOMM(link, link.CmdReadCnt, whole);
         if (link.RealReadCnt > 0 && NotShapedLikeTheChip(link, code)) {
             // An echo, a stream of text, another device's answer: not the adapter.
             link.ForeignReply = true;
             continue;
         }
-        if (link.RealReadCnt >= link.CmdReadCnt) return true;
+        if (link.RealReadCnt >= link.CmdReadCnt) return Outcome::kAnswered;
         if (link.RealReadCnt == 0) continue;
         switch (JudgeShortReply(link, code)) {
             case ShortOutcome::kUsable:
-                return true;
+                return Outcome::kAnswered;
             case ShortOutcome::kUnusable:
-                return false;
+                return Outcome::kUnusable;
             case ShortOutcome::kTryAgain:
                 continue;
         }
     }
     link.FailCode = kFailNoReply;
-    return false;
+    return Outcome::kNoReply;
+}
+
+// A time in seconds, to a tenth: "3 s", "2.7 s".
+std::string Seconds(std::chrono::milliseconds time) {
+    const long long tenths = (time.count() + 50) / 100;
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+    return text + " s";
+}
+
+// The system's words for error, after ": "; empty for no error.
+std::string Reason(int error) {
+    if (error == 0) return "";
+    return ": " + std::error_code(error, std::generic_category()).message();
+}
+
+ExchangeResult Failed(FailReason code, int error, std::string text) {
+    ExchangeResult result;
+    result.code = code;
+    result.error = error;
+    result.text = std::move(text);
+    return result;
+}
+
+// The result of a run of the exchange that ended as outcome.
+ExchangeResult Describe(const LinkSession &link, int code, Outcome outcome) {
+    const std::string port(link.ComPortName, strnlen(link.ComPortName, kPortPathSize));
+    switch (outcome) {
+        case Outcome::kAnswered:
+        case Outcome::kSent: {
+            ExchangeResult result;
+            result.usable = true;
+            if (outcome == Outcome::kAnswered) {
+                result.reply = std::span<const unsigned char>(
+                    link.ReadData,
+                    static_cast<std::size_t>(std::clamp(link.CapturedCnt, 0, kCaptureSize)));
+            }
+            return result;
+        }
+        case Outcome::kPortNotOpened:
+            if (link.LinePort().IsOpen()) {
+                // Opened again after a hang-up, but its line settings were refused.
+                return Failed(kFailPortOpen, 0,
+                              "the port " + port +
+                                  " was opened but could not be set to raw mode at 115,200 baud");
+            }
+            return Failed(kFailPortOpen, link.OpenError,
+                          "the port " + port + " could not be opened" + Reason(link.OpenError));
+        case Outcome::kNotWritten:
+            if (code == kCmdWriteImagePage && link.page.size() != kPageSize) {
+                return Failed(kFailFrameNotWritten, 0,
+                              "the image page's frame could not be built: its bytes were not "
+                              "given");
+            }
+            return Failed(
+                kFailFrameNotWritten, link.LineError,
+                "the frame could not be written whole to " + port + " within " +
+                    Seconds(FrameWriteBound(link, code)) + Reason(link.LineError) +
+                    (link.LineHungUp ? "; the line hung up: is the adapter still plugged in?"
+                                     : (link.LineError == 0 ? ": the device took no input" : "")));
+        case Outcome::kUnusable:
+            return Failed(
+                kFailNoReply, link.LineError,
+                "the adapter's reply was too short to use: " + std::to_string(link.RealReadCnt) +
+                    " of " + std::to_string(link.CmdReadCnt) + " bytes");
+        case Outcome::kNoReply:
+            break;
+    }
+    const std::chrono::milliseconds wait(static_cast<long long>(ReadCallsPerChunk(code)) *
+                                         link.ReadCallTimeoutMs.load(std::memory_order_relaxed));
+    std::string text;
+    if (link.ForeignReply) {
+        text = "the device on " + port +
+               " answered, but not as the adapter does: is it another device?";
+    } else if (link.RealReadCnt > 0) {
+        text = "the adapter refused the request or cut its reply short, twice";
+    } else {
+        text = "the adapter did not answer within " + Seconds(wait) + ", twice";
+    }
+    if (link.LineHungUp) text += "; the line hung up: is the adapter still plugged in?";
+    return Failed(kFailNoReply, link.LineError, text + Reason(link.LineError));
 }
 
 }  // namespace
 
 namespace {
 
-bool Exchange(LinkSession &link, int code, WholeReply *whole) {
+ExchangeResult Exchange(LinkSession &link, int code, WholeReply *whole) {
     if (whole != nullptr) whole->kept = 0;
-    const bool done = ExchangeOnce(link, code, whole);
-    if (done || !link.LineHungUp || !link.ReopenAfterHangup.load()) return done;
+    const Outcome outcome = ExchangeOnce(link, code, whole);
+    const bool done = outcome == Outcome::kAnswered || outcome == Outcome::kSent;
+    if (done || !link.LineHungUp || !link.ReopenAfterHangup.load()) {
+        return Describe(link, code, outcome);
+    }
     // The adapter was unplugged (and maybe plugged back in): the descriptor is dead for good,
     // and the node at the same path may be a new one. Once, a fresh open and the same exchange.
     ClosePort(link);
-    if (!InitPort(link)) return false;
-    return ExchangeOnce(link, code, whole);
+    if (!InitPort(link)) return Describe(link, code, Outcome::kPortNotOpened);
+    return Describe(link, code, ExchangeOnce(link, code, whole));
 }
 
 }  // namespace
 
-bool SendCOMM(LinkSession &link, int code) {
+ExchangeResult SendCOMM(LinkSession &link, int code) {
     return Exchange(link, code, nullptr);
 }
 
-bool SendCOMM(LinkSession &link, int code, WholeReply &whole) {
+ExchangeResult SendCOMM(LinkSession &link, int code, WholeReply &whole) {
     return Exchange(link, code, &whole);
 }
 

@@ -141,8 +141,19 @@ bool WriteWhole(LinkSession &link, const unsigned char *frame, std::size_t lengt
     const Port::Clock::time_point deadline = Port::Clock::now() + WriteDeadline(link, length);
     const Transfer written = link.LinePort().Write(frame, length, deadline);
     if (written.hung_up) NoteHangup(link);
+    if (written.error != 0) link.LineError = written.error;
     return written.bytes == length;
 }
+
+}  // namespace
+
+std::chrono::milliseconds FrameWriteBound(const LinkSession &link, int code) {
+    const CatalogueEntry *entry = Find(code);
+    const int length = entry != nullptr ? entry->frame_length : 0;
+    return WriteDeadline(link, static_cast<std::size_t>(std::max(length, 0)));
+}
+
+namespace {
 
 void PutAddress(unsigned char *at, std::uint32_t address) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(address >> (8 * i));

@@ -2,6 +2,7 @@
 // the exchange follows for each.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +29,9 @@ inline constexpr int kWriteFailed = 0xFFFFFF;
 // the whole frame was not written by then, the line failed, no port is open or the frame could not
 // be built (an image page without its bytes).
 int WriteComm(LinkSession &link, int code);
+
+// The longest time WriteComm gives the frame of code to be written whole (see WriteComm).
+std::chrono::milliseconds FrameWriteBound(const LinkSession &link, int code);
 
 // Builds the frame of code from in into frame (at least kMaxFrameSize bytes) without writing it.
 // Returns the frame's length in bytes, 0 for a code without a frame, and 0 for kCmdWriteImagePage

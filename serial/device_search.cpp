@@ -22,7 +22,7 @@ bool ReBootSystem(LinkSession &link) {
     SendCOMM(link, kCmdResetSecond);
     SetParameters(link, 115200);
     SendCOMM(link, kCmdResetFirst);
-    return SendCOMM(link, kCmdResetSecond);
+    return static_cast<bool>(SendCOMM(link, kCmdResetSecond));
 }
 
 namespace {
@@ -94,7 +94,7 @@ bool CheckCOMM(LinkSession &link, const char *path) {
         found_as.GiveBackAndClose();
         return false;
     }
-    bool found = SendCOMM(link, kCmdProbe);
+    ExchangeResult found = SendCOMM(link, kCmdProbe);
     if (!found && !link.ForeignReply) {
         // Silent: it may be the adapter, hung; a reset may bring it back.
         ReBootSystem(link);

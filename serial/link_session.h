@@ -98,6 +98,10 @@ class LinkSession : public FrameInputs {
     // hold when another program holds it (EWOULDBLOCK, EBUSY).
     int OpenError = 0;
 
+    // The system's reason (errno) of the last read or write on the line that failed, as the port
+    // gave it; 0 when none did. The exchange clears it when it starts.
+    int LineError = 0;
+
     // Set when the last exchange found the line hung up: end of file or a hang-up on read, an
     // I/O error on write. HangupsSeen counts every such finding, for whoever must know that one
     // came (NoteHangup).

@@ -7,11 +7,13 @@
 
 namespace tornelvox {
 
-// What one read or write did: the bytes it moved, and whether it found the line hung up (the
-// adapter unplugged: end of file, a hang-up or an I/O error).
+// What one read or write did: the bytes it moved, whether it found the line hung up (the
+// adapter unplugged: end of file, a hang-up or an I/O error), and the system's reason (an errno
+// value) when a call on the line failed; 0 when none did (silence, a deadline that passed).
 struct Transfer {
     std::size_t bytes = 0;
     bool hung_up = false;
+    int error = 0;
 };
 
 // What Discard throws away: input not read yet, or that and output not sent yet.

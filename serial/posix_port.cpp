@@ -147,9 +147,12 @@ Transfer PosixPort::Read(unsigned char *into, std::size_t size, std::chrono::mil
             return done;
         }
         // End of file or an I/O error on a line that said it had input: it is hung up.
-        done.hung_up = got == 0 || errno == EIO || errno == ENXIO;
+        if (got < 0) done.error = errno;
+        done.hung_up = got == 0 || done.error == EIO || done.error == ENXIO;
     } else if (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         done.hung_up = true;
+    } else if (ready < 0) {
+        done.error = errno;
     }
     // A hung-up or failing line answers at once with nothing; waiting out the call's time keeps
     // every loop of read calls as slow as silence, so an unplugged adapter never spins a core.
@@ -163,7 +166,10 @@ Transfer PosixPort::Write(const unsigned char *from, std::size_t size, Clock::ti
     Transfer done;
     if (!IsOpen()) return done;
     const int flags = fcntl(hComm_, F_GETFL);
-    if (flags < 0 || fcntl(hComm_, F_SETFL, flags | O_NONBLOCK) < 0) return done;
+    if (flags < 0 || fcntl(hComm_, F_SETFL, flags | O_NONBLOCK) < 0) {
+        done.error = errno;
+        return done;
+    }
     while (done.bytes < size) {
         const ssize_t written = write(hComm_, from + done.bytes, size - done.bytes);
         if (written > 0) {
@@ -172,14 +178,18 @@ Transfer PosixPort::Write(const unsigned char *from, std::size_t size, Clock::ti
         }
         if (written < 0 && errno == EINTR) continue;
         if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            done.hung_up = errno == EIO || errno == ENXIO || errno == EPIPE;
+            done.error = errno;
+            done.hung_up = done.error == EIO || done.error == ENXIO || done.error == EPIPE;
             break;  // the line failed
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) break;
         pollfd watch{hComm_, POLLOUT, 0};
         const int ready = poll(&watch, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) break;
+        if (ready < 0 && errno != EINTR) {
+            done.error = errno;
+            break;
+        }
         // A hung-up or failing line: the next write reports it at once.
     }
     fcntl(hComm_, F_SETFL, flags);

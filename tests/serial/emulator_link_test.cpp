@@ -86,10 +86,10 @@ TEST(EmulatorLink, FramesToAnAdapterThatTakesNoInputFailInsteadOfBlocking) {
         }
         result.page_fail_code = session.FailCode;
         session.FailCode = kFailNone;
-        result.page_exchange = SendCOMM(session, kCmdWriteImagePage);
+        result.page_exchange = SendCOMM(session, kCmdWriteImagePage).usable;
         result.page_exchange_fail_code = session.FailCode;
         session.FailCode = kFailNone;
-        result.burst = SendCOMM(session, kCmdHandshakeBurstBeforeWake);
+        result.burst = SendCOMM(session, kCmdHandshakeBurstBeforeWake).usable;
         result.burst_fail_code = session.FailCode;
         done.set_value(result);
     });

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <system_error>
 
+#include "emulator/emulated_adapter.h"
 #include "serial/serial_link.h"
 #include "tests/support/peer_port_test.h"
 #include "tests/support/recording_window.h"
@@ -66,7 +71,7 @@ TEST_P(ExchangeRules, DecidesByTheReplyShape) {
     peer.Start();
     Open();
     session.FailCode = kUntouched;
-    EXPECT_EQ(SendCOMM(session, c.code), c.result);
+    EXPECT_EQ(SendCOMM(session, c.code).usable, c.result);
     EXPECT_EQ(session.FailCode, c.fail_code);
     EXPECT_EQ(peer.Finish(), "");
 }
@@ -248,6 +253,124 @@ TEST_F(Exchange, HangUpEndsTheExchangeWithoutSpinning) {
     EXPECT_TRUE(session.LineHungUp);
     session.ReopenAfterHangup = true;
 }
+
+// What an exchange gives back to its caller: the reply's bytes, or the failure's code, the
+// system's errno where there is one, and words that say what went wrong.
+class ExchangeResults : public Exchange {
+  public:
+    using Exchange::FrameOf;
+    using Exchange::Open;
+    using Exchange::peer;
+    using Exchange::session;
+    std::unique_ptr<emulator::EmulatedAdapter> adapter;  // for a line that takes no input
+    unsigned char page[kPageSize] = {};
+};
+
+// Any nonzero errno: the one the system gave depends on the line.
+constexpr int kSomeErrno = -1;
+
+struct ResultCase {
+    const char *name;
+    void (*arrange)(ExchangeResults &);  // puts the line in the state the row names
+    int code;
+    bool usable;
+    int reason;         // the result's failure code
+    int error;          // the result's errno: 0, a value, or kSomeErrno
+    const char *words;  // part of the result's text (empty: the text must be empty)
+    Bytes reply;
+    int fail_code;  // the session's FailCode afterwards, recorded as ever
+};
+
+class ExchangeResultTable : public ExchangeResults,
+                            public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(ExchangeResultTable, CarriesTheReplyOrTheFailureAndItsReason) {
+    const ResultCase &c = GetParam();
+    c.arrange(*this);
+    session.FailCode = kUntouched;
+    const ExchangeResult result = SendCOMM(session, c.code);
+    EXPECT_EQ(static_cast<bool>(result), c.usable);
+    EXPECT_EQ(result.code, c.reason);
+    if (c.error == kSomeErrno) {
+        EXPECT_NE(result.error, 0);
+    } else {
+        EXPECT_EQ(result.error, c.error)
+            << std::error_code(result.error, std::generic_category()).message();
+    }
+    if (*c.words == '\0') {
+        EXPECT_EQ(result.text, "");
+    } else {
+        EXPECT_NE(result.text.find(c.words), std::string::npos) << result.text;
+    }
+    EXPECT_EQ(Bytes(result.reply.begin(), result.reply.end()), c.reply);
+    EXPECT_EQ(session.FailCode, c.fail_code);
+    session.ReopenAfterHangup = true;
+    if (adapter) adapter->Stop();
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+// The adapter answers the probe in full.
+void Answers(ExchangeResults &t) {
+    t.peer.Then(t.FrameOf(kCmdProbe), {kProbeAnswer});
+    t.peer.Start();
+    t.Open();
+}
+
+// The adapter hears both probes and says nothing.
+void Silent(ExchangeResults &t) {
+    t.peer.Then(t.FrameOf(kCmdProbe));
+    t.peer.Then(t.FrameOf(kCmdProbe));
+    t.peer.Start();
+    t.Open();
+}
+
+// The line hangs up after the first probe; as in an update, the port is not reopened, so the
+// second attempt meets the dead line.
+void HangsUp(ExchangeResults &t) {
+    t.peer.ThenHangUp(t.FrameOf(kCmdProbe));
+    t.peer.Start();
+    t.Open();
+    t.session.ReopenAfterHangup = false;
+}
+
+// The port is closed and its node is gone.
+void NodeGone(ExchangeResults &t) {
+    std::snprintf(t.session.ComPortName, sizeof t.session.ComPortName, "%s",
+                  "/dev/tornelvox-no-such-node");
+}
+
+// An image page whose bytes were never given.
+void NoPageBytes(ExchangeResults &t) {
+    t.peer.Start();
+    t.Open();
+    t.session.page = {};
+}
+
+// An adapter that never reads: page frames fill the line's buffers until one cannot be written.
+void TakesNoInput(ExchangeResults &t) {
+    t.adapter =
+        std::make_unique<emulator::EmulatedAdapter>(emulator::AdapterConfig{.never_reads = true});
+    ASSERT_TRUE(t.adapter->Start());
+    std::snprintf(t.session.ComPortName, sizeof t.session.ComPortName, "%s",
+                  t.adapter->DevicePath().c_str());
+    ASSERT_TRUE(InitPort(t.session));
+    t.session.WriteDeadlineMs = 100;
+    t.session.page = {t.page, kPageSize};
+    for (int frame = 0; frame < 64; ++frame) {
+        if (WriteComm(t.session, kCmdWriteImagePage) == kWriteFailed) break;
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Outcomes, ExchangeResultTable, ::testing::Values(
+    ResultCase{"UsableReply",  Answers,      kCmdProbe,          true,  kFailNone,            0,           "",                                         kProbeAnswer, kUntouched},
+    ResultCase{"Silent",       Silent,       kCmdProbe,          false, kFailNoReply,         0,           "did not answer within 0.2 s, twice",       {},           kFailNoReply},
+    ResultCase{"HungUp",       HangsUp,      kCmdProbe,          false, kFailFrameNotWritten, kSomeErrno,  "the line hung up",                         {},           kFailFrameNotWritten},
+    ResultCase{"TakesNoInput", TakesNoInput, kCmdWriteImagePage, false, kFailFrameNotWritten, 0,           "within 0.8 s: the device took no input",   {},           kFailFrameNotWritten},
+    ResultCase{"NoPageBytes",  NoPageBytes,  kCmdWriteImagePage, false, kFailFrameNotWritten, 0,           "its bytes were not given",                 {},           kFailFrameNotWritten},
+    ResultCase{"CannotOpen",   NodeGone,     kCmdProbe,          false, kFailPortOpen,        ENOENT,      "/dev/tornelvox-no-such-node could not be opened: No such file", {}, kFailFrameNotWritten}),
+    [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace
 }  // namespace tornelvox
