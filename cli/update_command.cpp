@@ -76,13 +76,7 @@ std::vector<std::string> AdapterPorts(AdapterSession &session) {
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const auto probe = [&, i] {
             AdapterSession from;
-            from.DeviceDirectory = session.DeviceDirectory;
-            from.FirstDeviceDirectory = session.FirstDeviceDirectory;
-            from.ProcRoot = session.ProcRoot;
-            from.BrlttyProgramPaths = session.BrlttyProgramPaths;
-            from.SysfsRoot = session.SysfsRoot;
-            from.ReadCallTimeoutMs.store(session.ReadCallTimeoutMs.load());
-            from.WriteDeadlineMs.store(session.WriteDeadlineMs.load());
+            TakeSearchSettings(session, from);
             from.SetMessageSink(
                 [&texts = logged[i]](const std::string &text) { texts.push_back(text); });
             surveyed[i] = SurveyPort(from, candidates[i]);

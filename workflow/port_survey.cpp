@@ -14,6 +14,13 @@ constexpr int kVersionAttempts = 2;
 // A session for probing one node: where to look and how long to wait come from settings_from,
 // and what it logs goes to settings_from's sink.
 void TakeSurveySettings(const AdapterSession &settings_from, FirmwareSession &probe) {
+    TakeSearchSettings(settings_from, probe);
+    probe.SetMessageSink([&settings_from](const std::string &text) { settings_from.Log(text); });
+}
+
+}  // namespace
+
+void TakeSearchSettings(const FirmwareSession &settings_from, FirmwareSession &probe) {
     probe.DeviceDirectory = settings_from.DeviceDirectory;
     probe.FirstDeviceDirectory = settings_from.FirstDeviceDirectory;
     probe.ProcRoot = settings_from.ProcRoot;
@@ -22,10 +29,7 @@ void TakeSurveySettings(const AdapterSession &settings_from, FirmwareSession &pr
     probe.ReadCallTimeoutMs.store(settings_from.ReadCallTimeoutMs.load());
     probe.WriteDeadlineMs.store(settings_from.WriteDeadlineMs.load());
     probe.ReopenAfterHangup.store(settings_from.ReopenAfterHangup.load());
-    probe.SetMessageSink([&settings_from](const std::string &text) { settings_from.Log(text); });
 }
-
-}  // namespace
 
 std::vector<std::string> CandidatePorts(const LinkSession &link) {
     return CandidateNodes(link);

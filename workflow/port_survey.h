@@ -35,6 +35,10 @@ std::vector<std::string> CandidatePorts(const LinkSession &link);
 // it is.
 SurveyedPort SurveyPort(const AdapterSession &settings_from, const std::string &path);
 
+// Makes probe look where settings_from looks and wait as long: the search folders, the sysfs
+// root, the line's timeouts and whether a hung-up line is reopened. The sink is left as it is.
+void TakeSearchSettings(const FirmwareSession &settings_from, FirmwareSession &probe);
+
 // Surveys every candidate node of settings_from's search in turn, each as SurveyPort does.
 std::vector<SurveyedPort> SurveyPorts(const AdapterSession &settings_from);
 
