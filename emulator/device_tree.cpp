@@ -26,7 +26,8 @@ bool WriteLine(const fs::path &path, const std::string &text) {
 }  // namespace
 
 bool AddUsbSerialEntry(const std::string &root, const std::string &node_path,
-                       const std::string &serial) {
+                       const std::string &serial, const std::string &maker,
+                       const std::string &product) {
     const std::string node = NodeName(node_path);
     if (node.empty()) return false;
     RemoveUsbSerialEntry(root, node_path);
@@ -38,7 +39,15 @@ bool AddUsbSerialEntry(const std::string &root, const std::string &node_path,
     if (error) return false;
     fs::create_directories(tty, error);
     if (error) return false;
-    if (!WriteLine(device / "idVendor", "0403")) return false;
+    if (!WriteLine(device / "idVendor", kEmulatedUsbVendorId)) return false;
+    if (!WriteLine(device / "idProduct", kEmulatedUsbProductId)) return false;
+    if (!maker.empty() && !WriteLine(device / "manufacturer", maker)) return false;
+    if (!product.empty() && !WriteLine(device / "product", product)) return false;
+    const fs::path driver = fs::path(root) / "bus" / "usb-serial" / "drivers" / kEmulatedUsbDriver;
+    fs::create_directories(driver, error);
+    if (error) return false;
+    fs::create_directory_symlink(driver, interface / "driver", error);
+    if (error) return false;
     if (!serial.empty() && !WriteLine(device / "serial", serial)) return false;
     fs::create_directory_symlink(interface, tty / "device", error);
     return !error;

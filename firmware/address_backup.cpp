@@ -22,8 +22,6 @@ namespace {
 
 constexpr char kFileName[] = "bt-address-backup.jsonl";
 constexpr off_t kLongestRead = 1 << 20;
-constexpr std::size_t kLongestSerial = 128;
-constexpr int kUsbLevels = 4;  // from a tty's device up to the USB device that holds its serial
 
 std::string SystemError(const char *what, const std::string &path) {
     char reason[128];
@@ -79,25 +77,6 @@ namespace {
 std::string StringField(const nlohmann::json &object, const char *key) {
     const auto found = object.find(key);
     return found != object.end() && found->is_string() ? found->get<std::string>() : "";
-}
-
-// The first line of a small text file, without its line end; empty when there is none.
-std::string FirstLine(const std::string &path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return "";
-    char text[kLongestSerial + 1] = {};
-    const ssize_t n = read(fd, text, kLongestSerial);
-    close(fd);
-    if (n <= 0) return "";
-    std::string line(text, static_cast<std::size_t>(n));
-    line.erase(
-        std::find_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }),
-        line.end());
-    return line;
-}
-
-bool Exists(const std::string &path) {
-    return access(path.c_str(), F_OK) == 0;
 }
 
 }  // namespace
@@ -222,23 +201,7 @@ std::vector<AddressRecord> ReadAddressRecords(const std::string &subfolder, std:
 }
 
 std::string UsbSerialNumber(const std::string &sysfs_root, const std::string &port) {
-    char resolved[PATH_MAX];
-    if (realpath(port.c_str(), resolved) == nullptr) return "";
-    const char *node = std::strrchr(resolved, '/');
-    if (node == nullptr || node[1] == '\0') return "";
-    const std::string device_link = sysfs_root + "/class/tty/" + (node + 1) + "/device";
-    char device[PATH_MAX];
-    if (realpath(device_link.c_str(), device) == nullptr) return "";
-    std::string folder = device;
-    for (int level = 0; level <= kUsbLevels && folder.size() > sysfs_root.size(); ++level) {
-        if (Exists(folder + "/idVendor") && Exists(folder + "/serial")) {
-            return FirstLine(folder + "/serial");
-        }
-        const std::size_t slash = folder.rfind('/');
-        if (slash == std::string::npos || slash == 0) break;
-        folder.erase(slash);
-    }
-    return "";
+    return IdentifyNode(sysfs_root, port).serial;
 }
 
 }  // namespace tornelvox

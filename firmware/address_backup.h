@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/bt_address.h"
+#include "serial/node_identity.h"
 
 namespace tornelvox {
 
@@ -57,10 +58,6 @@ std::optional<BtAddress> ParseBtAddress(std::string_view text);
 
 // The current time as AddressRecord::time wants it.
 std::string UtcTimestamp();
-
-// The folder that stands for /sys when the USB serial number of a port's device is looked up
-// (a session's SysfsRoot starts as this; tests point it at a folder of their own).
-inline constexpr char kDefaultSysfsRoot[] = "/sys";
 
 // The USB serial number of the device behind port (a device node or a link to one), from the
 // system's device tree under sysfs_root; empty when the device is not a USB device with a serial
