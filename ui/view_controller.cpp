@@ -5,8 +5,10 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <QTextCursor>
 #include <QThread>
+#include <QTimer>
 #include <cmath>
 #include <cstdlib>
 #include <system_error>
@@ -57,6 +59,13 @@ ViewController::ViewController(std::shared_ptr<AdapterSession> session, QWidget 
     // The log's own menu: save, copy, select, clear.
     log_menu_ = new LogViewMenu(ui_->txMessage, this);
 
+    // The device line lists the folders once a burst of changes in them is over.
+    device_list_timer_ = new QTimer(this);
+    device_list_timer_->setSingleShot(true);
+    device_list_timer_->setInterval(kDeviceListDelayMs);
+    connect(device_list_timer_, &QTimer::timeout, this, &ViewController::RefreshDevices);
+    ui_->lbDevices->setTextFormat(Qt::PlainText);
+
     viewDidLoad();
 }
 
@@ -83,6 +92,7 @@ void ViewController::viewDidLoad() {
     ui_->bCancel->hide();
     // What the placeholder says to do first is one key press away.
     ui_->bCheckDevice->setFocus(Qt::OtherFocusReason);
+    RefreshDevices();
 }
 
 void ViewController::viewDidAppear() {
@@ -116,6 +126,9 @@ void ViewController::CheckDevice() {
         const CheckResult result = RunCheck(*session);
         // Queued behind the Check's log lines.
         link->PostToWindow([result](ViewController &window) {
+            // The Check's worker has ended: what it found is the session's to read now.
+            window.NoteFirmware(result.version_read ? FirmwareReadBy(window.Session())
+                                                    : FirmwareSeen{});
             // The port stays open for the Update or Setting action that follows.
             window.ui_->bDeviceSetting->setVisible(result.found);
             window.ui_->bUpdateFirmware->setVisible(result.found);
@@ -131,6 +144,10 @@ void ViewController::PollMessage() {
 void ViewController::UpdateFirmware() {
     // A Cancel still waiting for the last worker would stop the new one too.
     if (BackgroundActionRunning()) return;
+    // What the line says of the firmware holds until the update changes it.
+    update_started_ = true;
+    device_status_.ForgetFirmware();
+    ShowDeviceStatus();
     StartUpdateWorker(session_, link_);
 }
 
@@ -254,6 +271,14 @@ void ViewController::ApplyButtons(ButtonState state) {
         ui_->pbUpdate->hide();
         ui_->pbUpdate->reset();
         progress_attempt_ = 0;
+        // The worker clears its running flag before it hands the buttons back: then what it
+        // found is the session's to read.
+        if (update_started_ && !session_->UpdateFirmwareRunning.load()) {
+            update_started_ = false;
+            NoteFirmware(session_->LastUpdateEnd.load() == UpdateEnd::kSuccess
+                             ? FirmwareReadBy(*session_)
+                             : FirmwareSeen{});
+        }
     }
 }
 
@@ -288,6 +313,51 @@ void ViewController::ShowSettingsDialog() {
 void ViewController::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     viewDidAppear();
+    // The demo mode, or a test, may have given the session its folders after the window was made.
+    RefreshDevices();
+}
+
+void ViewController::WatchDeviceFolders() {
+    std::vector<std::string> folders = {session_->FirstDeviceDirectory, session_->DeviceDirectory};
+    if (folders == watched_folders_ && watch_notifier_ != nullptr) return;
+    watched_folders_ = folders;
+    delete watch_notifier_;
+    watch_notifier_ = nullptr;
+    // Without inotify the line is still right after each Check; it only does not follow
+    // plugging by itself.
+    if (!node_watch_.Watch(folders)) return;
+    watch_notifier_ = new QSocketNotifier(node_watch_.Descriptor(), QSocketNotifier::Read, this);
+    connect(watch_notifier_, &QSocketNotifier::activated, this,
+            &ViewController::DeviceFoldersChanged);
+}
+
+void ViewController::DeviceFoldersChanged() {
+    std::vector<std::string> gone;
+    if (!node_watch_.TakeChanges(&gone)) return;
+    device_status_.Gone(gone);
+    // Not restarted by each change: a stream of changes is listed every kDeviceListDelayMs.
+    if (!device_list_timer_->isActive()) device_list_timer_->start();
+}
+
+void ViewController::RefreshDevices() {
+    WatchDeviceFolders();
+    // Takes what the watch has seen so far, so that a node that went and came back since the
+    // last listing loses the firmware it was said to have.
+    if (watch_notifier_ != nullptr) DeviceFoldersChanged();
+    device_list_timer_->stop();
+    device_status_.Listed(ListPresentNodes(*session_, session_->SysfsRoot));
+    ShowDeviceStatus();
+}
+
+void ViewController::NoteFirmware(const FirmwareSeen &firmware) {
+    // Listed first: the node the Check used may have come or gone since the last listing.
+    RefreshDevices();
+    device_status_.Checked(firmware);
+    ShowDeviceStatus();
+}
+
+void ViewController::ShowDeviceStatus() {
+    ui_->lbDevices->setText(QString::fromStdString(device_status_.Text()));
 }
 
 }  // namespace tornelvox

@@ -1,4 +1,5 @@
-// The main window: the message log and the Check, Update, Setting, Cancel and Close buttons.
+// The main window: the message log, the Check, Update, Setting, Cancel and Close buttons, and
+// under them the line that says which candidate serial devices are connected.
 #pragma once
 
 #include <QElapsedTimer>
@@ -8,15 +9,25 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "serial/node_watch.h"
 #include "workflow/adapter_session.h"
+#include "workflow/device_status.h"
 #include "workflow/front_end.h"
 
 namespace Ui {
 class ViewController;
 }
 
+class QSocketNotifier;
+class QTimer;
+
 namespace tornelvox {
+
+// How long the device line waits after a change in the device folders before it lists them: a
+// burst of changes (a device's node and its links) is listed once.
+inline constexpr int kDeviceListDelayMs = 150;
 
 class LogViewMenu;
 class ViewControllerLink;
@@ -85,6 +96,10 @@ class ViewController : public QWidget {
     // Any thread: queues one progress report of the running update onto the interface thread.
     void ShowProgress(const UpdateProgress &progress);
 
+    // Lists the candidate nodes now and shows them in the device line. The line also follows
+    // the device folders by itself; this is for a change the folders' watch cannot see.
+    void RefreshDevices();
+
   protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -102,6 +117,13 @@ class ViewController : public QWidget {
     static void RunOffInterfaceThread(std::function<void()> work);
     // True when the program may end now: no update runs, or the user confirmed.
     bool CloseConfirmed();
+    // Watches the session's device folders, unless they are the ones watched already.
+    void WatchDeviceFolders();
+    // The watch's descriptor is readable: takes its changes and lists the folders soon.
+    void DeviceFoldersChanged();
+    // A Check ended, or an update: the line takes the firmware it read.
+    void NoteFirmware(const FirmwareSeen &firmware);
+    void ShowDeviceStatus();
 
     std::shared_ptr<AdapterSession> session_;
     std::unique_ptr<Ui::ViewController> ui_;
@@ -114,6 +136,14 @@ class ViewController : public QWidget {
     QPointer<QWidget> focus_before_action_;  // gets the focus back when the Check ends
     QElapsedTimer attempt_clock_;            // since the shown attempt's first report
     QString title_note_;
+    // The device line; interface thread only. Listing the folders and the device tree opens no
+    // node, so nothing is ever sent to a device because it was plugged in.
+    NodeWatch node_watch_;
+    std::vector<std::string> watched_folders_;
+    QSocketNotifier *watch_notifier_ = nullptr;
+    QTimer *device_list_timer_ = nullptr;
+    DeviceStatus device_status_;
+    bool update_started_ = false;  // an update was started from the window and has not ended
 };
 
 }  // namespace tornelvox
