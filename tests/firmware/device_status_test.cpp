@@ -66,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
     Nodes, StatusText,
     ::testing::Values(
         TextCase{"None", {}, {}, "No USB serial device connected"},
-        TextCase{"NoneButFirmwareOfAGoneNode", {}, {"/dev/ttyUSB0", 0x302},
+        TextCase{"NoneButFirmwareOfAGoneNode",
+                 {},
+                 {"/dev/ttyUSB0", 0x302},
                  "No USB serial device connected"},
         TextCase{"OneUsb",
                  {{"/dev/ttyUSB0", kFtdi}},
@@ -182,10 +184,10 @@ TEST(ListPresentNodes, TheFoldersCandidatesAsTheDeviceTreeDescribesThem) {
     ASSERT_EQ(nodes.size(), 2u);
     EXPECT_EQ(nodes[0].path, (folder / "run" / "cu.usbserial-EMULATED").string());
     EXPECT_EQ(nodes[1].path, (folder / "dev" / "cu.usbserial-1").string());
-    EXPECT_EQ(DeviceStatusText(nodes, {}),
-              "USB serial device at " + nodes[0].path + " · Tornelvox Emulated adapter, serial " +
-                  "EMU0001\nUSB serial device at " + nodes[1].path +
-                  " · Tornelvox Emulated adapter, serial EMU0001");
+    EXPECT_EQ(DeviceStatusText(nodes, {}), "USB serial device at " + nodes[0].path +
+                                               " · Tornelvox Emulated adapter, serial " +
+                                               "EMU0001\nUSB serial device at " + nodes[1].path +
+                                               " · Tornelvox Emulated adapter, serial EMU0001");
     EXPECT_EQ(adapter.BytesReceived(), 0u) << adapter.Transcript();
     adapter.Stop();
     fs::remove_all(folder);

@@ -147,7 +147,8 @@ TEST_F(NodeWatchTest, ABurstIsTakenInAFewCallsThatNeverBlock) {
     NodeWatch watch;
     ASSERT_TRUE(watch.Watch({(root_ / "dev").string(), (root_ / "dev/").string()}));
     for (int i = 0; i < 2000; ++i) Link(root_ / "dev" / ("cu.usbserial-" + std::to_string(i)));
-    for (int i = 0; i < 2000; ++i) fs::remove(root_ / "dev" / ("cu.usbserial-" + std::to_string(i)));
+    for (int i = 0; i < 2000; ++i)
+        fs::remove(root_ / "dev" / ("cu.usbserial-" + std::to_string(i)));
 
     const auto start = std::chrono::steady_clock::now();
     int calls = 0;

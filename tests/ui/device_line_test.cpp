@@ -44,7 +44,8 @@ class DeviceLineTest : public MainWindowTest {
     }
 
     std::string UsbLine() const {
-        return "USB serial device at " + NodePath() + " · Tornelvox Emulated adapter, serial TV0001";
+        return "USB serial device at " + NodePath() +
+               " · Tornelvox Emulated adapter, serial TV0001";
     }
 };
 
@@ -100,8 +101,7 @@ TEST_F(DeviceLineTest, ALinkRemovedAndMadeAgainBetweenTwoListingsLosesTheFirmwar
     EmulatedAdapter second;
     ASSERT_TRUE(second.Start());
     ASSERT_TRUE(second.LinkAt(folder_ + "/cu.usbserial-0second"));
-    EXPECT_TRUE(LineBecomes("Pseudo-terminal at " + folder_ + "/cu.usbserial-0second\n" +
-                            pty_line))
+    EXPECT_TRUE(LineBecomes("Pseudo-terminal at " + folder_ + "/cu.usbserial-0second\n" + pty_line))
         << Line();
     second.Stop();
     EXPECT_TRUE(LineBecomes(pty_line)) << Line();
