@@ -146,7 +146,8 @@ TEST_F(DeviceLineTest, TheDemoAdapterInTheRuntimeFolder) {
 
 // A first folder that is not there yet when the window starts, made later and removed again.
 TEST_F(DeviceLineTest, AFirstFolderThatComesAndGoes) {
-    const std::string runtime = folder_ + "/run/user/tornelvox-utility";
+    // Short: the node's path must fit a port's name.
+    const std::string runtime = folder_ + "/run/u/t";
     session_->FirstDeviceDirectory = runtime;
     window_ = std::make_unique<ViewController>(session_);
     window_->show();
