@@ -143,6 +143,24 @@ TEST_F(NodeWatchTest, AFolderRemovedOrRenamedAndMadeAgainIsWatchedAgain) {
     EXPECT_TRUE(watch.WaitForChange(kEventWait));
 }
 
+// Removed and made again before the watch looked: the new folder is a new one to watch, though
+// its path is the same.
+TEST_F(NodeWatchTest, AFolderRemovedAndMadeAgainAtOnceIsWatchedAgain) {
+    const fs::path runtime = root_ / "run";
+    fs::create_directory(runtime);
+    NodeWatch watch;
+    ASSERT_TRUE(watch.Watch({runtime.string()}));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        fs::remove_all(runtime);
+        fs::create_directory(runtime);
+        EXPECT_TRUE(watch.WaitForChange(kEventWait));
+        Drain(watch);
+        Link(runtime / ("cu.usbserial-" + std::to_string(round)));
+        EXPECT_TRUE(watch.WaitForChange(kEventWait)) << "a link in the folder made again";
+    }
+}
+
 TEST_F(NodeWatchTest, ABurstIsTakenInAFewCallsThatNeverBlock) {
     NodeWatch watch;
     ASSERT_TRUE(watch.Watch({(root_ / "dev").string(), (root_ / "dev/").string()}));
