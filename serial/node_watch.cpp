@@ -87,10 +87,12 @@ bool NodeWatch::Rearm() {
         const int old_wd = entry.wd;
         const std::uint32_t events = watched == entry.folder ? kFolderEvents : kAboveEvents;
         entry.wd = inotify_add_watch(fd_, watched.c_str(), events | IN_MASK_ADD);
+        // A folder that cannot be watched (no permission, no watches left) is tried again at
+        // the next change, but is no change by itself.
+        if (entry.wd >= 0 || watched != entry.watched) moved = true;
         entry.watched = watched;
         entry.next = watched == entry.folder ? "" : next;
         if (old_wd != entry.wd) Unwatch(old_wd);
-        moved = true;
     }
     return moved;
 }

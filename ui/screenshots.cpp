@@ -1,5 +1,6 @@
 // Pictures of the utility for its documentation, rendered from the real widgets: the main window
-// after a Check against the emulated adapter, the settings dialog that the Setting button
+// after a Check against the emulated adapter, its device line naming the adapter's node and the
+// firmware the Check read, the settings dialog that the Setting button
 // opens for it, and the main window during an update, with its progress bar. The adapter runs as
 // in the window program's demo mode (tornelvox-utility --emulated), linked where the demo links
 // it, and the title carries the demo's note.
