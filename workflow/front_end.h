@@ -26,7 +26,7 @@ struct AddressCandidate {
     // For a backup record: what the port's device was when it was saved, in DeviceDescription's
     // words ("FTDI FT232R USB UART, serial A50285BI"); for a record older than those words, its
     // USB serial number in the same words ("USB device, serial A50285BI"); else empty.
-    std::string device;
+    std::string device = {};
 };
 
 // The question an update asks before it would erase an adapter whose own address it could not

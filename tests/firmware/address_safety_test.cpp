@@ -321,7 +321,9 @@ TEST_F(AddressSafety, BackupRecordsSayWhichDeviceTheyWereSavedFrom) {
         SCOPED_TRACE(row.name);
         session.SysfsRoot = (state_home_ / row.name / "sys").string();
         auto &adapter = StartAdapter({.usb_serial = "A50285BI"});
-        if (row.listed) ASSERT_TRUE(adapter.ListInDeviceTree(session.SysfsRoot));
+        if (row.listed) {
+            ASSERT_TRUE(adapter.ListInDeviceTree(session.SysfsRoot));
+        }
         adapter.AddFault({.code = kCmdEraseStep, .kind = FaultKind::kUnplug});
 
         ASSERT_TRUE(RunUpdate());
