@@ -81,17 +81,21 @@ AddressAnswer CliFrontEnd::AskForAddress(const AddressQuestion &question) {
     return answer;
 }
 
+std::string CandidateText(const AddressCandidate &candidate) {
+    std::string text = FormatBtAddress(candidate.address) + "  " + candidate.origin;
+    if (!candidate.saved_at.empty()) text += ", saved " + candidate.saved_at;
+    if (!candidate.port.empty()) text += ", on " + candidate.port;
+    if (!candidate.device.empty()) text += " (" + candidate.device + ")";
+    if (candidate.same_usb_device) text += " (this USB device)";
+    return text;
+}
+
 AddressAnswer CliFrontEnd::AskOnTerminal(const AddressQuestion &question) {
     std::string text = "\nWhich BT address is the adapter at " + question.port + " to keep?\n" +
                        question.reason + "\n";
     std::size_t number = 1;
     for (const AddressCandidate &candidate : question.candidates) {
-        text += "  " + std::to_string(number++) + ") " + FormatBtAddress(candidate.address) + "  " +
-                candidate.origin;
-        if (!candidate.saved_at.empty()) text += ", saved " + candidate.saved_at;
-        if (!candidate.port.empty()) text += ", on " + candidate.port;
-        if (candidate.same_usb_device) text += " (this USB device)";
-        text += "\n";
+        text += "  " + std::to_string(number++) + ") " + CandidateText(candidate) + "\n";
     }
     const std::size_t built_in = number++;
     const std::size_t refuse = number;

@@ -22,6 +22,11 @@ struct AddressChoice {
 AddressAnswer AnswerWithoutAsking(const AddressQuestion &question, const AddressChoice &choice,
                                   std::string &said);
 
+// One address the terminal's question offers, as its line shows it after the choice's number:
+// "40:9E:21:5C:03:A7  address backup, saved 2026-12-10 16:34, on /dev/ttyUSB0 (FTDI FT232R USB
+// UART, serial A50285BI)".
+std::string CandidateText(const AddressCandidate &candidate);
+
 class CliFrontEnd : public FrontEnd {
   public:
     CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd,

@@ -1,6 +1,7 @@
 // `tornelvox ports`: every candidate node and what it is.
 #include "cli/commands.h"
 #include "cli/json_text.h"
+#include "serial/node_identity.h"
 #include "serial/serial_port.h"
 #include "workflow/port_survey.h"
 
@@ -22,7 +23,8 @@ const char *KindName(PortKind kind) {
     return "silent";
 }
 
-std::string Describe(const SurveyedPort &port) {
+// What the probe found at the node.
+std::string Found(const SurveyedPort &port) {
     std::string text = port.path + ": ";
     switch (port.kind) {
         case PortKind::kAdapter:
@@ -39,6 +41,29 @@ std::string Describe(const SurveyedPort &port) {
             return text + "cannot be opened:\n" + port.open_failure;
     }
     return text + "\n";
+}
+
+// What the probe found, then on a line of its own what the system says the device is.
+std::string Describe(const SurveyedPort &port) {
+    return Found(port) + "    device: " + DeviceDescription(port.device) + "\n";
+}
+
+// The device as the system describes it, for the JSON entry. The USB device's own strings only
+// for a USB device; every string made valid UTF-8.
+nlohmann::json DeviceJson(const NodeIdentity &device) {
+    nlohmann::json object = {{"usb", device.usb},
+                             {"pseudo_terminal", device.pseudo_terminal},
+                             {"listed", device.listed},
+                             {"description", ValidUtf8(DeviceDescription(device))}};
+    if (device.usb) {
+        object["maker"] = ValidUtf8(device.maker);
+        object["product"] = ValidUtf8(device.product);
+        object["serial"] = ValidUtf8(device.serial);
+        object["vendor_id"] = ValidUtf8(device.vendor_id);
+        object["product_id"] = ValidUtf8(device.product_id);
+    }
+    if (!device.driver.empty()) object["driver"] = ValidUtf8(device.driver);
+    return object;
 }
 
 }  // namespace
@@ -64,6 +89,7 @@ ExitStatus RunPortsCommand(RunContext &context) {
             entry["emulated"] = port.emulated;
         }
         if (port.kind == PortKind::kCannotOpen) entry["reason"] = ValidUtf8(port.open_failure);
+        entry["device"] = DeviceJson(port.device);
         list.push_back(entry);
     }
     context.output.Say(summary);

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "firmware/state_folder.h"
+#include "serial/outside_text.h"
 
 namespace tornelvox {
 
@@ -74,6 +75,10 @@ std::optional<BtAddress> ParseBtAddress(std::string_view text) {
 
 namespace {
 
+// Longest device description kept from a record: a maker's, a product's and a serial number's
+// strings, each cut at kLongestDeviceText, with the words between them.
+constexpr std::size_t kLongestDeviceDescription = 3 * kLongestDeviceText + 16;
+
 std::string StringField(const nlohmann::json &object, const char *key) {
     const auto found = object.find(key);
     return found != object.end() && found->is_string() ? found->get<std::string>() : "";
@@ -123,7 +128,8 @@ bool AppendAddressRecord(const std::string &subfolder, const AddressRecord &reco
                                  {"name", record.name},
                                  {"port", record.port},
                                  {"usb_serial", record.usb_serial},
-                                 {"source", record.source}};
+                                 {"source", record.source},
+                                 {"device", record.device}};
     // Bytes that are not UTF-8 (a port name, a name read from the adapter) are replaced, never
     // thrown over.
     std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -195,6 +201,9 @@ std::vector<AddressRecord> ReadAddressRecords(const std::string &subfolder, std:
         record.port = StringField(object, "port");
         record.usb_serial = StringField(object, "usb_serial");
         record.source = StringField(object, "source");
+        // Shown to the user as it is: the file is theirs to edit, so it is made printable.
+        record.device =
+            PrintableText(StringField(object, "device").substr(0, kLongestDeviceDescription));
         records.push_back(std::move(record));
     }
     return records;

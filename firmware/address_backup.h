@@ -23,6 +23,9 @@ struct AddressRecord {
     std::string
         usb_serial;  // the USB serial number of the port's device; empty when the system gives none
     std::string source;  // "read" from the adapter, or "chosen" by the user
+    // What the port's device was when the record was saved, in DeviceDescription's words
+    // ("FTDI FT232R USB UART, serial A50285BI"); empty in records saved before it was kept.
+    std::string device = {};
 };
 
 // Each function below takes `subfolder`: a folder inside the backup's folder that holds the

@@ -16,6 +16,7 @@ QString Describe(const AddressCandidate &candidate) {
         text += ", saved " + QString::fromStdString(candidate.saved_at);
     }
     if (!candidate.port.empty()) text += " on " + QString::fromStdString(candidate.port);
+    if (!candidate.device.empty()) text += " (" + QString::fromStdString(candidate.device) + ")";
     if (candidate.same_usb_device) text += "  (this USB device)";
     return text;
 }

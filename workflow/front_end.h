@@ -23,6 +23,10 @@ struct AddressCandidate {
     std::string saved_at;          // local time it was saved, for a backup record; else empty
     std::string port;              // port it was read on, for a backup record; else empty
     bool same_usb_device = false;  // the backup's USB serial number is this port's device's
+    // For a backup record: what the port's device was when it was saved, in DeviceDescription's
+    // words ("FTDI FT232R USB UART, serial A50285BI"); for a record older than those words, its
+    // USB serial number in the same words ("USB device, serial A50285BI"); else empty.
+    std::string device = {};
 };
 
 // The question an update asks before it would erase an adapter whose own address it could not

@@ -40,6 +40,7 @@ SurveyedPort SurveyPort(const AdapterSession &settings_from, const std::string &
     TakeSurveySettings(settings_from, session);
     SurveyedPort surveyed;
     surveyed.path = path;
+    surveyed.device = IdentifyNode(settings_from.SysfsRoot, path);
     ShowMsg(session, "\t Check port : %s\n", path.c_str());
     if (path.size() >= kPortPathSize || !OpenPort(session, path.c_str())) {
         surveyed.kind = PortKind::kCannotOpen;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/node_identity.h"
 #include "workflow/adapter_session.h"
 
 namespace tornelvox {
@@ -23,16 +24,19 @@ struct SurveyedPort {
     int version = 0;            // that version, as CurVerNum holds it (0x603)
     bool emulated = false;      // the adapter named itself the emulated one
     std::string open_failure;   // for kCannotOpen: ExplainOpenFailure's lines
+    // What the system's device tree says the node is (DeviceDescription words it), read without
+    // opening the node, for every kind: a node that cannot be opened has one too.
+    NodeIdentity device;
 };
 
 // The candidate nodes as the search of link probes them, in its order (CandidateNodes).
 std::vector<std::string> CandidatePorts(const LinkSession &link);
 
-// Surveys one node: opens it, probes it as the search does and, for the adapter, reads its
-// firmware version. The port is closed afterwards. Logs as the Check does, to settings_from's
-// message sink. Blocks on the line. The probe runs in a fresh session of its own that takes the
-// search folders, the sysfs root and the line's timeouts from settings_from, which it leaves as
-// it is.
+// Surveys one node: reads what the device tree under settings_from's sysfs root says of it, then
+// opens it, probes it as the search does and, for the adapter, reads its firmware version. The port
+// is closed afterwards. Logs as the Check does, to settings_from's message sink. Blocks on the
+// line. The probe runs in a fresh session of its own that takes the search folders, the sysfs root
+// and the line's timeouts from settings_from, which it leaves as it is.
 SurveyedPort SurveyPort(const AdapterSession &settings_from, const std::string &path);
 
 // Makes probe look where settings_from looks and wait as long: the search folders, the sysfs

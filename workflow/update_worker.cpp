@@ -14,6 +14,7 @@
 
 #include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
+#include "serial/node_identity.h"
 #include "workflow/update_flow.h"
 
 namespace tornelvox {
@@ -116,6 +117,18 @@ std::string LocalTime(const std::string &utc) {
     return text;
 }
 
+// What a backup record says its port's device was, in the words the program names devices
+// with. A record saved before the description was kept has at most the USB serial number.
+std::string RecordedDevice(const AddressRecord &record) {
+    if (!record.device.empty()) return record.device;
+    if (record.usb_serial.empty()) return "";
+    NodeIdentity old_record;
+    old_record.listed = true;
+    old_record.usb = true;
+    old_record.serial = record.usb_serial;
+    return DeviceDescription(old_record);
+}
+
 // One update: what it knows of the adapter's address so far.
 struct UpdateRun {
     AdapterSession &session;
@@ -208,7 +221,8 @@ AddressQuestion BuildQuestion(const UpdateRun &run, AddressQuestion::Kind kind,
         if (offered(record.address, record.port)) continue;
         question.candidates.push_back(
             {record.address, "address backup", LocalTime(record.time), record.port,
-             kind == Kind::kAddressNotRead && !serial.empty() && record.usb_serial == serial});
+             kind == Kind::kAddressNotRead && !serial.empty() && record.usb_serial == serial,
+             RecordedDevice(record)});
     }
     return question;
 }
@@ -277,7 +291,8 @@ void TrustReadAddress(UpdateRun &run) {
 void SaveAddress(UpdateRun &run, const BtAddress &address, const std::string &name,
                  const char *source) {
     AdapterSession &session = run.session;
-    const std::string serial = UsbSerialNumber(session.SysfsRoot, session.ComPortName);
+    const NodeIdentity device = IdentifyNode(session.SysfsRoot, session.ComPortName);
+    const std::string &serial = device.serial;
     for (const auto &[saved, saved_serial] : run.saved) {
         if (saved == address && saved_serial == serial) return;
     }
@@ -288,6 +303,7 @@ void SaveAddress(UpdateRun &run, const BtAddress &address, const std::string &na
     record.port = session.ComPortName;
     record.usb_serial = serial;
     record.source = source;
+    record.device = DeviceDescription(device);
     std::string error;
     if (AppendAddressRecord(session.AddressBackupSubfolder, record, error)) {
         run.saved.emplace_back(address, serial);

@@ -68,6 +68,30 @@ TEST(AddressQuestion, CommandLineAnswersAreNotUsedAfterAnUnplug) {
     }
 }
 
+// Each offered address is one line; a backup record names the port it was saved from and what
+// the port's device was, in the words `ports` uses.
+TEST(AddressQuestion, ChoicesNameTheDeviceOfTheirBackupRecord) {
+    const BtAddress saved = {0x5A, 0x04, 0x33, 0x22, 0x11, 0xC0};
+    const struct {
+        AddressCandidate candidate;
+        const char *text;
+    } rows[] = {
+        {{saved, "stored on the adapter at FD000", "", "", false},
+         "C0:11:22:33:04:5A  stored on the adapter at FD000"},
+        {{saved, "address backup", "2026-12-10 16:34", "/dev/ttyUSB0", false,
+          "FTDI FT232R USB UART, serial A50285BI"},
+         "C0:11:22:33:04:5A  address backup, saved 2026-12-10 16:34, on /dev/ttyUSB0 (FTDI "
+         "FT232R USB UART, serial A50285BI)"},
+        {{saved, "address backup", "2026-12-10 16:34", "/dev/ttyUSB0", true,
+          "USB device, serial A50285BI"},
+         "C0:11:22:33:04:5A  address backup, saved 2026-12-10 16:34, on /dev/ttyUSB0 (USB device, "
+         "serial A50285BI) (this USB device)"},
+        {{saved, "address backup", "2026-12-10 16:34", "/dev/ttyUSB0", false, ""},
+         "C0:11:22:33:04:5A  address backup, saved 2026-12-10 16:34, on /dev/ttyUSB0"},
+    };
+    for (const auto &row : rows) EXPECT_EQ(CandidateText(row.candidate), row.text);
+}
+
 struct ValueCase {
     const char *name;
     const char *value;

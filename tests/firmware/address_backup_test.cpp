@@ -76,6 +76,40 @@ TEST_F(AddressBackupFile, RecordsAfterATornLineReadBack) {
     EXPECT_EQ(records[2].address, Record(0x01).address);
 }
 
+// A record keeps what its port's device was; a record written before that was kept still reads,
+// with no device, and a device text edited into the file comes back printable.
+TEST_F(AddressBackupFile, DeviceIsKeptAndOldRecordsStillRead) {
+    std::filesystem::create_directories(Folder());
+    std::ofstream(File())
+        << R"({"time":"2026-12-01T09:29:00Z","address":"66:55:44:33:22:10","name":"",)"
+           R"("port":"/dev/ttyUSB0","usb_serial":"A50285BI","source":"read"})"
+           "\n"
+        << R"({"time":"2026-12-01T09:29:30Z","address":"66:55:44:33:22:11","name":"",)"
+           R"("port":"/dev/ttyUSB0","usb_serial":"","source":"read",)"
+           R"("device":"Evil\u001b[2J\nforged"})"
+           "\n";
+    AddressRecord with_device = Record(0x12);
+    with_device.usb_serial = "A50285BI";
+    with_device.device = "FTDI FT232R USB UART, serial A50285BI";
+    std::string error;
+    ASSERT_TRUE(AppendAddressRecord("", with_device, error)) << error;
+
+    const std::vector<AddressRecord> records = ReadAddressRecords("", 10);
+    ASSERT_EQ(records.size(), 3u) << FileText(File());
+    const struct {
+        unsigned char last;
+        const char *usb_serial;
+        const char *device;
+    } rows[] = {{0x12, "A50285BI", "FTDI FT232R USB UART, serial A50285BI"},
+                {0x11, "", "Evil\\x1B[2J\\x0Aforged"},
+                {0x10, "A50285BI", ""}};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(records[i].address[0], rows[i].last) << i;
+        EXPECT_EQ(records[i].usb_serial, rows[i].usb_serial) << i;
+        EXPECT_EQ(records[i].device, rows[i].device) << i;
+    }
+}
+
 // Every folder the backup makes on the way, and the file, are the user's alone; a folder of the
 // program's that others could read is closed to them.
 TEST_F(AddressBackupFile, FoldersAndFileAreTheUsersAlone) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -304,6 +305,77 @@ TEST_F(AddressSafety, BackupIsOnDiskBeforeTheFirstErase) {
     EXPECT_EQ(backup[0].port, session.ComPortName);
     EXPECT_EQ(backup[0].source, "read");
     EXPECT_EQ(backup[0].time.size(), 20u) << backup[0].time;
+}
+
+// Each record says what the port's device was when it was saved, as `ports` names devices.
+TEST_F(AddressSafety, BackupRecordsSayWhichDeviceTheyWereSavedFrom) {
+    const struct {
+        const char *name;
+        bool listed;  // the stand-in device tree lists the adapter's node as a USB device
+        const char *device;
+    } rows[] = {
+        {"ListedUsbDevice", true, "Tornelvox Emulated adapter, serial A50285BI"},
+        {"UnlistedPseudoTerminal", false, "pseudo-terminal"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        session.SysfsRoot = (state_home_ / row.name / "sys").string();
+        auto &adapter = StartAdapter({.usb_serial = "A50285BI"});
+        if (row.listed) {
+            ASSERT_TRUE(adapter.ListInDeviceTree(session.SysfsRoot));
+        }
+        adapter.AddFault({.code = kCmdEraseStep, .kind = FaultKind::kUnplug});
+
+        ASSERT_TRUE(RunUpdate());
+
+        const auto backup = Backup();
+        ASSERT_FALSE(backup.empty()) << Log();
+        EXPECT_EQ(backup[0].device, row.device);
+        EXPECT_EQ(backup[0].usb_serial, row.listed ? "A50285BI" : "");
+        ClosePort(session);
+        adapter.Stop();
+    }
+}
+
+// The question shows each backup record's device: the words saved with it, or for a record
+// saved before those were kept its USB serial number in the same words, or nothing.
+TEST_F(AddressSafety, TheQuestionNamesEachBackupRecordsDevice) {
+    constexpr Address kOldest = {0x01, 0x22, 0x33, 0x44, 0x55, 0x66};
+    constexpr Address kOld = {0x02, 0x22, 0x33, 0x44, 0x55, 0x66};
+    StartAdapter({.name_page_stored = false});
+    const struct {
+        Address address;
+        const char *usb_serial;
+        const char *device;  // as saved
+        const char *shown;   // as the question shows it
+    } rows[] = {
+        {kSaved, "FT2B", "Maker Gadget, serial FT2B", "Maker Gadget, serial FT2B"},
+        {kOld, "FT1A", "", "USB device, serial FT1A"},
+        {kOldest, "", "", ""},
+    };
+    for (auto row = std::rbegin(rows); row != std::rend(rows); ++row) {
+        std::string error;
+        ASSERT_TRUE(AppendAddressRecord(session.AddressBackupSubfolder,
+                                        {"2026-12-01T09:30:00Z", row->address, "", "/dev/ttyUSB0",
+                                         row->usb_serial, "read", row->device},
+                                        error))
+            << error;
+    }
+    Answer(AddressAnswer::Kind::kRefused);
+
+    ASSERT_TRUE(RunUpdate());
+
+    const auto questions = window_->Questions();
+    ASSERT_EQ(questions.size(), 1u) << Log();
+    std::vector<AddressCandidate> offered;
+    for (const AddressCandidate &candidate : questions[0].candidates) {
+        if (candidate.origin == "address backup") offered.push_back(candidate);
+    }
+    ASSERT_EQ(offered.size(), std::size(rows));
+    for (std::size_t i = 0; i < offered.size(); ++i) {
+        EXPECT_EQ(offered[i].address, rows[i].address) << i;
+        EXPECT_EQ(offered[i].device, rows[i].shown) << i;
+    }
 }
 
 // A backup that cannot be written is said once, and the update goes on.

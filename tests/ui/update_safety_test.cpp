@@ -2,6 +2,7 @@
 // when the adapter's own could not be read, and whether to close while an update runs.
 #include <QListWidget>
 #include <QMessageBox>
+#include <iterator>
 
 #include "firmware/address_backup.h"
 #include "tests/ui/ui_fixture.h"
@@ -87,6 +88,32 @@ TEST_F(UpdateSafetyTest, AfterAnUnplugNothingIsChosenInAdvance) {
         const bool in_advance = kind == Kind::kAddressNotRead;
         EXPECT_EQ(list->currentRow(), in_advance ? 2 : -1) << static_cast<int>(kind);
         EXPECT_EQ(use->isEnabled(), in_advance) << static_cast<int>(kind);
+    }
+}
+
+// A backup record names the device it was saved from, in the words `ports` and the log use; a
+// record from before those words were kept shows its USB serial number, or only its port.
+TEST_F(UpdateSafetyTest, BackupChoicesNameTheirDevice) {
+    const AddressQuestion question{
+        "/dev/ttyUSB0",
+        "No BT address of this adapter could be read.",
+        {{kSaved, "address backup", "2026-12-01 10:30", "/dev/ttyUSB0", true,
+          "FTDI FT232R USB UART, serial A50285BI"},
+         {kSaved, "address backup", "2026-11-30 09:00", "/dev/ttyUSB1", false,
+          "USB device, serial FT1A"},
+         {kSaved, "address backup", "2026-11-29 08:00", "/dev/ttyUSB2", false, ""}}};
+    const char *shown[] = {
+        "C0:11:22:33:04:5A  address backup, saved 2026-12-01 10:30 on /dev/ttyUSB0 (FTDI FT232R "
+        "USB UART, serial A50285BI)  (this USB device)",
+        "C0:11:22:33:04:5A  address backup, saved 2026-11-30 09:00 on /dev/ttyUSB1 (USB device, "
+        "serial FT1A)",
+        "C0:11:22:33:04:5A  address backup, saved 2026-11-29 08:00 on /dev/ttyUSB2",
+    };
+    AddressQuestionDialog dialog(question, window_.get());
+    auto *list = dialog.findChild<QListWidget *>("lvAddresses");
+    ASSERT_EQ(list->count(), static_cast<int>(std::size(shown)));
+    for (int row = 0; row < list->count(); ++row) {
+        EXPECT_EQ(list->item(row)->text().toStdString(), shown[row]) << row;
     }
 }
 
