@@ -114,6 +114,9 @@ class ViewController : public QWidget {
     QPointer<QWidget> focus_before_action_;  // gets the focus back when the Check ends
     QElapsedTimer attempt_clock_;            // since the shown attempt's first report
     QString title_note_;
+    // The settings dialog closed while the buttons were locked: Setting gets the focus when they
+    // are handed back.
+    bool focus_setting_when_restored_ = false;
 };
 
 }  // namespace tornelvox
