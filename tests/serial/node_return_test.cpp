@@ -45,9 +45,9 @@ class NodeReturnTest : public ::testing::Test {
 
 struct ReturnCase {
     const char *name;
-    const char *node;  // under the test's folder
-    // What happens 100 ms into the wait, with the test's folder, its node path and the stop
-    // descriptor.
+    const char *node;  // under the case's own folder
+    // What happens 100 ms into the wait, given the case's folder, its node path, a target for
+    // links and the stop descriptor.
     std::function<void(const std::filesystem::path &, const std::filesystem::path &,
                        const std::filesystem::path &, int)>
         meanwhile;
