@@ -55,8 +55,11 @@ std::string CommandInsteadOfButton(std::string_view log_line, const ButtonComman
     const std::string_view line = Trimmed(log_line);
     for (const ButtonAdvice &row : kButtonAdvice) {
         if (line != row.advice) continue;
-        // Running that command already: the run goes on to do it.
-        if (row.command == context.running) return {};
+        // Running that command already (settings set is the Setting button too): the run goes
+        // on to do it.
+        const Command running =
+            context.running == Command::kSettingsSet ? Command::kSettings : context.running;
+        if (row.command == running) return {};
         std::string command = "tornelvox " + std::string(row.words);
         if (!context.port.empty()) command += " --port " + ShellWord(context.port);
         if (!context.device_dir.empty())

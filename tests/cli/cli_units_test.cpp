@@ -94,6 +94,10 @@ TEST(ButtonAdvice, EachButtonHasItsCommand) {
         // The command running goes on to do what the button does.
         {" Click \"Update\" to update firmware.", Command::kUpdate, "", "", ""},
         {" Click \"Update\" to repair it.", Command::kUpdate, "", "", ""},
+        {" Click \"Setting\" to set parameters.", Command::kSettings, "", "", ""},
+        {" Click \"Setting\" to set parameters.", Command::kSettingsSet, "", "", ""},
+        {" Click \"Update\" to update firmware.", Command::kSettingsSet, "", "",
+         " On the command line: tornelvox update\n"},
         // Advice that names no button, and lines that only look like advice.
         {" Update firmware before set parameters.", Command::kCheck, "", "", ""},
         {" Click \"Update\" to update firmware now.", Command::kCheck, "", "", ""},
