@@ -465,10 +465,10 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     return programmed ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
 }
 
-void SayDeviceBack(AdapterSession &session) {
+void SayDeviceBack(AdapterSession &session, const std::string &node) {
     ShowMsg(session,
             " A device is back at %s; the next attempt checks that it is the same adapter.\n",
-            session.ComPortName);
+            node.c_str());
 }
 
 // The pause before the next attempt. When the adapter's node was gone as the attempt ended, a
@@ -477,13 +477,13 @@ void SayDeviceBack(AdapterSession &session) {
 void PauseBeforeRetry(AdapterSession &session, bool node_gone) {
     const std::string node = session.ComPortName;
     if (!node_gone || NodePresent(node)) {
-        if (node_gone) SayDeviceBack(session);  // back before the pause began
+        if (node_gone) SayDeviceBack(session, node);  // back before the pause began
         session.RetryPause(kPauseSeconds);
         return;
     }
     std::atomic<bool> said{false};
     const auto say_once = [&] {
-        if (!said.exchange(true)) SayDeviceBack(session);
+        if (!said.exchange(true)) SayDeviceBack(session, node);
     };
     const int stop_fd = eventfd(0, EFD_CLOEXEC);
     std::thread watcher;
