@@ -12,6 +12,8 @@ namespace {
 
 // How long the address question waits for an answer before it counts as unanswered.
 constexpr std::chrono::seconds kAnswerLimit{600};
+// A line longer than this advises no button and is not kept while it is unfinished.
+constexpr std::size_t kLongestAdviceLine = 256;
 
 }  // namespace
 
@@ -22,8 +24,41 @@ CliFrontEnd::CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_f
       cancel_wake_fd_(cancel_wake_fd),
       verification_(verification) {}
 
+void CliFrontEnd::SayButtonCommands(ButtonCommandContext context) {
+    if (output_.Mode() == OutputMode::kJson) return;
+    std::lock_guard lock(lines_mutex_);
+    button_commands_ = std::move(context);
+}
+
 void CliFrontEnd::AddMessage(const std::string &text) {
-    output_.Log(text);
+    std::lock_guard lock(lines_mutex_);
+    if (!button_commands_) {
+        output_.Log(text);
+        return;
+    }
+    // The text goes out up to the end of each advice line, the command after it.
+    std::size_t logged = 0;
+    std::size_t line_start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         end = text.find('\n', line_start)) {
+        unfinished_line_.append(text, line_start, end - line_start);
+        const std::string command =
+            long_line_ ? std::string()
+                       : CommandInsteadOfButton(unfinished_line_, *button_commands_);
+        unfinished_line_.clear();
+        long_line_ = false;
+        line_start = end + 1;
+        if (command.empty()) continue;
+        output_.Log(text.substr(logged, line_start - logged));
+        output_.Say(command);
+        logged = line_start;
+    }
+    unfinished_line_.append(text, line_start);
+    if (unfinished_line_.size() > kLongestAdviceLine) {
+        unfinished_line_.clear();
+        long_line_ = true;
+    }
+    if (logged < text.size()) output_.Log(text.substr(logged));
 }
 
 void CliFrontEnd::PostButtons(ButtonState state) {

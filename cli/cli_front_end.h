@@ -2,9 +2,11 @@
 // output, the address question is answered by the command line or asked on the terminal.
 #pragma once
 
+#include <mutex>
 #include <optional>
 #include <string>
 
+#include "cli/button_commands.h"
 #include "cli/output.h"
 #include "workflow/front_end.h"
 
@@ -32,6 +34,10 @@ class CliFrontEnd : public FrontEnd {
     CliFrontEnd(Output &output, AddressChoice choice, int cancel_wake_fd,
                 ImageVerification verification = ImageVerification::kCheckValue);
 
+    // From now on, after each line of the log that advises a button, says the command that does
+    // the same (not with --json: a script has its own commands).
+    void SayButtonCommands(ButtonCommandContext context);
+
     void AddMessage(const std::string &text) override;
     void PostButtons(ButtonState state) override;
     void OpenSettingsDialog() override;
@@ -46,6 +52,10 @@ class CliFrontEnd : public FrontEnd {
     const AddressChoice choice_;
     const int cancel_wake_fd_;
     const ImageVerification verification_;  // --verify-all
+    std::mutex lines_mutex_;
+    std::optional<ButtonCommandContext> button_commands_;
+    std::string unfinished_line_;  // the log's last line so far, while it has no line break
+    bool long_line_ = false;       // that line is too long to advise a button
 };
 
 }  // namespace tornelvox::cli

@@ -50,6 +50,7 @@ ExitStatus Run(const tornelvox::cli::Options &options) {
                                                    options.verify_all
                                                        ? tornelvox::ImageVerification::kWholeImage
                                                        : tornelvox::ImageVerification::kCheckValue);
+    front_end->SayButtonCommands(ButtonCommandContextOf(options));
     tornelvox::RouteMessagesTo(*session, front_end);
     RunContext context{options, *output, *stop, front_end, session};
     switch (options.command) {

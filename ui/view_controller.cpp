@@ -266,6 +266,11 @@ void ViewController::ApplyButtons(ButtonState state) {
     if (state == ButtonState::LockedForUpdate || (!enabled && focus_in_buttons)) {
         ui_->txMessage->setFocus(Qt::OtherFocusReason);
     }
+    if (state == ButtonState::Restored && focus_setting_when_restored_) {
+        // The settings dialog has closed; its worker hands the buttons back after it.
+        focus_setting_when_restored_ = false;
+        if (ui_->bDeviceSetting->isVisible()) ui_->bDeviceSetting->setFocus(Qt::OtherFocusReason);
+    }
     if (state == ButtonState::Restored) {
         // Every end of an update (success, failure, cancel) hands the buttons back.
         ui_->pbUpdate->hide();
@@ -307,6 +312,15 @@ void ViewController::ApplyProgress(const UpdateProgress &progress) {
 void ViewController::ShowSettingsDialog() {
     auto *dialog = new DeviceSettingViewController(session_, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // However the dialog ends, the keyboard goes back to Setting, once Setting may be pressed:
+    // while the buttons are locked the log keeps the focus.
+    connect(dialog, &QDialog::finished, this, [this] {
+        if (ui_->bDeviceSetting->isEnabled() && ui_->bDeviceSetting->isVisible()) {
+            ui_->bDeviceSetting->setFocus(Qt::OtherFocusReason);
+        } else {
+            focus_setting_when_restored_ = true;
+        }
+    });
     dialog->open();
 }
 

@@ -144,6 +144,9 @@ class ViewController : public QWidget {
     QTimer *device_list_timer_ = nullptr;
     DeviceStatus device_status_;
     bool update_started_ = false;  // an update was started from the window and has not ended
+    // The settings dialog closed while the buttons were locked: Setting gets the focus when they
+    // are handed back.
+    bool focus_setting_when_restored_ = false;
 };
 
 }  // namespace tornelvox

@@ -1,12 +1,18 @@
 // The update worker: whole attempts of boot loader entry, name page read and programming, up to
 // ten, and the Update and Cancel actions that start and stop it.
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -15,6 +21,7 @@
 #include "firmware/address_backup.h"
 #include "firmware/firmware_update.h"
 #include "serial/node_identity.h"
+#include "serial/node_return.h"
 #include "workflow/update_flow.h"
 
 namespace tornelvox {
@@ -474,6 +481,52 @@ AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     return programmed ? AttemptEnd::kSucceeded : AttemptEnd::kFailed;
 }
 
+void SayDeviceBack(AdapterSession &session, const std::string &node) {
+    ShowMsg(session,
+            " A device is back at %s; the next attempt checks that it is the same adapter.\n",
+            node.c_str());
+}
+
+// The pause before the next attempt. When the adapter's node was gone as the attempt ended, a
+// helper watches for it meanwhile and says at once when a device is back at it. Nothing is sent
+// to that device here: the next attempt establishes which adapter it is.
+void PauseBeforeRetry(AdapterSession &session, bool node_gone) {
+    const std::string node = session.ComPortName;
+    if (!node_gone || NodePresent(node)) {
+        if (node_gone) SayDeviceBack(session, node);  // back before the pause began
+        session.RetryPause(kPauseSeconds);
+        return;
+    }
+    std::atomic<bool> said{false};
+    const auto say_once = [&] {
+        if (!said.exchange(true)) SayDeviceBack(session, node);
+    };
+    const int stop_fd = eventfd(0, EFD_CLOEXEC);
+    std::thread watcher;
+    if (stop_fd >= 0) {
+        try {
+            watcher = std::thread([&, stop_fd] {
+                // A pause the tests replace may take longer; the look after it covers the rest.
+                if (WaitForNodeReturn(node, stop_fd, std::chrono::seconds(kPauseSeconds)) ==
+                    NodeReturn::kBack) {
+                    say_once();
+                }
+            });
+        } catch (const std::system_error &) {
+            // No helper: the look after the pause still says it before the next attempt.
+        }
+    }
+    session.RetryPause(kPauseSeconds);
+    if (watcher.joinable()) {
+        const std::uint64_t one = 1;
+        while (write(stop_fd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        watcher.join();
+    }
+    if (stop_fd >= 0) close(stop_fd);
+    if (NodePresent(node)) say_once();
+}
+
 }  // namespace
 
 const BtAddress kBuiltInBtAddress = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
@@ -521,8 +574,8 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
         ClosePort(session);
         ++failed_attempts;
         const bool reopened = InitPort(session);
-        const bool disconnected = session.HangupsSeen.load() != hangups_before ||
-                                  (!reopened && session.OpenError == ENOENT);
+        const bool node_gone = !reopened && session.OpenError == ENOENT;
+        const bool disconnected = session.HangupsSeen.load() != hangups_before || node_gone;
         // Whoever answers at the port next may be another adapter.
         if (disconnected) run.identity_in_doubt = true;
         if (disconnected && !disconnection_told) {
@@ -539,7 +592,7 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
         }
         ShowMsg(session, " Try again. Try count = %d\n", failed_attempts);
         run.attempt = failed_attempts + 1;
-        session.RetryPause(kPauseSeconds);
+        PauseBeforeRetry(session, node_gone);
         if (!session.ThreadRunning.load()) {
             return CancelEnd(session, *front_end, UpdateEnd::kCancelled, run.erasing_begun);
         }

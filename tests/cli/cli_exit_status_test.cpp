@@ -162,19 +162,66 @@ TEST_F(CliTest, EmulatorHelpDocumentsEveryOption) {
     EXPECT_NE(refused.err.find("--version"), std::string::npos) << refused.err;
 }
 
-// The Check's log is the window's, line for line.
+// The Check's log is the window's, line for line; on the command line each advice to click a
+// button is followed by the command that does the same, with the node options it was given. The
+// JSON log carries the window's texts alone.
 TEST_F(CliTest, CheckLogsAsTheWindowDoes) {
     const std::string link = StartEmulator(1);
-    const Finished finished = Run({"check"});
+    const std::string window_log = "\n Search Device ...\n\t Check port : " + link +
+                                   "\n Found device on " + link +
+                                   "\n Device Firmware Version = 302\n"
+                                   " Available Firmware for update = 603\n"
+                                   "\n There is newer firmware available.\n"
+                                   " Click \"Update\" to update firmware.\n"
+                                   " Click \"Setting\" to set parameters.\n\n";
+    const std::string options = " --device-dir " + DeviceDir();
     const std::string expected = "\n Search Device ...\n\t Check port : " + link +
                                  "\n Found device on " + link +
                                  "\n Device Firmware Version = 302\n"
                                  " Available Firmware for update = 603\n"
                                  "\n There is newer firmware available.\n"
                                  " Click \"Update\" to update firmware.\n"
-                                 " Click \"Setting\" to set parameters.\n\n";
+                                 " On the command line: tornelvox update" +
+                                 options +
+                                 "\n"
+                                 " Click \"Setting\" to set parameters.\n"
+                                 " On the command line: tornelvox settings" +
+                                 options + "\n\n";
+    const Finished finished = Run({"check"});
     EXPECT_EQ(finished.out, expected);
     EXPECT_EQ(finished.status, 0);
+
+    const Finished json = Run({"check", "--json"});
+    std::string logged;
+    for (const nlohmann::json &line : ParseLines(json.out)) {
+        EXPECT_NE(line.value("type", ""), "message") << line;
+        if (line.value("type", "") == "log") logged += line.value("text", "");
+    }
+    EXPECT_EQ(logged, window_log);
+}
+
+// The command named after an advice works as the run was given: --port is carried, quoted for
+// the shell when it must be. The command that is running already is not named again.
+TEST_F(CliTest, ButtonAdviceNamesTheCommandAsGiven) {
+    const std::string link = StartEmulator(1);
+    const std::filesystem::path spaced = root_ / "dev" / "my adapter";
+    std::filesystem::create_symlink(link, spaced);
+    const Finished check = Run({"check", "--port", spaced.string()});
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find(" Click \"Setting\" to set parameters.\n"
+                             " On the command line: tornelvox settings --port '" +
+                             spaced.string() + "' --device-dir " + DeviceDir() + "\n"),
+              std::string::npos)
+        << check.out;
+
+    const Finished update = Run({"update", "--yes", "--port", link});
+    EXPECT_EQ(update.status, 0) << update.out;
+    EXPECT_EQ(update.out.find("tornelvox update"), std::string::npos) << update.out;
+    EXPECT_NE(update.out.find(" Click \"Setting\" to set parameters.\n"
+                              " On the command line: tornelvox settings --port " +
+                              link),
+              std::string::npos)
+        << update.out;
 }
 
 // An image page the adapter acknowledged but never wrote: the plain update reports success, as

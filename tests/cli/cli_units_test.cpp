@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/button_commands.h"
 #include "cli/cli_front_end.h"
 #include "cli/json_text.h"
 #include "cli/options.h"
@@ -90,6 +91,97 @@ TEST(AddressQuestion, ChoicesNameTheDeviceOfTheirBackupRecord) {
          "C0:11:22:33:04:5A  address backup, saved 2026-12-10 16:34, on /dev/ttyUSB0"},
     };
     for (const auto &row : rows) EXPECT_EQ(CandidateText(row.candidate), row.text);
+}
+
+struct ButtonAdviceCase {
+    const char *line;
+    Command running;
+    const char *port;
+    const char *device_dir;
+    const char *said;  // the line added after it, "" for none
+};
+
+TEST(ButtonAdvice, EachButtonHasItsCommand) {
+    const ButtonAdviceCase cases[] = {
+        {" Click \"Update\" to update firmware.", Command::kCheck, "", "",
+         " On the command line: tornelvox update\n"},
+        {" Click \"Update\" to repair it.", Command::kCheck, "", "",
+         " On the command line: tornelvox update\n"},
+        {" Click \"Setting\" to set parameters.", Command::kCheck, "", "",
+         " On the command line: tornelvox settings\n"},
+        {" Click \"Setting\" to set parameters.", Command::kUpdate, "/dev/ttyUSB0", "",
+         " On the command line: tornelvox settings --port /dev/ttyUSB0\n"},
+        {" Click \"Update\" to update firmware.", Command::kCheck, "", "/tmp/my dev's",
+         " On the command line: tornelvox update --device-dir '/tmp/my dev'\\''s'\n"},
+        {" Click \"Update\" to update firmware.", Command::kCheck, "/dev/a b", "/dev",
+         " On the command line: tornelvox update --port '/dev/a b' --device-dir /dev\n"},
+        // The command running goes on to do what the button does.
+        {" Click \"Update\" to update firmware.", Command::kUpdate, "", "", ""},
+        {" Click \"Update\" to repair it.", Command::kUpdate, "", "", ""},
+        {" Click \"Setting\" to set parameters.", Command::kSettings, "", "", ""},
+        {" Click \"Setting\" to set parameters.", Command::kSettingsSet, "", "", ""},
+        {" Click \"Update\" to update firmware.", Command::kSettingsSet, "", "",
+         " On the command line: tornelvox update\n"},
+        // Advice that names no button, and lines that only look like advice.
+        {" Update firmware before set parameters.", Command::kCheck, "", "", ""},
+        {" Click \"Update\" to update firmware now.", Command::kCheck, "", "", ""},
+        {"Port: Click \"Update\" to update firmware.", Command::kCheck, "", "", ""},
+        {"", Command::kCheck, "", "", ""},
+    };
+    for (const ButtonAdviceCase &row : cases) {
+        EXPECT_EQ(CommandInsteadOfButton(row.line, {row.running, row.port, row.device_dir}),
+                  row.said)
+            << row.line;
+    }
+}
+
+// The workflows log in texts of any size: an advice line split across two texts, or one text
+// holding several lines, gets its command right after its own line.
+TEST(ButtonAdvice, CommandFollowsItsLineHoweverTheLogIsSplit) {
+    const std::string shown =
+        "\n There is newer firmware available.\n"
+        " Click \"Update\" to update firmware.\n"
+        " On the command line: tornelvox update\n"
+        " Click \"Setting\" to set parameters.\n"
+        " On the command line: tornelvox settings\n\n";
+    const std::vector<std::vector<std::string>> splits = {
+        {"\n There is newer firmware available.\n", " Click \"Update\" to update firmware.\n",
+         " Click \"Setting\" to set parameters.\n", "\n"},
+        {"\n There is newer firmware available.\n Click \"Update\" to update firmware.\n Click "
+         "\"Setting\" to set parameters.\n\n"},
+        {"\n There is newer firmware available.\n Click \"Upd", "ate\" to update firmware.",
+         "\n Click \"Setting\" to set parameters.\n\n"},
+    };
+    for (const std::vector<std::string> &texts : splits) {
+        Output output(OutputMode::kPlain);
+        CliFrontEnd front_end(output, {}, -1);
+        front_end.SayButtonCommands({Command::kCheck, "", ""});
+        ::testing::internal::CaptureStdout();
+        for (const std::string &text : texts) front_end.AddMessage(text);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), shown) << texts.size();
+    }
+    // A line far longer than any advice, ending as one, is not taken for it.
+    Output output(OutputMode::kPlain);
+    CliFrontEnd front_end(output, {}, -1);
+    front_end.SayButtonCommands({Command::kCheck, "", ""});
+    const std::string long_line = std::string(300, ' ') + "Click \"Update\" to update firmware.\n";
+    ::testing::internal::CaptureStdout();
+    front_end.AddMessage(long_line.substr(0, 280));
+    front_end.AddMessage(long_line.substr(280));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), long_line);
+}
+
+// With --json the log objects carry the window's texts alone.
+TEST(ButtonAdvice, NoLineIsAddedInJson) {
+    Output output(OutputMode::kJson);
+    CliFrontEnd front_end(output, {}, -1);
+    front_end.SayButtonCommands({Command::kCheck, "", ""});
+    ::testing::internal::CaptureStdout();
+    front_end.AddMessage(" Click \"Update\" to update firmware.\n");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(
+        nlohmann::json::parse(out),
+        (nlohmann::json{{"type", "log"}, {"text", " Click \"Update\" to update firmware.\n"}}));
 }
 
 struct ValueCase {

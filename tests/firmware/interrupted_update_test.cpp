@@ -24,6 +24,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/emulated_adapter.h"
@@ -331,14 +332,24 @@ TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
         ASSERT_TRUE(second_->ListInDeviceTree(session.SysfsRoot));
         first_->PlugInAfterUnplug(*second_);
     }
-    // The first adapter comes back during the pause after the attempt it was unplugged in.
+    // The first adapter comes back during the pause after the attempt it was unplugged in. A
+    // device back at the node is said at once, while the pause still runs, and sends nothing.
+    const std::string back =
+        " A device is back at " + link + "; the next attempt checks that it is the same adapter.\n";
     bool replugged = false;
+    bool said_in_pause = false;
     session.RetryPause = [&](unsigned) {
         if (c.next == Next::kAnotherAdapter || replugged) return;
         replugged = true;
         first_->ClearRecords();
         EXPECT_TRUE(first_->Replug(
             c.next == Next::kSameElsewhere ? (folder_ / "cu.usbserial-2").string() : ""));
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!said_in_pause && std::chrono::steady_clock::now() < limit) {
+            said_in_pause = Contains(Log(), back);
+            if (!said_in_pause) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(first_->ReceivedCodes().empty()) << first_->Transcript();
     };
     window_->AnswerAddressQuestions([&c](const AddressQuestion &) {
         return c.reply == Reply::kNone ? AddressAnswer{}
@@ -348,6 +359,15 @@ TEST_P(ReplugDuringUpdate, NoAdapterGetsAnotherAdaptersAddressUnasked) {
     ASSERT_TRUE(RunUpdate());
 
     const std::string log = Log();
+    // Only a node that was gone and came back is said to be back: not one another adapter took
+    // over at once, nor one that stayed gone.
+    const bool back_at_node = c.next == Next::kSameAdapter;
+    EXPECT_EQ(said_in_pause, back_at_node) << log;
+    std::size_t back_said = 0;
+    for (std::size_t at = log.find(back); at != std::string::npos; at = log.find(back, at + 1)) {
+        ++back_said;
+    }
+    EXPECT_EQ(back_said, back_at_node ? 1u : 0u) << log;
     const auto questions = window_->Questions();
     EXPECT_EQ(questions.size(), c.asked ? 1u : 0u) << log;
     if (c.asked && questions.size() == 1) {

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWindow>
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -88,6 +89,12 @@ class SettingsDialogTest : public MainWindowTest {
 
     static QColor LabelColour(QWidget *dialog, const char *name) {
         return Control<QLabel>(dialog, name)->palette().color(QPalette::WindowText);
+    }
+
+    // The name of the window's widget that has the keyboard, or has it when the window is active.
+    std::string FocusName() const {
+        const QWidget *focused = window_->focusWidget();
+        return focused == nullptr ? "(none)" : focused->objectName().toStdString();
     }
 
     std::size_t log_before_dialog_ = 0;
@@ -324,6 +331,54 @@ TEST_F(SettingsDialogTest, EscapeEndsTheDialogAsCancelDoes) {
     EXPECT_EQ(session_->a_dial_plan_index, session_->m_dial_plan_index);
     EXPECT_EQ(Buttons(), kCheckedAdapter);
     EXPECT_TRUE(WaitFor([&] { return watched.isNull(); }));
+}
+
+// However the dialog ends, the keyboard goes back to Setting: not while the settings worker still
+// holds the buttons (the log keeps the focus then, where a stray Enter presses nothing), but as
+// soon as it hands them back.
+TEST_F(SettingsDialogTest, FocusReturnsToSettingHoweverTheDialogCloses) {
+    struct CloseCase {
+        const char *name;
+        std::function<void(DeviceSettingViewController *)> close;
+    };
+    const CloseCase cases[] = {
+        {"Confirm",
+         [](DeviceSettingViewController *dialog) { Control<QPushButton>(dialog, "bOK")->click(); }},
+        {"Cancel",
+         [](DeviceSettingViewController *dialog) {
+             Control<QPushButton>(dialog, "bCancel")->click();
+         }},
+        {"Escape",
+         [](DeviceSettingViewController *dialog) { QTest::keyClick(dialog, Qt::Key_Escape); }},
+        {"WindowControl",
+         [](DeviceSettingViewController *dialog) {
+             ASSERT_NE(dialog->windowHandle(), nullptr);
+             dialog->windowHandle()->close();
+         }},
+    };
+    PlugAdapter({.version = kCurrentVersion});
+    for (const CloseCase &row : cases) {
+        SCOPED_TRACE(row.name);
+        Button("bCheckDevice")->setFocus();  // anywhere but on Setting
+        DeviceSettingViewController *dialog = OpenDialog();
+        ASSERT_NE(dialog, nullptr);
+        QPointer<DeviceSettingViewController> watched(dialog);
+        // Where the keyboard is as the dialog ends, with the buttons still locked.
+        std::string focus_at_close;
+        std::string buttons_at_close;
+        QObject::connect(dialog, &QDialog::finished, window_.get(), [&] {
+            focus_at_close = FocusName();
+            buttons_at_close = Buttons();
+        });
+        row.close(dialog);
+
+        EXPECT_TRUE(WaitFor([&] { return watched.isNull(); }));
+        EXPECT_EQ(buttons_at_close, kLockedForSettings);
+        EXPECT_EQ(focus_at_close, "txMessage");
+        WorkerLog();
+        EXPECT_EQ(Buttons(), kCheckedAdapter);
+        EXPECT_EQ(FocusName(), "bDeviceSetting");
+    }
 }
 
 // The dialog's own table: an entry for every setting, both of its orders hold each setting once,
