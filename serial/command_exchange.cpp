@@ -57,6 +57,40 @@ void Keep(WholeReply *whole, const unsigned char *data, int count) {
 
 }  // namespace
 
+namespace {
+
+// When the bytes of one reply arrived: the first read that delivered any, and the last. The
+// time between them is line time alone, whatever the adapter took before it answered.
+class ArrivalTimes {
+  public:
+    void Arrived(int bytes) {
+        if (bytes <= 0) return;
+        const Port::Clock::time_point now = Port::Clock::now();
+        if (total_ == 0) {
+            first_ = now;
+            first_bytes_ = bytes;
+        }
+        last_ = now;
+        total_ += bytes;
+    }
+    // Adds the bytes that came after the first read, and the time they took, to the session's
+    // reply timing when there are enough of them to tell the line's rate.
+    void Record(LinkSession &link) const {
+        const int after_first = total_ - first_bytes_;
+        if (after_first < kLineTimingBytes) return;
+        link.ReplyLineTiming.bytes += static_cast<std::size_t>(after_first);
+        link.ReplyLineTiming.seconds += std::chrono::duration<double>(last_ - first_).count();
+    }
+
+  private:
+    Port::Clock::time_point first_{};
+    Port::Clock::time_point last_{};
+    int first_bytes_ = 0;
+    int total_ = 0;
+};
+
+}  // namespace
+
 int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole) {
     const int calls_per_chunk = ReadCallsPerChunk(link.WriteComm_op);
     const int capture_chunk = CaptureChunk(link.WriteComm_op);
@@ -64,6 +98,7 @@ int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole) {
     if (whole != nullptr) whole->kept = 0;
     if (wanted <= 0) return 0;
 
+    ArrivalTimes arrivals;
     int total = 0;
     int remaining = wanted;
     unsigned char chunk[kChunkBufferSize];
@@ -72,16 +107,20 @@ int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole) {
         int received = 0;
         for (int call = 0; call < calls_per_chunk && received < size; ++call) {
             // Each call asks for the whole chunk size again, as long as the buffer has room.
-            received +=
+            const int got =
                 ReadOnce(link, chunk + received, std::min(size, kChunkBufferSize - received));
+            arrivals.Arrived(got);
+            received += got;
         }
-        if (received == 0) return total;
+        if (received == 0) break;
         if (chunk_number == capture_chunk) DumpRead(link, received, chunk);
         Keep(whole, chunk, received);
         total += received;
         remaining -= received;
-        if (remaining <= 0) return total;
+        if (remaining <= 0) break;
     }
+    arrivals.Record(link);
+    return total;
 }
 
 namespace {

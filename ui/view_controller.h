@@ -1,7 +1,6 @@
 // The main window: the message log and the Check, Update, Setting, Cancel and Close buttons.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -110,9 +109,7 @@ class ViewController : public QWidget {
     // Interface thread only.
     bool background_action_ = false;         // a Check or a settings read runs on a worker
     bool cancel_pending_ = false;            // a Cancel waits for the update worker's end
-    int progress_attempt_ = 0;               // the attempt the bar shows; 0 before the first report
     QPointer<QWidget> focus_before_action_;  // gets the focus back when the Check ends
-    QElapsedTimer attempt_clock_;            // since the shown attempt's first report
     QString title_note_;
 };
 

@@ -1,0 +1,62 @@
+// The time an attempt's flash programming has left, from what each of its steps costs.
+//
+// Counting steps alike misleads: an erase step moves a few bytes and then waits for the adapter,
+// a page write moves 4 KiB over the line and hardly waits at all. So each remaining step is
+// weighed by its own cost: the bytes its frame and reply put on the line at the line's rate (10
+// bits a byte), plus the adapter's own time for an erase step and for the check value. The line
+// rate starts from the port's nominal rate, or from the rate long replies arrived at before
+// programming began, and is corrected by the page transfers measured; the adapter's own times
+// start at nothing and are learned from the steps measured. No clock here: each report comes with
+// the seconds since the attempt's programming began, so that recorded sequences replay exactly.
+#pragma once
+
+#include "serial/link_session.h"
+#include "workflow/front_end.h"
+
+namespace tornelvox {
+
+// Bytes one step of each kind puts on the line, frame and reply, from the frame catalogue.
+struct StepLineBytes {
+    int erase;        // an erase step
+    int page_write;   // an image page, the name page or page 0 written
+    int check_value;  // the check value asked for
+    int page_read;    // a page read back (the name page, or an image page)
+};
+StepLineBytes LineBytesOfSteps();
+
+class TimeLeftEstimate {
+  public:
+    // line_baud: the rate the port was set to, in bits per second. measured: the line time of
+    // replies that arrived before programming began (the name page read), if any.
+    explicit TimeLeftEstimate(int line_baud, LineTiming measured = {});
+
+    // Takes the report made seconds after the attempt's first report, and returns the seconds
+    // left, or a negative number while nothing is measured yet to go on. Within 2 s of the last
+    // answer at most above it: a correction upwards is spread over the next reports.
+    double Report(const UpdateProgress &progress, double seconds);
+
+  private:
+    // The learned cost in seconds of the step at (1-based) position step.
+    double StepCost(int step) const;
+    double SecondsPerByte() const;
+    double EraseTime() const;
+    double CheckValueTime() const;
+    void Attribute(int from, int to, double seconds);
+
+    StepLineBytes bytes_;
+    double prior_seconds_per_byte_;
+    int verifying_steps_ = kCheckValueVerifyingSteps;
+    int position_ = -1;  // steps done at the last report that moved; -1 before the first
+    double position_time_ = 0.0;
+    double shown_ = -1.0;
+    // What the steps done so far took: erase steps, page transfers (writes and reads), and the
+    // check value.
+    int erase_steps_ = 0;
+    double erase_seconds_ = 0.0;
+    double transfer_bytes_ = 0.0;
+    double transfer_seconds_ = 0.0;
+    int check_values_ = 0;
+    double check_value_seconds_ = 0.0;
+};
+
+}  // namespace tornelvox
