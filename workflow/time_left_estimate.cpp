@@ -51,8 +51,8 @@ int StepsDone(const UpdateProgress &progress, int verifying_steps) {
 }  // namespace
 
 StepLineBytes LineBytesOfSteps() {
-    return {LineBytes(kCmdEraseStep), LineBytes(kCmdWriteImagePage),
-            LineBytes(kCmdReadCheckValue), LineBytes(kCmdReadPage)};
+    return {LineBytes(kCmdEraseStep), LineBytes(kCmdWriteImagePage), LineBytes(kCmdReadCheckValue),
+            LineBytes(kCmdReadPage)};
 }
 
 TimeLeftEstimate::TimeLeftEstimate(int line_baud, LineTiming measured)
@@ -106,8 +106,7 @@ void TimeLeftEstimate::Attribute(int from, int to, double seconds) {
     for (int step = from + 1; step <= to; ++step) expected += StepCost(step);
     const int count = to - from;
     for (int step = from + 1; step <= to; ++step) {
-        const double share =
-            expected > 0.0 ? seconds * StepCost(step) / expected : seconds / count;
+        const double share = expected > 0.0 ? seconds * StepCost(step) / expected : seconds / count;
         switch (KindOf(step)) {
             case StepKind::kErase:
                 ++erase_steps_;
