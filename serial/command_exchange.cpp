@@ -59,33 +59,26 @@ void Keep(WholeReply *whole, const unsigned char *data, int count) {
 
 namespace {
 
-// When the bytes of one reply arrived: the first read that delivered any, and the last. The
-// time between them is line time alone, whatever the adapter took before it answered.
+// How long a reply took, from the moment its frame was written to the arrival of its last byte.
 class ArrivalTimes {
   public:
     void Arrived(int bytes) {
         if (bytes <= 0) return;
-        const Port::Clock::time_point now = Port::Clock::now();
-        if (total_ == 0) {
-            first_ = now;
-            first_bytes_ = bytes;
-        }
-        last_ = now;
+        last_ = Port::Clock::now();
         total_ += bytes;
     }
-    // Adds the bytes that came after the first read, and the time they took, to the session's
-    // reply timing when there are enough of them to tell the line's rate.
+    // Adds the frame's and the reply's bytes, and the time the exchange took, to the session's
+    // timing of long exchanges when the reply was long enough to tell the line's rate.
     void Record(LinkSession &link) const {
-        const int after_first = total_ - first_bytes_;
-        if (after_first < kLineTimingBytes) return;
-        link.ReplyLineTiming.bytes += static_cast<std::size_t>(after_first);
-        link.ReplyLineTiming.seconds += std::chrono::duration<double>(last_ - first_).count();
+        if (total_ < kLineTimingBytes) return;
+        link.LongExchangeTiming.bytes +=
+            static_cast<std::size_t>(total_ + FrameLength(link.WriteComm_op));
+        link.LongExchangeTiming.seconds += std::chrono::duration<double>(last_ - start_).count();
     }
 
   private:
-    Port::Clock::time_point first_{};
+    const Port::Clock::time_point start_ = Port::Clock::now();
     Port::Clock::time_point last_{};
-    int first_bytes_ = 0;
     int total_ = 0;
 };
 

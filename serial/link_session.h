@@ -48,8 +48,8 @@ inline constexpr int kCaptureSize = 64;
 inline constexpr std::size_t kPageSize = 4096;
 inline constexpr std::size_t kMaxFrameSize = 12 + kPageSize;
 
-// Bytes of one reply, after its first read, that tell the line's rate well enough: a page read's
-// reply has 4,110; the short replies of the other commands arrive in one or two reads.
+// Reply bytes that tell the line's rate well enough: a page read's reply has 4,110; the other
+// commands' replies have at most 33.
 inline constexpr int kLineTimingBytes = 1024;
 
 // Bytes that crossed the line and the seconds they took.
@@ -164,11 +164,12 @@ class LinkSession : public FrameInputs {
 
     // The rate in bits per second SetParameters last applied to the port; 0 before any.
     int LineBaud = 0;
-    // The bytes of long replies that came after each reply's first read, and the time they took
-    // to arrive: line time alone, whatever the adapter took before it answered. Added to by every
-    // read of at least kLineTimingBytes such bytes (page reads); whoever wants the rate of a
-    // stretch of work clears it first.
-    LineTiming ReplyLineTiming;
+    // Exchanges with a long reply (page reads, at least kLineTimingBytes): the bytes of their
+    // frames and replies, and the time from each frame written to its reply's last byte. Line
+    // time mostly, with the little each exchange waits besides, as a page write's does too.
+    // Added to by every such exchange; whoever wants the rate of a stretch of work clears it
+    // first.
+    LineTiming LongExchangeTiming;
 
     // --- The message log of this session.
 

@@ -4,8 +4,8 @@
 // a page write moves 4 KiB over the line and hardly waits at all. So each remaining step is
 // weighed by its own cost: the bytes its frame and reply put on the line at the line's rate (10
 // bits a byte), plus the adapter's own time for an erase step and for the check value. The line
-// rate starts from the port's nominal rate, or from the rate long replies arrived at before
-// programming began, and is corrected by the page transfers measured; the adapter's own times
+// rate starts from the port's nominal rate, or from what a page read cost before programming
+// began, and is corrected by the page transfers measured; the adapter's own times
 // start at nothing and are learned from the steps measured. No clock here: each report comes with
 // the seconds since the attempt's programming began, so that recorded sequences replay exactly.
 #pragma once
@@ -26,8 +26,8 @@ StepLineBytes LineBytesOfSteps();
 
 class TimeLeftEstimate {
   public:
-    // line_baud: the rate the port was set to, in bits per second. measured: the line time of
-    // replies that arrived before programming began (the name page read), if any.
+    // line_baud: the rate the port was set to, in bits per second. measured: the bytes and time
+    // of exchanges with long replies before programming began (the name page read), if any.
     explicit TimeLeftEstimate(int line_baud, LineTiming measured = {});
 
     // Takes the report made seconds after the attempt's first report, and returns the seconds

@@ -439,9 +439,9 @@ AttemptEnd AddressHeldForLaterAttempt(UpdateRun &run) {
 
 AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     AdapterSession &session = run.session;
-    // The long replies of this attempt before programming (the name page read) tell the line's
-    // rate to the time left estimate.
-    session.ReplyLineTiming = {};
+    // The long exchanges of this attempt before programming (the name page read) tell the time
+    // left estimate what a page costs on this line.
+    session.LongExchangeTiming = {};
     if (!Set2Boot(session)) return AttemptEnd::kFailed;
     // Later attempts write the address held without reading, unless the adapter was unplugged
     // since the last read: then it is read again, and which adapter answers is established.
@@ -485,7 +485,7 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
         AdapterSession &session = run.session;
         const std::chrono::steady_clock::time_point now = session.ProgressClock();
         if (!time_left || (step.stage == UpdateStage::kErasing && step.done == 0)) {
-            time_left.emplace(session.LineBaud, session.ReplyLineTiming);
+            time_left.emplace(session.LineBaud, session.LongExchangeTiming);
             programming_start = now;
         }
         // A step done, or a later stage: the flash has been erased, in part or in whole.
