@@ -3,11 +3,16 @@
 // Counting steps alike misleads: an erase step moves a few bytes and then waits for the adapter,
 // a page write moves 4 KiB over the line and hardly waits at all. So each remaining step is
 // weighed by its own cost: the bytes its frame and reply put on the line at the line's rate (10
-// bits a byte), plus the adapter's own time for an erase step and for the check value. The line
-// rate starts from the port's nominal rate, or from what a page read cost before programming
-// began, and is corrected by the page transfers measured; the adapter's own times
-// start at nothing and are learned from the steps measured. No clock here: each report comes with
-// the seconds since the attempt's programming began, so that recorded sequences replay exactly.
+// bits a byte), plus the adapter's own time for an erase step and for the check value.
+//
+// The line's rate starts from the port's nominal rate, or from what a page read cost before
+// programming began, and the page transfers measured correct it. The adapter's own times start
+// at nothing (the reply limits of 3 s and 10 s are ceilings, not what a step takes) and are
+// learned from the steps measured: the erase steps from the first one on, the check value only
+// once it has run, so until then the estimate leaves it out.
+//
+// No clock here: each report comes with the seconds since the attempt's programming began, so
+// that recorded sequences replay exactly.
 #pragma once
 
 #include "serial/link_session.h"
@@ -31,8 +36,8 @@ class TimeLeftEstimate {
     explicit TimeLeftEstimate(int line_baud, LineTiming measured = {});
 
     // Takes the report made seconds after the attempt's first report, and returns the seconds
-    // left, or a negative number while nothing is measured yet to go on. Within 2 s of the last
-    // answer at most above it: a correction upwards is spread over the next reports.
+    // left, or a negative number while nothing is measured yet to go on. Never more than 1.5 s
+    // above the answer before: a larger correction upwards is spread over the next reports.
     double Report(const UpdateProgress &progress, double seconds);
 
   private:

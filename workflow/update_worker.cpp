@@ -482,10 +482,9 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
     std::optional<TimeLeftEstimate> time_left;
     std::chrono::steady_clock::time_point programming_start{};
     session.FlashProgressSink = [&run, &time_left, &programming_start](const FlashProgress &step) {
-        AdapterSession &session = run.session;
-        const std::chrono::steady_clock::time_point now = session.ProgressClock();
+        const std::chrono::steady_clock::time_point now = run.session.ProgressClock();
         if (!time_left || (step.stage == UpdateStage::kErasing && step.done == 0)) {
-            time_left.emplace(session.LineBaud, session.LongExchangeTiming);
+            time_left.emplace(run.session.LineBaud, run.session.LongExchangeTiming);
             programming_start = now;
         }
         // A step done, or a later stage: the flash has been erased, in part or in whole.
