@@ -78,12 +78,6 @@ double TimeLeftEstimate::EraseTime() const {
     return std::max(0.0, erase_seconds_ / erase_steps_ - bytes_.erase * SecondsPerByte());
 }
 
-double TimeLeftEstimate::CheckValueTime() const {
-    if (check_values_ == 0) return 0.0;
-    return std::max(0.0,
-                    check_value_seconds_ / check_values_ - bytes_.check_value * SecondsPerByte());
-}
-
 double TimeLeftEstimate::StepCost(int step) const {
     const double per_byte = SecondsPerByte();
     switch (KindOf(step)) {
@@ -92,7 +86,8 @@ double TimeLeftEstimate::StepCost(int step) const {
         case StepKind::kPageWrite:
             return bytes_.page_write * per_byte;
         case StepKind::kCheckValue:
-            return bytes_.check_value * per_byte + CheckValueTime();
+            // The adapter's own time for it is known only once it has run, and it runs once.
+            return bytes_.check_value * per_byte;
         case StepKind::kPageRead:
             return bytes_.page_read * per_byte;
     }
@@ -109,18 +104,21 @@ void TimeLeftEstimate::Attribute(int from, int to, double seconds) {
         const double share = expected > 0.0 ? seconds * StepCost(step) / expected : seconds / count;
         switch (KindOf(step)) {
             case StepKind::kErase:
+                measured_ = true;
                 ++erase_steps_;
                 erase_seconds_ += share;
                 break;
             case StepKind::kPageWrite:
+                measured_ = true;
                 transfer_bytes_ += bytes_.page_write;
                 transfer_seconds_ += share;
                 break;
             case StepKind::kCheckValue:
-                ++check_values_;
-                check_value_seconds_ += share;
+                // The adapter's time, not the line's: it tells nothing of the steps left.
+                measured_ = true;
                 break;
             case StepKind::kPageRead:
+                measured_ = true;
                 transfer_bytes_ += bytes_.page_read;
                 transfer_seconds_ += share;
                 break;
@@ -145,7 +143,7 @@ double TimeLeftEstimate::Report(const UpdateProgress &progress, double seconds) 
         position_ = done;
         position_time_ = seconds;
     }
-    if (erase_steps_ + check_values_ == 0 && transfer_bytes_ == 0.0) return shown_;
+    if (!measured_) return shown_;
 
     const int all_steps = kErasingSteps + kWritingSteps + verifying_steps_;
     double left = 0.0;

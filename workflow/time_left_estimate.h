@@ -3,13 +3,14 @@
 // Counting steps alike misleads: an erase step moves a few bytes and then waits for the adapter,
 // a page write moves 4 KiB over the line and hardly waits at all. So each remaining step is
 // weighed by its own cost: the bytes its frame and reply put on the line at the line's rate (10
-// bits a byte), plus the adapter's own time for an erase step and for the check value.
+// bits a byte), plus the adapter's own time for it as far as this attempt has measured it.
 //
 // The line's rate starts from the port's nominal rate, or from what a page read cost before
-// programming began, and the page transfers measured correct it. The adapter's own times start
-// at nothing (the reply limits of 3 s and 10 s are ceilings, not what a step takes) and are
-// learned from the steps measured: the erase steps from the first one on, the check value only
-// once it has run, so until then the estimate leaves it out.
+// programming began, and the page transfers measured correct it. The adapter's own time for an
+// erase step starts at nothing (the reply limits of 3 s and 10 s are ceilings, not what a step
+// takes) and is learned from the erase steps done. The check value's own time is known only once
+// it has run, and it runs once an attempt: until then only its bytes count, so the estimate
+// falls short by that much while the verify has not begun.
 //
 // No clock here: each report comes with the seconds since the attempt's programming began, so
 // that recorded sequences replay exactly.
@@ -45,7 +46,6 @@ class TimeLeftEstimate {
     double StepCost(int step) const;
     double SecondsPerByte() const;
     double EraseTime() const;
-    double CheckValueTime() const;
     void Attribute(int from, int to, double seconds);
 
     StepLineBytes bytes_;
@@ -54,14 +54,12 @@ class TimeLeftEstimate {
     int position_ = -1;  // steps done at the last report that moved; -1 before the first
     double position_time_ = 0.0;
     double shown_ = -1.0;
-    // What the steps done so far took: erase steps, page transfers (writes and reads), and the
-    // check value.
+    // What the steps done so far took: erase steps and page transfers (writes and reads).
+    bool measured_ = false;  // a step has been timed
     int erase_steps_ = 0;
     double erase_seconds_ = 0.0;
     double transfer_bytes_ = 0.0;
     double transfer_seconds_ = 0.0;
-    int check_values_ = 0;
-    double check_value_seconds_ = 0.0;
 };
 
 }  // namespace tornelvox
