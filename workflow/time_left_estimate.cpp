@@ -64,63 +64,90 @@ TimeLeftEstimate::TimeLeftEstimate(int line_baud, LineTiming measured)
     }
 }
 
-// The rate of the page transfers measured, weighed against the rate known before them as if
-// that were one page write's worth of measurement: the first pages correct it at once, without
-// one page's stray delay swinging the whole estimate.
-double TimeLeftEstimate::SecondsPerByte() const {
-    const double prior_bytes = bytes_.page_write;
-    return (prior_seconds_per_byte_ * prior_bytes + transfer_seconds_) /
-           (prior_bytes + transfer_bytes_);
+void StepTimes::Add(double seconds, double units) {
+    if (!(units > 0.0)) return;
+    samples_.push_back({seconds / units, units});
+    units_ += units;
 }
 
-double TimeLeftEstimate::EraseTime() const {
-    if (erase_steps_ == 0) return 0.0;
-    return std::max(0.0, erase_seconds_ / erase_steps_ - bytes_.erase * SecondsPerByte());
+double StepTimes::Median() const {
+    if (samples_.empty()) return 0.0;
+    std::vector<double> per_unit;
+    per_unit.reserve(samples_.size());
+    for (const Sample &sample : samples_) per_unit.push_back(sample.per_unit);
+    const auto middle = per_unit.begin() + static_cast<std::ptrdiff_t>(per_unit.size() / 2);
+    std::nth_element(per_unit.begin(), middle, per_unit.end());
+    return *middle;
 }
 
-double TimeLeftEstimate::StepCost(int step) const {
-    const double per_byte = SecondsPerByte();
-    switch (KindOf(step)) {
-        case StepKind::kErase:
-            return bytes_.erase * per_byte + EraseTime();
-        case StepKind::kPageWrite:
-            return bytes_.page_write * per_byte;
-        case StepKind::kCheckValue:
-            // The adapter's own time for it is known only once it has run, and it runs once.
-            return bytes_.check_value * per_byte;
-        case StepKind::kPageRead:
-            return bytes_.page_read * per_byte;
+double StepTimes::Excess(double median) const {
+    double excess = 0.0;
+    for (const Sample &sample : samples_) {
+        excess += std::max(0.0, sample.per_unit - median) * sample.units;
     }
-    return 0.0;
+    return excess;
+}
+
+// Each kind's steps cost what the median step of the kind measured so far took, plus a share of
+// what steps took beyond it: spread over the steps measured and all the steps of the attempt, so
+// that one slow step early on weighs little and steps slow again and again come to count in
+// full. The page transfers' median counts the rate known before them as one more page.
+TimeLeftEstimate::Costs TimeLeftEstimate::CurrentCosts() const {
+    StepTimes transfers = transfers_;
+    transfers.Add(prior_seconds_per_byte_ * bytes_.page_write, bytes_.page_write);
+    const double per_byte = transfers.Median();
+    const double attempt_bytes = static_cast<double>(kWritingSteps) * bytes_.page_write +
+                                 static_cast<double>(verifying_steps_ - 1) * bytes_.page_read;
+    const double per_byte_beyond =
+        transfers_.Excess(per_byte) / (transfers_.Units() + attempt_bytes);
+
+    // An erase step's line time, and the adapter's own time learned from the steps done.
+    double erase = bytes_.erase * per_byte;
+    if (!erase_steps_.Empty()) {
+        const double median = erase_steps_.Median();
+        const double adapter_time = std::max(0.0, median - erase);
+        erase +=
+            adapter_time + erase_steps_.Excess(median) / (erase_steps_.Units() + kErasingSteps);
+    }
+    return {erase, bytes_.page_write * (per_byte + per_byte_beyond), bytes_.check_value * per_byte,
+            bytes_.page_read * (per_byte + per_byte_beyond)};
 }
 
 // Shares seconds among the steps after from up to to, in proportion to what each was expected
-// to cost (one step at a time, as reports normally come, takes it all).
+// to cost (one step at a time, as reports normally come, takes it all). The check value's time
+// is the adapter's, not the line's: it tells nothing of the steps left.
 void TimeLeftEstimate::Attribute(int from, int to, double seconds) {
-    double expected = 0.0;
-    for (int step = from + 1; step <= to; ++step) expected += StepCost(step);
-    const int count = to - from;
-    for (int step = from + 1; step <= to; ++step) {
-        const double share = expected > 0.0 ? seconds * StepCost(step) / expected : seconds / count;
+    const Costs costs = CurrentCosts();
+    auto cost = [&costs](int step) {
         switch (KindOf(step)) {
             case StepKind::kErase:
-                measured_ = true;
-                ++erase_steps_;
-                erase_seconds_ += share;
+                return costs.erase;
+            case StepKind::kPageWrite:
+                return costs.page_write;
+            case StepKind::kCheckValue:
+                return costs.check_value;
+            case StepKind::kPageRead:
+                return costs.page_read;
+        }
+        return 0.0;
+    };
+    double expected = 0.0;
+    for (int step = from + 1; step <= to; ++step) expected += cost(step);
+    const int count = to - from;
+    for (int step = from + 1; step <= to; ++step) {
+        const double share = expected > 0.0 ? seconds * cost(step) / expected : seconds / count;
+        measured_ = true;
+        switch (KindOf(step)) {
+            case StepKind::kErase:
+                erase_steps_.Add(share, 1.0);
                 break;
             case StepKind::kPageWrite:
-                measured_ = true;
-                transfer_bytes_ += bytes_.page_write;
-                transfer_seconds_ += share;
+                transfers_.Add(share, bytes_.page_write);
                 break;
             case StepKind::kCheckValue:
-                // The adapter's time, not the line's: it tells nothing of the steps left.
-                measured_ = true;
                 break;
             case StepKind::kPageRead:
-                measured_ = true;
-                transfer_bytes_ += bytes_.page_read;
-                transfer_seconds_ += share;
+                transfers_.Add(share, bytes_.page_read);
                 break;
         }
     }
@@ -145,9 +172,15 @@ double TimeLeftEstimate::Report(const UpdateProgress &progress, double seconds) 
     }
     if (!measured_) return shown_;
 
-    const int all_steps = kErasingSteps + kWritingSteps + verifying_steps_;
-    double left = 0.0;
-    for (int step = position_ + 1; step <= all_steps; ++step) left += StepCost(step);
+    const Costs costs = CurrentCosts();
+    const int erase_left = std::max(0, kErasingSteps - position_);
+    const int writes_left = std::clamp(kErasingSteps + kWritingSteps - position_, 0, kWritingSteps);
+    const int checks_left = position_ < kCheckValueStep ? 1 : 0;
+    const int reads_left = std::clamp(
+        kErasingSteps + kWritingSteps + verifying_steps_ - std::max(position_, kCheckValueStep), 0,
+        verifying_steps_ - 1);
+    const double left = erase_left * costs.erase + writes_left * costs.page_write +
+                        checks_left * costs.check_value + reads_left * costs.page_read;
     shown_ = shown_ < 0.0 ? left : std::min(left, shown_ + kRiseAllowance);
     return shown_;
 }

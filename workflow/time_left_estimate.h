@@ -16,6 +16,8 @@
 // that recorded sequences replay exactly.
 #pragma once
 
+#include <vector>
+
 #include "serial/link_session.h"
 #include "workflow/front_end.h"
 
@@ -30,6 +32,29 @@ struct StepLineBytes {
 };
 StepLineBytes LineBytesOfSteps();
 
+// The times steps of one kind took, each per unit of the step (a byte of a page transfer, or one
+// erase step), and the median that stands for them: a step that took long once (a reply lost,
+// and the frame sent again after a second of silence) does not make every step left look as
+// slow. What such steps took beyond the median is counted apart.
+class StepTimes {
+  public:
+    void Add(double seconds, double units);
+    bool Empty() const { return samples_.empty(); }
+    double Units() const { return units_; }
+    // The median time per unit; 0 while empty.
+    double Median() const;
+    // Seconds the steps took beyond the median.
+    double Excess(double median) const;
+
+  private:
+    struct Sample {
+        double per_unit;
+        double units;
+    };
+    std::vector<Sample> samples_;
+    double units_ = 0.0;
+};
+
 class TimeLeftEstimate {
   public:
     // line_baud: the rate the port was set to, in bits per second. measured: the bytes and time
@@ -42,10 +67,14 @@ class TimeLeftEstimate {
     double Report(const UpdateProgress &progress, double seconds);
 
   private:
-    // The learned cost in seconds of the step at (1-based) position step.
-    double StepCost(int step) const;
-    double SecondsPerByte() const;
-    double EraseTime() const;
+    // What one step of each kind is expected to cost now, in seconds.
+    struct Costs {
+        double erase;
+        double page_write;
+        double check_value;
+        double page_read;
+    };
+    Costs CurrentCosts() const;
     void Attribute(int from, int to, double seconds);
 
     StepLineBytes bytes_;
@@ -56,10 +85,8 @@ class TimeLeftEstimate {
     double shown_ = -1.0;
     // What the steps done so far took: erase steps and page transfers (writes and reads).
     bool measured_ = false;  // a step has been timed
-    int erase_steps_ = 0;
-    double erase_seconds_ = 0.0;
-    double transfer_bytes_ = 0.0;
-    double transfer_seconds_ = 0.0;
+    StepTimes erase_steps_;
+    StepTimes transfers_;
 };
 
 }  // namespace tornelvox

@@ -90,6 +90,7 @@ struct Pace {
     int verifying_steps;
     bool name_page_read;  // the attempt read the name page before programming
     bool counting_steps_alike_fails;
+    int resent_page = 0;  // a page write whose reply was lost: sent again after 1 s of silence
 };
 
 // Up to ±3 % of a step's time, the same for every run: a line and a scheduler are never even.
@@ -117,6 +118,9 @@ std::vector<TimedReport> Recorded(const Pace &pace) {
     report(UpdateStage::kWriting, 0, kWritingSteps);
     for (int step = 1; step <= kWritingSteps; ++step) {
         now += (bytes.page_write * byte_seconds + pace.page_ms / 1000.0) * Jitter(state);
+        if (step == pace.resent_page) {
+            now += 1.0 + bytes.page_write * byte_seconds + pace.page_ms / 1000.0;
+        }
         report(UpdateStage::kWriting, step, kWritingSteps);
     }
     report(UpdateStage::kVerifying, 0, pace.verifying_steps);
@@ -160,6 +164,8 @@ const Pace kPaces[] = {
      500, 0, kCheckValueVerifyingSteps, true, true},
     {"slow erase steps of 400 ms at 115,200 baud", 115200, 115200, 400, 1000, 2,
      kCheckValueVerifyingSteps, false, true},
+    {"115,200 baud, the 5th page write sent again after 1 s of silence", 115200, 115200, 100, 1000,
+     2, kCheckValueVerifyingSteps, true, true, 5},
 };
 
 class RecordedAttempt : public ::testing::TestWithParam<Pace> {};
