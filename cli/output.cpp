@@ -66,12 +66,10 @@ void Output::EraseBar() {
 
 void Output::DrawBar() {
     if (mode_ != OutputMode::kTerminal || !progress_running_) return;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - attempt_start_).count();
     // The log's unfinished line goes back above the bar, which has a line of its own.
     std::string text = pending_;
     if (!pending_.empty()) text += '\n';
-    text += BarLine(last_, elapsed, columns_);
+    text += BarLine(last_, columns_);
     WriteOut(text);
     bar_shown_ = true;
 }
@@ -135,14 +133,12 @@ void Output::Progress(const UpdateProgress &progress) {
                            {"attempt", progress.attempt},
                            {"stage", StageName(progress.stage)},
                            {"done", progress.done},
-                           {"total", progress.total}}));
+                           {"total", progress.total},
+                           {"seconds_left", SecondsLeftJson(progress)}}));
         return;
     }
-    // A retried attempt starts again, and so does its clock.
-    if (!progress_running_ || !Forward(progress, last_)) {
-        attempt_start_ = std::chrono::steady_clock::now();
-        last_decile_ = -1;
-    }
+    // A retried attempt starts again.
+    if (!progress_running_ || !Forward(progress, last_)) last_decile_ = -1;
     progress_running_ = true;
     last_ = progress;
     if (mode_ == OutputMode::kPlain) {

@@ -59,7 +59,6 @@ class Output {
     bool progress_running_ = false;
     UpdateProgress last_{};
     int columns_ = 80;
-    std::chrono::steady_clock::time_point attempt_start_{};
     int last_decile_ = -1;  // plain progress lines: the last tenth reported in this attempt
 };
 

@@ -13,6 +13,7 @@
 
 #include "cli/adapter_log.h"
 #include "cli/json_text.h"
+#include "cli/progress_meter.h"
 #include "firmware/state_folder.h"
 #include "serial/outside_text.h"
 #include "workflow/progress_estimate.h"
@@ -143,6 +144,7 @@ void Reporter::Progress(const UpdateProgress &progress) {
                    {"stage", StageName(progress.stage)},
                    {"done", progress.done},
                    {"total", progress.total},
+                   {"seconds_left", SecondsLeftJson(progress)},
                    {"port", row.port}});
     } else if (run_.request_.terminal) {
         run_.dirty_ = true;

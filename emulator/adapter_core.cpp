@@ -108,6 +108,7 @@ AdapterReply AdapterCore::Handle(int code, const std::vector<std::uint8_t> &fram
             std::uint32_t check = flash_.CheckValue();
             if (faults.corrupt_check_value) check ^= 0x5A5A5A5Au;
             reply.bytes = CheckValueReply(check);
+            reply.work_time = std::chrono::milliseconds(config_.verify_delay_ms);
             break;
         }
         case kCodeReadPage:

@@ -314,13 +314,15 @@ std::size_t EmulatedAdapter::Impl::Send(const std::vector<std::uint8_t> &bytes,
 
 std::size_t EmulatedAdapter::Impl::SendPaced(const std::uint8_t *data, std::size_t size) {
     std::size_t sent = 0;
+    // The line is busy from now or from the end of what went before; within these bytes a piece
+    // that went out late does not hold back the next, so they keep the line's rate on average.
+    if (Paced()) tx_line_free = std::max(tx_line_free, Clock::now());
     while (sent < size) {
         std::size_t chunk = size - sent;
         if (Paced()) {
             // A piece goes out once its last byte would have crossed the line.
             chunk = std::min(chunk, kPacedPiece);
-            tx_line_free = std::max(tx_line_free, Clock::now()) +
-                           ByteTime() * static_cast<std::int64_t>(chunk);
+            tx_line_free += ByteTime() * static_cast<std::int64_t>(chunk);
             if (!line.SleepUntil(tx_line_free)) break;
         }
         const std::size_t done = line.WriteAll(data + sent, chunk, kWriteStallLimit);

@@ -52,6 +52,8 @@ struct AdapterConfig {
     bool handshake_only_after_recovery = false;
     // Time one erase step (kCodeErase) takes before its reply.
     int erase_delay_ms = 0;
+    // Time the check value (kCodeVerify) takes before its reply: the adapter reads its flash.
+    int verify_delay_ms = 0;
     // A handshake followed by more input within this time is a burst frame and not answered.
     int handshake_settle_ms = 20;
     // A partial frame with no further input for this long is dropped as unexpected bytes;

@@ -58,6 +58,14 @@ int main(int argc, char **argv) {
                    "Pace replies as a line at this rate would (10 bits a byte); 0 is unpaced")
         ->capture_default_str()
         ->check(CLI::Range(0, 10000000));
+    app.add_option("--erase-step-ms", config.erase_delay_ms,
+                   "Time the adapter takes for each erase step before it replies")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 60000));
+    app.add_option("--verify-ms", config.verify_delay_ms,
+                   "Time the adapter takes to compute the check value before it replies")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 60000));
     app.add_flag("--strange-line-mode", config.strange_line_mode,
                  "Leave the line with translation, parity and flow control on, as a careless "
                  "other program might, instead of raw");

@@ -57,6 +57,33 @@ void Keep(WholeReply *whole, const unsigned char *data, int count) {
 
 }  // namespace
 
+namespace {
+
+// How long a reply took, from the moment its frame was written to the arrival of its last byte.
+class ArrivalTimes {
+  public:
+    void Arrived(int bytes) {
+        if (bytes <= 0) return;
+        last_ = Port::Clock::now();
+        total_ += bytes;
+    }
+    // Adds the frame's and the reply's bytes, and the time the exchange took, to the session's
+    // timing of long exchanges when the reply was long enough to tell the line's rate.
+    void Record(LinkSession &link) const {
+        if (total_ < kLineTimingBytes) return;
+        link.LongExchangeTiming.bytes +=
+            static_cast<std::size_t>(total_ + FrameLength(link.WriteComm_op));
+        link.LongExchangeTiming.seconds += std::chrono::duration<double>(last_ - start_).count();
+    }
+
+  private:
+    const Port::Clock::time_point start_ = Port::Clock::now();
+    Port::Clock::time_point last_{};
+    int total_ = 0;
+};
+
+}  // namespace
+
 int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole) {
     const int calls_per_chunk = ReadCallsPerChunk(link.WriteComm_op);
     const int capture_chunk = CaptureChunk(link.WriteComm_op);
@@ -64,6 +91,7 @@ int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole) {
     if (whole != nullptr) whole->kept = 0;
     if (wanted <= 0) return 0;
 
+    ArrivalTimes arrivals;
     int total = 0;
     int remaining = wanted;
     unsigned char chunk[kChunkBufferSize];
@@ -72,16 +100,20 @@ int ReadCOMM(LinkSession &link, int wanted, WholeReply *whole) {
         int received = 0;
         for (int call = 0; call < calls_per_chunk && received < size; ++call) {
             // Each call asks for the whole chunk size again, as long as the buffer has room.
-            received +=
+            const int got =
                 ReadOnce(link, chunk + received, std::min(size, kChunkBufferSize - received));
+            arrivals.Arrived(got);
+            received += got;
         }
-        if (received == 0) return total;
+        if (received == 0) break;
         if (chunk_number == capture_chunk) DumpRead(link, received, chunk);
         Keep(whole, chunk, received);
         total += received;
         remaining -= received;
-        if (remaining <= 0) return total;
+        if (remaining <= 0) break;
     }
+    arrivals.Record(link);
+    return total;
 }
 
 namespace {

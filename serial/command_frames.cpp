@@ -184,6 +184,11 @@ bool ReplyMustBeCommandComplete(int code) {
     return entry != nullptr && entry->reply_shape == Reply::kCommandComplete;
 }
 
+int FrameLength(int code) {
+    const CatalogueEntry *entry = Find(code);
+    return entry ? entry->frame_length : 0;
+}
+
 int ReplyLength(int code) {
     const CatalogueEntry *entry = Find(code);
     return entry ? entry->reply_length : 0;

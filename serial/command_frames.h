@@ -38,6 +38,9 @@ std::chrono::milliseconds FrameWriteBound(const LinkSession &link, int code);
 // when in.page does not hold exactly kPageSize bytes.
 std::size_t BuildFrame(int code, const FrameInputs &in, unsigned char *frame);
 
+// Length in bytes of the frame of code (0 for a code without a frame).
+int FrameLength(int code);
+
 // Reply length the catalogue waits for after code (0 for none).
 int ReplyLength(int code);
 

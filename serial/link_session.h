@@ -48,6 +48,16 @@ inline constexpr int kCaptureSize = 64;
 inline constexpr std::size_t kPageSize = 4096;
 inline constexpr std::size_t kMaxFrameSize = 12 + kPageSize;
 
+// Reply bytes that tell the line's rate well enough: a page read's reply has 4,110; the other
+// commands' replies have at most 33.
+inline constexpr int kLineTimingBytes = 1024;
+
+// Bytes that crossed the line and the seconds they took.
+struct LineTiming {
+    std::size_t bytes = 0;
+    double seconds = 0.0;
+};
+
 // What the frame builder reads: the inputs of the next frame. Set by their owners before they
 // ask for the command.
 struct FrameInputs {
@@ -149,6 +159,17 @@ class LinkSession : public FrameInputs {
     // Code of the last WriteComm call, stored first thing on every call. The exchange reads it
     // to choose its read limits and capture window.
     int WriteComm_op = 0;
+
+    // --- What the line's rate turned out to be.
+
+    // The rate in bits per second SetParameters last applied to the port; 0 before any.
+    int LineBaud = 0;
+    // Exchanges with a long reply (page reads, at least kLineTimingBytes): the bytes of their
+    // frames and replies, and the time from each frame written to its reply's last byte. Line
+    // time mostly, with the little each exchange waits besides, as a page write's does too.
+    // Added to by every such exchange; whoever wants the rate of a stretch of work clears it
+    // first.
+    LineTiming LongExchangeTiming;
 
     // --- The message log of this session.
 

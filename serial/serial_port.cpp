@@ -43,7 +43,10 @@ int EffectiveBaudRate(int baud) {
 }
 
 bool SetParameters(LinkSession &link, int baud) {
-    return link.LinePort().Configure(EffectiveBaudRate(baud));
+    const int applied = EffectiveBaudRate(baud);
+    if (!link.LinePort().Configure(applied)) return false;
+    link.LineBaud = applied;
+    return true;
 }
 
 bool InitPort(LinkSession &link) {

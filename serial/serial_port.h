@@ -27,8 +27,9 @@ int EffectiveBaudRate(int baud);
 // translation), no output processing (OPOST off), no echo, canonical input, signals or
 // extensions. Reads return after VMIN 0 / VTIME 1 (0.1 s of silence). Sets
 // EffectiveBaudRate(baud), in bits per second, for output and input; all applied at once
-// (TCSANOW). Returns true when the settings were applied; false if no port is open, the
-// attributes cannot be read, the host has no such rate, or applying them failed.
+// (TCSANOW). Returns true when the settings were applied, and then records the rate in LineBaud;
+// false if no port is open, the attributes cannot be read, the host has no such rate, or applying
+// them failed.
 bool SetParameters(LinkSession &link, int baud);
 
 // Reopens the port at ComPortName (an open port stays as it is) at 115,200 baud. Returns true

@@ -275,7 +275,6 @@ void ViewController::ApplyButtons(ButtonState state) {
         // Every end of an update (success, failure, cancel) hands the buttons back.
         ui_->pbUpdate->hide();
         ui_->pbUpdate->reset();
-        progress_attempt_ = 0;
         // The worker clears its running flag before it hands the buttons back: then what it
         // found is the session's to read.
         if (update_started_ && !session_->UpdateFirmwareRunning.load()) {
@@ -293,19 +292,15 @@ void ViewController::ShowProgress(const UpdateProgress &progress) {
 }
 
 void ViewController::ApplyProgress(const UpdateProgress &progress) {
-    if (progress.attempt != progress_attempt_) {
-        // A retried attempt starts again from erasing: the bar and the clock start over.
-        progress_attempt_ = progress.attempt;
-        attempt_clock_.start();
-    }
+    // A retried attempt starts again from erasing, and so does the bar. The time left comes with
+    // the report, estimated by the update worker.
     const double percent = OverallPercent(progress);
-    const double elapsed = static_cast<double>(attempt_clock_.elapsed()) / 1000.0;
     ui_->pbUpdate->show();
     // The text first: whoever watches the value sees the text that goes with it.
     ui_->pbUpdate->setFormat(QString("Attempt %1 · %2 · %p % · %3 left")
                                  .arg(progress.attempt)
                                  .arg(StageName(progress.stage))
-                                 .arg(QString::fromStdString(TimeLeftText(percent, elapsed))));
+                                 .arg(QString::fromStdString(TimeLeftText(progress.seconds_left))));
     ui_->pbUpdate->setValue(static_cast<int>(std::floor(percent)));
 }
 

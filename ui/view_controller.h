@@ -2,7 +2,6 @@
 // under them the line that says which candidate serial devices are connected.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -132,9 +131,7 @@ class ViewController : public QWidget {
     // Interface thread only.
     bool background_action_ = false;         // a Check or a settings read runs on a worker
     bool cancel_pending_ = false;            // a Cancel waits for the update worker's end
-    int progress_attempt_ = 0;               // the attempt the bar shows; 0 before the first report
     QPointer<QWidget> focus_before_action_;  // gets the focus back when the Check ends
-    QElapsedTimer attempt_clock_;            // since the shown attempt's first report
     QString title_note_;
     // The device line; interface thread only. Listing the folders and the device tree opens no
     // node, so nothing is ever sent to a device because it was plugged in.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -30,6 +31,10 @@ struct AdapterSession : FirmwareSession, SettingsValues {
     // The pause after a failed attempt that is retried, in seconds (3). Tests replace it. Change
     // it only while no worker runs.
     std::function<void(unsigned seconds)> RetryPause = SleepBeforeRetry;
+    // The clock the update worker times each attempt's programming steps by, for the time left
+    // it reports. Tests replace it. Change it only while no worker runs.
+    std::function<std::chrono::steady_clock::time_point()> ProgressClock =
+        std::chrono::steady_clock::now;
     // Set by the Setting action before the dialog opens; cleared once by the dialog when it
     // closes, after it has filled in the applied values. The settings worker waits for it to
     // clear (ClearDeviceSettingRunning wakes it).

@@ -76,6 +76,9 @@ struct UpdateProgress {
     int done = 0;                                     // steps of this stage finished
     int total = 0;                                    // steps of this stage in all
     int verifying_total = kCheckValueVerifyingSteps;  // steps the verifying stage has
+    // Seconds this attempt's programming has left, as the update worker estimates them from
+    // what each remaining step costs (see TimeLeftEstimate); negative while unknown.
+    double seconds_left = -1.0;
 };
 
 class FrontEnd {

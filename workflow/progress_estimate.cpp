@@ -52,11 +52,9 @@ double OverallPercent(const UpdateProgress &progress) {
     return 100.0 * (StepsBefore(progress.stage) + within) / all_steps;
 }
 
-std::string TimeLeftText(double percent, double elapsed_seconds) {
-    if (!(percent >= 1.0) || !(elapsed_seconds >= 0.0)) return "--:--";
-    const double left = percent >= 100.0 ? 0.0 : elapsed_seconds * (100.0 - percent) / percent;
-    if (left > 99 * 60 + 59) return "--:--";
-    const long seconds = std::lround(left);
+std::string TimeLeftText(double seconds_left) {
+    if (!(seconds_left >= 0.0) || seconds_left > 99 * 60 + 59) return "--:--";
+    const long seconds = std::lround(seconds_left);
     char text[48];
     std::snprintf(text, sizeof text, "%ld:%02ld", seconds / 60, seconds % 60);
     return text;

@@ -20,9 +20,8 @@ inline constexpr int kVerifyingSteps = kCheckValueVerifyingSteps;
 // the report's verifying_total steps when that is one of its two sizes, else 2.
 double OverallPercent(const UpdateProgress &progress);
 
-// The time left when percent of the attempt took elapsed_seconds, as "m:ss"; "--:--" while too
-// little is done to say (under 1 %).
-std::string TimeLeftText(double percent, double elapsed_seconds);
+// The time left, as "m:ss"; "--:--" when it is unknown (negative) or beyond 99:59.
+std::string TimeLeftText(double seconds_left);
 
 // The stage's name as the displays and the JSON lines give it: "erasing", "writing",
 // "verifying".

@@ -22,6 +22,7 @@
 #include "firmware/firmware_update.h"
 #include "serial/node_identity.h"
 #include "serial/node_return.h"
+#include "workflow/time_left_estimate.h"
 #include "workflow/update_flow.h"
 
 namespace tornelvox {
@@ -461,6 +462,9 @@ AttemptEnd AddressHeldForLaterAttempt(UpdateRun &run) {
 
 AttemptEnd RunAttempt(UpdateRun &run, int failed_attempts) {
     AdapterSession &session = run.session;
+    // The long exchanges of this attempt before programming (the name page read) tell the time
+    // left estimate what a page costs on this line.
+    session.LongExchangeTiming = {};
     if (!Set2Boot(session)) return AttemptEnd::kFailed;
     // Later attempts write the address held without reading, unless the adapter was unplugged
     // since the last read: then it is read again, and which adapter answers is established.
@@ -541,8 +545,17 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
     ShowMsg(session, "\n Start the programming: \n");
     UpdateRun run{session, *front_end};
     run.usb_serial = UsbSerialNumber(session.SysfsRoot, session.ComPortName);
-    // Each step of programming reaches the front end with the attempt it belongs to.
-    session.FlashProgressSink = [&run](const FlashProgress &step) {
+    // Each step of programming reaches the front end with the attempt it belongs to and the time
+    // its programming has left. Programming that starts again (the next attempt) starts the
+    // estimate over, from the line's rate and whatever the attempt measured of it so far.
+    std::optional<TimeLeftEstimate> time_left;
+    std::chrono::steady_clock::time_point programming_start{};
+    session.FlashProgressSink = [&run, &time_left, &programming_start](const FlashProgress &step) {
+        const std::chrono::steady_clock::time_point now = run.session.ProgressClock();
+        if (!time_left || (step.stage == UpdateStage::kErasing && step.done == 0)) {
+            time_left.emplace(run.session.LineBaud, run.session.LongExchangeTiming);
+            programming_start = now;
+        }
         // A step done, or a later stage: the flash has been erased, in part or in whole.
         if (step.stage != UpdateStage::kErasing || step.done > 0) run.erasing_begun = true;
         // Writing reports the name page as its last step but one (page 0 comes last).
@@ -550,8 +563,11 @@ int RunUpdateWorker(AdapterSession &session, const std::shared_ptr<FrontEnd> &fr
             step.stage == UpdateStage::kVerifying) {
             run.name_page_written = true;
         }
-        run.front_end.ReportProgress(
-            {run.attempt, step.stage, step.done, step.total, step.verifying_total});
+        UpdateProgress progress{run.attempt, step.stage, step.done, step.total,
+                                step.verifying_total};
+        progress.seconds_left = time_left->Report(
+            progress, std::chrono::duration<double>(now - programming_start).count());
+        run.front_end.ReportProgress(progress);
     };
     int failed_attempts = 0;
     bool disconnection_told = false;

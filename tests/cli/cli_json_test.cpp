@@ -53,6 +53,29 @@ TEST_F(CliTest, UpdateResultNamesPortAddressAndVersions) {
     EXPECT_EQ(result.value("address", "").size(), 17u) << result;
 }
 
+// Each progress line carries the update worker's time left: null at the attempt's first report,
+// before any step is measured, then whole seconds down to 0 at the last. The emulator takes time
+// for its erase steps and its check value, as an adapter does.
+TEST_F(CliTest, UpdateProgressLinesCarryTheTimeLeft) {
+    StartEmulator(1, {"--erase-step-ms", "5", "--verify-ms", "50"});
+    const Finished finished = Run({"update", "--yes", "--json"});
+    EXPECT_EQ(finished.status, 0);
+    std::vector<nlohmann::json> progress;
+    for (const nlohmann::json &line : ParseLines(finished.out)) {
+        if (line.value("type", "") == "progress") progress.push_back(line);
+    }
+    ASSERT_EQ(progress.size(), 31u + 255u + 3u);
+    for (const char *key : {"attempt", "stage", "done", "total", "seconds_left"}) {
+        for (const nlohmann::json &line : progress) ASSERT_TRUE(line.contains(key)) << line;
+    }
+    EXPECT_TRUE(progress.front()["seconds_left"].is_null()) << progress.front();
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+        ASSERT_TRUE(progress[i]["seconds_left"].is_number_integer()) << progress[i];
+        EXPECT_GE(progress[i]["seconds_left"].get<int>(), 0) << progress[i];
+    }
+    EXPECT_EQ(progress.back()["seconds_left"], 0) << progress.back();
+}
+
 TEST_F(CliTest, PortsResultListsEveryNode) {
     const std::string adapter = StartEmulator(1, {"--version", "0x300"});
     const Finished finished = Run({"ports", "--json"});

@@ -327,22 +327,26 @@ TEST(Options, VerifyAllIsAnUpdateOptionOffByDefault) {
     }
 }
 
-TEST(Progress, TimeLeftFromTheShareDone) {
-    EXPECT_EQ(TimeLeftText(0.5, 10.0), "--:--");
-    EXPECT_EQ(TimeLeftText(25.0, 30.0), "1:30");
-    EXPECT_EQ(TimeLeftText(50.0, 61.0), "1:01");
-    EXPECT_EQ(TimeLeftText(100.0, 90.0), "0:00");
-    EXPECT_EQ(TimeLeftText(1.0, 3600.0), "--:--");  // beyond 99:59
+TEST(Progress, TimeLeftAsMinutesAndSeconds) {
+    EXPECT_EQ(TimeLeftText(-1.0), "--:--");  // not known yet
+    EXPECT_EQ(TimeLeftText(90.0), "1:30");
+    EXPECT_EQ(TimeLeftText(60.6), "1:01");
+    EXPECT_EQ(TimeLeftText(0.0), "0:00");
+    EXPECT_EQ(TimeLeftText(6000.0), "--:--");  // beyond 99:59
 }
 
-TEST(Progress, BarFitsTheTerminal) {
-    const UpdateProgress step{2, UpdateStage::kWriting, 127, 254};
+TEST(Progress, BarFitsTheTerminalAndShowsTheReportsTimeLeft) {
+    UpdateProgress step{2, UpdateStage::kWriting, 127, 254};
+    step.seconds_left = 75.0;
     for (int columns : {20, 40, 80, 200}) {
-        const std::string line = BarLine(step, 10.0, columns);
+        const std::string line = BarLine(step, columns);
         EXPECT_LT(line.size(), static_cast<std::size_t>(columns)) << line;
         EXPECT_EQ(line.rfind("attempt 2  writing", 0), 0u) << line;
     }
-    EXPECT_NE(BarLine(step, 10.0, 80).find(" 54 %"), std::string::npos);
+    EXPECT_NE(BarLine(step, 80).find(" 54 %  1:15 left"), std::string::npos);
+    step.seconds_left = -1.0;
+    EXPECT_NE(BarLine(step, 80).find("--:-- left"), std::string::npos);
+    EXPECT_EQ(SecondsLeftJson(step), nullptr);
 }
 
 }  // namespace

@@ -165,12 +165,23 @@ TEST_F(EmulatorTest, SplitReplyComesInPiecesWithPauses) {
     EXPECT_EQ(port->Read(23, milliseconds(200)).size(), 23u);
 }
 
-TEST_F(EmulatorTest, EraseDelaySlowsEachEraseStep) {
-    Begin({.erase_delay_ms = 100});
+// The adapter's own time for an erase step and for the check value: the reply waits for it.
+TEST_F(EmulatorTest, AdapterTimeDelaysEraseStepAndCheckValue) {
+    struct Row {
+        const char *name;
+        Bytes frame;
+        std::size_t reply;
+        int adapter_ms;
+    };
+    Begin({.erase_delay_ms = 100, .verify_delay_ms = 150});
     EnterBootLoader();
-    const auto start = Clock::now();
-    EXPECT_EQ(port->Exchange(EraseFrame(3), 16, milliseconds(300)).size(), 16u);
-    EXPECT_GE(Clock::now() - start, milliseconds(100));
+    for (const Row &row :
+         {Row{"erase step", EraseFrame(3), 16, 100}, Row{"check value", kVerify, 11, 150}}) {
+        const auto start = Clock::now();
+        EXPECT_EQ(port->Exchange(row.frame, row.reply, milliseconds(400)).size(), row.reply)
+            << row.name;
+        EXPECT_GE(Clock::now() - start, milliseconds(row.adapter_ms)) << row.name;
+    }
 }
 
 // Which frames a rule hits: skip, times, and the option and page filters.

@@ -55,6 +55,28 @@ class ProgressBarTest : public MainWindowTest {
     std::vector<BarSample> samples_;
 };
 
+// The bar says the time left the worker's report carries, "--:--" while it is unknown, in the
+// format the window has always had.
+TEST_F(ProgressBarTest, BarShowsTheTimeLeftTheReportCarries) {
+    struct Row {
+        double seconds_left;
+        const char *text;
+    };
+    const Row rows[] = {
+        {-1.0, "Attempt 1 · writing · 54 % · --:-- left"},
+        {75.0, "Attempt 1 · writing · 54 % · 1:15 left"},
+        {74.6, "Attempt 1 · writing · 54 % · 1:15 left"},
+        {0.0, "Attempt 1 · writing · 54 % · 0:00 left"},
+    };
+    for (const Row &row : rows) {
+        UpdateProgress progress{1, UpdateStage::kWriting, 127, 254};
+        progress.seconds_left = row.seconds_left;
+        window_->ShowProgress(progress);
+        EXPECT_TRUE(WaitFor([&] { return Bar()->text().toStdString() == row.text; }))
+            << Bar()->text().toStdString() << " for " << row.seconds_left;
+    }
+}
+
 struct EndCase {
     const char *name;
     int failing_page_writes;  // writes of page 40 that fail (two fail an attempt; kAlways)
