@@ -19,6 +19,7 @@
 #include "emulator/device_tree.h"
 #include "emulator/emulated_adapter.h"
 #include "emulator/foreign_device.h"
+#include "tests/support/temporary_folder.h"
 
 namespace tornelvox::cli {
 namespace {
@@ -36,9 +37,7 @@ constexpr char kSerial[] = "A50285BI";
 class PortsDevice : public ::testing::Test {
   protected:
     void SetUp() override {
-        char folder[] = "/tmp/tvx-ports-XXXXXX";  // short: a candidate's path must fit
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        root_ = folder;
+        ASSERT_FALSE(root_.empty());
         fs::create_directory(root_ / "dev");
         session_->DeviceDirectory = (root_ / "dev").string();
         session_->SysfsRoot = (root_ / "sys").string();
@@ -60,8 +59,6 @@ class PortsDevice : public ::testing::Test {
     void TearDown() override {
         echo_.Stop();
         adapter_.Stop();
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     std::string Node(int number) const {
@@ -99,7 +96,8 @@ class PortsDevice : public ::testing::Test {
         return ::testing::internal::GetCapturedStdout();
     }
 
-    fs::path root_;
+    testing::TemporaryFolder folder_{"tvx-ports"};
+    const fs::path root_ = folder_.path();
     std::shared_ptr<AdapterSession> session_ = std::make_shared<AdapterSession>();
     emu::EmulatedAdapter adapter_{emu::AdapterConfig{.usb_serial = kSerial}};
     emu::ForeignDevice echo_{emu::ForeignKind::kEcho};

@@ -13,6 +13,7 @@
 
 #include "emulator/device_tree.h"
 #include "emulator/emulated_adapter.h"
+#include "tests/support/temporary_folder.h"
 
 namespace tornelvox {
 namespace {
@@ -162,9 +163,9 @@ TEST(DeviceStatusMemory, FirmwareGoesWithItsNodeOrALaterCheck) {
 // The listing reads the folders and the device tree: the emulator's node linked into a device
 // folder, listed as a USB device in a stand-in tree, and nothing sent to it.
 TEST(ListPresentNodes, TheFoldersCandidatesAsTheDeviceTreeDescribesThem) {
-    char pattern[] = "/tmp/tornelvox-status-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path folder = pattern;
+    const testing::TemporaryFolder temporary("tornelvox-status");
+    const fs::path folder = temporary.path();
+    ASSERT_FALSE(folder.empty());
     fs::create_directories(folder / "dev");
     fs::create_directories(folder / "run");
     fs::create_directories(folder / "sys");
@@ -190,7 +191,6 @@ TEST(ListPresentNodes, TheFoldersCandidatesAsTheDeviceTreeDescribesThem) {
                                                " · Tornelvox Emulated adapter, serial EMU0001");
     EXPECT_EQ(adapter.BytesReceived(), 0u) << adapter.Transcript();
     adapter.Stop();
-    fs::remove_all(folder);
 }
 
 }  // namespace

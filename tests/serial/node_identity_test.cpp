@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/temporary_folder.h"
+
 namespace tornelvox {
 namespace {
 
@@ -25,15 +27,12 @@ void Write(const fs::path &path, const std::string &text) {
 class DeviceTree : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tornelvox-sysfs-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
+        ASSERT_FALSE(root_.empty());
         fs::create_directories(root_ / "dev");
         Write(root_ / "dev" / "ttyX", "");
         // The names a user sees are links, as the search's call-out names are.
         fs::create_symlink(root_ / "dev" / "ttyX", root_ / "dev" / "cu.usbserial-X");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // Lists ttyX with its device at device (relative to the tree) and the driver bound at
     // driver_at (relative too; empty for none).
@@ -53,7 +52,8 @@ class DeviceTree : public ::testing::Test {
         return IdentifyNode((root_ / "sys").string(), (root_ / "dev" / "cu.usbserial-X").string());
     }
 
-    fs::path root_;
+    testing::TemporaryFolder folder_{"tornelvox-sysfs"};
+    const fs::path root_ = folder_.path();
 };
 
 constexpr char kUsbDevice[] = "devices/usb1/1-1";

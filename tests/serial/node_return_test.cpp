@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/temporary_folder.h"
+
 namespace tornelvox {
 namespace {
 
@@ -24,9 +26,7 @@ using Clock = std::chrono::steady_clock;
 class NodeReturnTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char folder[] = "/tmp/tornelvox-node-return-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
+        ASSERT_FALSE(folder_.empty());
         target_ = folder_ / "pty";
         std::filesystem::create_directory(target_);  // anything a link can lead to
         stop_fd_ = eventfd(0, EFD_CLOEXEC);
@@ -34,11 +34,10 @@ class NodeReturnTest : public ::testing::Test {
     }
     void TearDown() override {
         if (stop_fd_ >= 0) close(stop_fd_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
 
-    std::filesystem::path folder_;
+    testing::TemporaryFolder temporary_{"tornelvox-node-return"};
+    const std::filesystem::path folder_ = temporary_.path();
     std::filesystem::path target_;
     int stop_fd_ = -1;
 };

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temporary_folder.h"
+
 namespace tornelvox {
 namespace {
 
@@ -28,14 +30,11 @@ constexpr milliseconds kQuietWait{100};
 class NodeWatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tornelvox-watch-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
+        ASSERT_FALSE(root_.empty());
         fs::create_directories(root_ / "dev");
         fs::create_directories(root_ / "pts");
         Touch(root_ / "pts" / "7");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     static void Touch(const fs::path &path) {
         const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
@@ -58,7 +57,8 @@ class NodeWatchTest : public ::testing::Test {
         return watch.TakeChanges(&gone);
     }
 
-    fs::path root_;
+    testing::TemporaryFolder folder_{"tornelvox-watch"};
+    const fs::path root_ = folder_.path();
 };
 
 TEST_F(NodeWatchTest, ALinkMadeOrRemovedIsAChangeAndRemovedOnesAreNamed) {
