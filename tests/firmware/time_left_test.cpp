@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/firmware/adapter_fixture.h"
@@ -194,7 +196,17 @@ TEST_P(RecordedAttempt, TimeLeftFallsAndAddsUpToTheAttempt) {
 
 INSTANTIATE_TEST_SUITE_P(Paces, RecordedAttempt, ::testing::ValuesIn(kPaces),
                          [](const ::testing::TestParamInfo<Pace> &info) {
-                             return "Pace" + std::to_string(info.index);
+                             // The row's words, as a test name takes them.
+                             std::string name;
+                             bool word_start = true;
+                             for (const char c : std::string_view(info.param.name)) {
+                                 const bool kept = std::isalnum(static_cast<unsigned char>(c));
+                                 if (kept) {
+                                     name += word_start ? static_cast<char>(std::toupper(c)) : c;
+                                 }
+                                 word_start = !kept && c != ',';
+                             }
+                             return name;
                          });
 
 // The worker against the emulated adapter with a clock of its own; reports and their times as the
