@@ -1,5 +1,4 @@
 // `tornelvox check`: the Check action and its log.
-#include <cstdio>
 
 #include "cli/commands.h"
 #include "cli/json_text.h"
@@ -10,12 +9,6 @@ namespace tornelvox::cli {
 
 CheckResult CheckAdapter(AdapterSession &session, const Options &options) {
     return options.port.empty() ? RunCheck(session) : RunCheckAt(session, options.port);
-}
-
-std::string VersionText(int version) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(version) & 0xFFF);
-    return text;
 }
 
 void EmitResult(Output &output, ExitStatus status, nlohmann::json details) {

@@ -33,9 +33,6 @@ ExitStatus RunSettingsSetCommand(RunContext &context);
 // The Check, on the node --port names or by the search.
 CheckResult CheckAdapter(AdapterSession &session, const Options &options);
 
-// A firmware version as the log shows it ("302").
-std::string VersionText(int version);
-
 // The exit status of an update that ended at end; a stop asked for turns any end but success into
 // cancelled.
 ExitStatus StatusOfUpdateEnd(UpdateEnd end, bool cancel_requested);

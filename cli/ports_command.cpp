@@ -1,6 +1,7 @@
 // `tornelvox ports`: every candidate node and what it is.
 #include "cli/commands.h"
 #include "cli/json_text.h"
+#include "firmware/firmware_update.h"
 #include "serial/node_identity.h"
 #include "serial/serial_port.h"
 #include "workflow/port_survey.h"

@@ -53,6 +53,9 @@ bool IdentifyAdapterQuietly(FirmwareSession &session);
 // Version number of three characters: (v(d0) << 8) | (v(d1) << 4) | v(d2), with char2int as v.
 int GetVerNum(const char *digits);
 
+// A firmware version as the log shows it, its three hexadecimal digits ("302" for 0x302).
+std::string VersionText(int version);
+
 // Digit value of a hexadecimal character ('0'-'9', 'a'-'f', 'A'-'F'); 0 for anything else.
 int char2int(char c);
 

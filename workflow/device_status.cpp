@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <utility>
 
@@ -18,12 +17,6 @@ bool SamePath(const std::string &a, const std::string &b) {
 }
 
 }  // namespace
-
-std::string FirmwareVersionText(int version) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(version) & 0xFFFu);
-    return text;
-}
 
 FirmwareSeen FirmwareReadBy(const FirmwareFindings &findings) {
     const AdapterIdentity &queried = findings.QueriedAdapter;
@@ -46,7 +39,7 @@ std::string DeviceStatusText(const std::vector<PresentNode> &nodes, const Firmwa
             text += " · " + description;
         }
         if (!firmware.port.empty() && SamePath(firmware.port, node.path)) {
-            text += " · adapter, firmware " + FirmwareVersionText(firmware.version);
+            text += " · adapter, firmware " + VersionText(firmware.version);
         }
     }
     return text;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "firmware/firmware_session.h"
+#include "firmware/firmware_update.h"
 #include "serial/node_identity.h"
 
 namespace tornelvox {
@@ -27,9 +28,6 @@ struct FirmwareSeen {
     int version = 0;  // as CurVerNum holds it (0x302)
     bool operator==(const FirmwareSeen &) const = default;
 };
-
-// The three hexadecimal digits of a firmware version ("302" for 0x302).
-std::string FirmwareVersionText(int version);
 
 // What findings say the last version query read: the node and the version, or nothing when that
 // query read no version. Read it only while no worker writes findings.
